@@ -1,0 +1,202 @@
+<?php
+// Administration of the game server's storage: php admin.php --data DIR COMMAND [ARGS]
+declare(strict_types=1);
+
+const USAGE = <<<'TXT'
+usage: php admin.php --data DIR COMMAND [ARGS]
+  init                               create the data folder and the schema
+  add-score NAME SCORE [MAIL]        store a score like _addscore.php; prints the rank
+  seed-scores N [--seed S]           add N random scores of players "Seed 1".."Seed N"
+  add-plane NAME C W CO N R V RA [MAIL]
+                                     write a design file and register it; prints the file name
+  seed-planes N [--hostile] [--no-files]
+                                     append N designs "Design 001".."Design N" (catalogue order),
+                                     --hostile: names and mails with ; line breaks tags quotes umlauts
+                                     --no-files: catalogue rows only (benchmarks)
+  clear-scores                       delete every score
+  clear-planes                       delete every design and its file
+  stats                              print the number of scores and designs
+TXT;
+
+function fail(string $msg): never
+{
+    fwrite(STDERR, "$msg\n");
+    exit(2);
+}
+
+function take_flag(array &$args, string $flag): bool
+{
+    $i = array_search($flag, $args, true);
+    if ($i === false) {
+        return false;
+    }
+    array_splice($args, $i, 1);
+    return true;
+}
+
+function take_option(array &$args, string $option): ?string
+{
+    $i = array_search($option, $args, true);
+    if ($i === false) {
+        return null;
+    }
+    $value = $args[$i + 1] ?? fail("$option needs a value");
+    array_splice($args, $i, 2);
+    return $value;
+}
+
+function count_arg(?string $s): int
+{
+    return $s !== null && ctype_digit($s) ? (int)$s : fail(USAGE);
+}
+
+function int32_arg(string $s): int
+{
+    $v = filter_var($s, FILTER_VALIDATE_INT);
+    return $v !== false && $v >= -2147483648 && $v <= 2147483647 ? $v : fail("not a 32-bit integer: $s");
+}
+
+// Inserts rows in chunks of multi-row statements inside one transaction: fast on both databases.
+function bulk_insert(string $table, array $cols, iterable $rows, int $chunk = 500): int
+{
+    $pdo = db();
+    $one = '(' . implode(', ', array_fill(0, count($cols), '?')) . ')';
+    $head = "INSERT INTO $table (" . implode(', ', $cols) . ') VALUES ';
+    $full = $pdo->prepare($head . implode(', ', array_fill(0, $chunk, $one)));
+    $pdo->beginTransaction();
+    $n = 0;
+    $pending = [];
+    foreach ($rows as $row) {
+        array_push($pending, ...$row);
+        if (++$n % $chunk === 0) {
+            $full->execute($pending);
+            $pending = [];
+        }
+    }
+    if ($pending) {
+        $rest = intdiv(count($pending), count($cols));
+        $pdo->prepare($head . implode(', ', array_fill(0, $rest, $one)))->execute($pending);
+    }
+    $pdo->commit();
+    return $n;
+}
+
+function seed_scores(int $n, int $seed): void
+{
+    mt_srand($seed);
+    $start = (int)db()->query('SELECT COUNT(*) FROM scores')->fetchColumn();
+    $now = time();
+    $rows = (function () use ($n, $start, $now) {
+        for ($i = 1; $i <= $n; $i++) {
+            yield ['Seed ' . ($start + $i), mt_rand(0, 10_000_000), '', $now];
+        }
+    })();
+    bulk_insert('scores', ['name', 'score', 'mail', 'uploaded'], $rows);
+    echo "seeded $n scores\n";
+}
+
+const HOSTILE_NAMES = ["Semi;colon", "Line\nfeed", "Carriage\r\nreturn", "<title>Boom</title>",
+    "Quotes \" and ' & <b>tags</b>", "Umlauts äöüß €"];
+const HOSTILE_MAILS = ["a;b@example.org", "line\nbreak@example.org", "<TITLE>x</TITLE>@example.org"];
+
+// Design i of all seeds (from 1), k-th of this seed: deterministic, so tests can predict every field.
+function seed_plane(int $i, int $k, bool $hostile): array
+{
+    $name = sprintf('Design %03d', $i);
+    $mail = "pilot$i@example.org";
+    if ($hostile) {
+        $name = HOSTILE_NAMES[$k % count(HOSTILE_NAMES)] . " $i";
+        $mail = HOSTILE_MAILS[$k % count(HOSTILE_MAILS)];
+    }
+    $numbers = [1000 * $i, 500 + $i, 10 + $i % 50, ($i * 7) % 100, ($i * 13) % 100, 300 + $i, 1000 + 10 * $i];
+    return [$name, sprintf('5eed%04x.plane', $i), $mail, $numbers];
+}
+
+function write_plane_file(string $file, string $name, array $numbers): void
+{
+    $body = "design body of $file\n" . str_repeat("\x00\x01\x02\xfe\xff", 8);
+    file_put_contents(planes_dir() . "/$file", plane_file_bytes($numbers, utf8_to_cp1252($name), $body));
+}
+
+function seed_planes(int $n, bool $hostile, bool $files): void
+{
+    // Continue after the highest seed number, so repeated seeds append in order.
+    $start = (int)db()->query("SELECT COUNT(*) FROM planes WHERE file LIKE '5eed%'")->fetchColumn();
+    $now = time();
+    $rows = (function () use ($n, $start, $hostile, $files, $now) {
+        for ($i = $start + 1; $i <= $start + $n; $i++) {
+            [$name, $file, $mail, $numbers] = seed_plane($i, $i - $start - 1, $hostile);
+            if ($files) {
+                write_plane_file($file, $name, $numbers);
+            }
+            yield [$name, $file, $mail, ...$numbers, $now];
+        }
+    })();
+    bulk_insert('planes', ['name', 'file', 'mail', ...PLANE_NUMBERS, 'uploaded'], $rows);
+    echo "seeded $n designs\n";
+}
+
+function clear_planes(): void
+{
+    foreach (db()->query('SELECT file FROM planes')->fetchAll(PDO::FETCH_COLUMN) as $file) {
+        if (preg_match(PLANE_FILE_PATTERN, $file)) {
+            @unlink(planes_dir() . "/$file");
+        }
+    }
+    db()->exec('DELETE FROM planes');
+}
+
+function main(array $args): void
+{
+    $data = take_option($args, '--data') ?? fail(USAGE);
+    @mkdir("$data/planes", 0777, true);
+    putenv('SKV_DATA=' . (realpath($data) ?: fail("cannot use $data")));
+    require_once __DIR__ . '/lib/common.php';
+
+    $cmd = array_shift($args) ?? fail(USAGE);
+    switch ($cmd) {
+        case 'init':
+            db();
+            break;
+        case 'add-score':
+            $score = filter_var($args[1] ?? '', FILTER_VALIDATE_INT);
+            if (count($args) < 2 || $score === false) {
+                fail(USAGE);
+            }
+            echo add_score($args[0], $score, $args[2] ?? ''), "\n";
+            break;
+        case 'seed-scores':
+            $seed = (int)(take_option($args, '--seed') ?? 1);
+            seed_scores(count_arg($args[0] ?? null), $seed);
+            break;
+        case 'add-plane':
+            if (count($args) < 8) {
+                fail(USAGE);
+            }
+            $numbers = array_map('int32_arg', array_slice($args, 1, 7));
+            $file = bin2hex(random_bytes(8)) . '.plane';
+            write_plane_file($file, $args[0], $numbers);
+            add_plane($args[0], $file, $args[8] ?? '', $numbers);
+            echo "$file\n";
+            break;
+        case 'seed-planes':
+            $hostile = take_flag($args, '--hostile');
+            $files = !take_flag($args, '--no-files');
+            seed_planes(count_arg($args[0] ?? null), $hostile, $files);
+            break;
+        case 'clear-scores':
+            db()->exec('DELETE FROM scores');
+            break;
+        case 'clear-planes':
+            clear_planes();
+            break;
+        case 'stats':
+            $scores = db()->query('SELECT COUNT(*) FROM scores')->fetchColumn();
+            echo "scores $scores\ndesigns ", plane_count(), "\n";
+            break;
+        default:
+            fail(USAGE);
+    }
+}
+
+main(array_slice($argv, 1));

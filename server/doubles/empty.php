@@ -1,0 +1,3 @@
+<?php
+// 200 with an empty body.
+header('Content-Type: text/plain');

@@ -1,0 +1,3 @@
+<?php
+// Accepts the request and sends nothing for a minute.
+sleep(60);

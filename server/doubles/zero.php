@@ -1,0 +1,4 @@
+<?php
+// An empty catalogue.
+header('Content-Type: text/plain');
+echo "0\n";

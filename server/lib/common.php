@@ -1,0 +1,247 @@
+<?php
+// Shared code of the game scripts, the website, the router and the admin tool.
+declare(strict_types=1);
+
+const PLANE_FILE_PATTERN = '/^[0-9a-f]{4,24}\.plane$/';
+const PAGE_CAP = 100;        // most catalogue entries one request gets
+const MAX_SCORE_NAME = 63;   // bytes; the game's hiscore names are shorter
+const MAX_PLANE_NAME = 1023; // bytes; what a design file can hold
+const MAX_MAIL = 127;        // bytes; the client keeps at most this much of the third text
+
+function data_dir(): string
+{
+    $dir = getenv('SKV_DATA');
+    return rtrim($dir !== false && $dir !== '' ? $dir : dirname(__DIR__) . '/data', '/');
+}
+
+function planes_dir(): string
+{
+    return data_dir() . '/planes';
+}
+
+// Storage settings come from DATA/server.ini (dsn, user, password); without it, SQLite in DATA.
+function db(): PDO
+{
+    static $pdo = null;
+    if ($pdo !== null) {
+        return $pdo;
+    }
+    $ini = is_file(data_dir() . '/server.ini') ? parse_ini_file(data_dir() . '/server.ini') : [];
+    $dsn = $ini['dsn'] ?? 'sqlite:' . data_dir() . '/skv.sqlite';
+    $pdo = new PDO($dsn, $ini['user'] ?? null, $ini['password'] ?? null, [
+        PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
+        PDO::ATTR_DEFAULT_FETCH_MODE => PDO::FETCH_ASSOC,
+    ]);
+    if (is_sqlite($pdo)) {
+        // Several server workers write at once: wait for the lock instead of failing.
+        $pdo->exec('PRAGMA busy_timeout = 10000');
+        $pdo->exec('PRAGMA journal_mode = WAL');
+        $pdo->exec('PRAGMA synchronous = NORMAL');
+    }
+    create_schema($pdo);
+    return $pdo;
+}
+
+function is_sqlite(PDO $pdo): bool
+{
+    return $pdo->getAttribute(PDO::ATTR_DRIVER_NAME) === 'sqlite';
+}
+
+function create_schema(PDO $pdo): void
+{
+    // AUTOINCREMENT: ids are never reused, so the catalogue order stays fixed.
+    $id = is_sqlite($pdo) ? 'INTEGER PRIMARY KEY AUTOINCREMENT' : 'BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY';
+    $pdo->exec("CREATE TABLE IF NOT EXISTS scores (
+        id $id,
+        name TEXT NOT NULL,
+        score BIGINT NOT NULL,
+        mail TEXT NOT NULL DEFAULT '',
+        uploaded BIGINT NOT NULL)");
+    // One entry per name and score; the index also serves the rank count (score > x).
+    $pdo->exec('CREATE UNIQUE INDEX IF NOT EXISTS scores_by_score ON scores (score, name)');
+    $pdo->exec("CREATE TABLE IF NOT EXISTS planes (
+        id $id,
+        name TEXT NOT NULL,
+        file TEXT NOT NULL UNIQUE,
+        mail TEXT NOT NULL DEFAULT '',
+        costs INTEGER NOT NULL,
+        weight INTEGER NOT NULL,
+        consumption INTEGER NOT NULL,
+        noise INTEGER NOT NULL,
+        reliability INTEGER NOT NULL,
+        velocity INTEGER NOT NULL,
+        flight_range INTEGER NOT NULL,
+        uploaded BIGINT NOT NULL)");
+}
+
+const PLANE_NUMBERS = ['costs', 'weight', 'consumption', 'noise', 'reliability', 'velocity', 'flight_range'];
+
+// Stores a score entry (a repeat of the same name and score only updates the mail) and returns its rank.
+function add_score(string $name, int $score, string $mail): int
+{
+    $pdo = db();
+    $pdo->prepare('INSERT INTO scores (name, score, mail, uploaded) VALUES (?, ?, ?, ?)
+                   ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail')
+        ->execute([$name, $score, $mail, time()]);
+    return score_rank($score);
+}
+
+// Equal scores share a rank: 1 + the number of entries with a higher score.
+function score_rank(int $score): int
+{
+    $q = db()->prepare('SELECT COUNT(*) FROM scores WHERE score > ?');
+    $q->execute([$score]);
+    return 1 + (int)$q->fetchColumn();
+}
+
+// $numbers in file order: Costs, Weight, Consumption, Noise, Reliability, Velocity, Range.
+function add_plane(string $name, string $file, string $mail, array $numbers): void
+{
+    $cols = implode(', ', PLANE_NUMBERS);
+    db()->prepare("INSERT INTO planes (name, file, mail, $cols, uploaded) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+        ->execute([$name, $file, $mail, ...$numbers, time()]);
+}
+
+function plane_registered(string $file): bool
+{
+    $q = db()->prepare('SELECT 1 FROM planes WHERE file = ?');
+    $q->execute([$file]);
+    return $q->fetchColumn() !== false;
+}
+
+function plane_count(): int
+{
+    return (int)db()->query('SELECT COUNT(*) FROM planes')->fetchColumn();
+}
+
+// Catalogue order is oldest first, so entry i stays entry i while new designs arrive.
+function plane_page(int $from, int $num): array
+{
+    $q = db()->prepare('SELECT * FROM planes ORDER BY id LIMIT ? OFFSET ?');
+    $q->bindValue(1, $num, PDO::PARAM_INT);
+    $q->bindValue(2, $from, PDO::PARAM_INT);
+    $q->execute();
+    return $q->fetchAll();
+}
+
+// --- Text encodings: the client speaks Windows-1252, storage holds UTF-8. ---
+
+function cp1252_table(): array
+{
+    static $table = null;
+    if ($table === null) {
+        $c1 = [0x80 => 0x20AC, 0x82 => 0x201A, 0x83 => 0x0192, 0x84 => 0x201E, 0x85 => 0x2026, 0x86 => 0x2020,
+            0x87 => 0x2021, 0x88 => 0x02C6, 0x89 => 0x2030, 0x8A => 0x0160, 0x8B => 0x2039, 0x8C => 0x0152,
+            0x8E => 0x017D, 0x91 => 0x2018, 0x92 => 0x2019, 0x93 => 0x201C, 0x94 => 0x201D, 0x95 => 0x2022,
+            0x96 => 0x2013, 0x97 => 0x2014, 0x98 => 0x02DC, 0x99 => 0x2122, 0x9A => 0x0161, 0x9B => 0x203A,
+            0x9C => 0x0153, 0x9E => 0x017E, 0x9F => 0x0178];
+        for ($b = 0x80; $b <= 0xFF; $b++) {
+            $cp = $c1[$b] ?? $b; // the five unassigned bytes keep their own code point
+            $table[chr($b)] = $cp < 0x800
+                ? chr(0xC0 | $cp >> 6) . chr(0x80 | $cp & 0x3F)
+                : chr(0xE0 | $cp >> 12) . chr(0x80 | $cp >> 6 & 0x3F) . chr(0x80 | $cp & 0x3F);
+        }
+    }
+    return $table;
+}
+
+function cp1252_to_utf8(string $s): string
+{
+    return strtr($s, cp1252_table());
+}
+
+function utf8_to_cp1252(string $s): string
+{
+    static $back = null;
+    $back ??= array_flip(cp1252_table());
+    return preg_replace_callback('/[^\x00-\x7F]/u', fn($m) => $back[$m[0]] ?? '?', $s) ?? '?';
+}
+
+// A text field of a catalogue line: no field separators, no line breaks, no tags that could
+// read as a title element, and nothing that ends a C string early.
+function wire_text(string $utf8): string
+{
+    $s = strtr($utf8, [';' => ',', '<' => '(', '>' => ')']);
+    return utf8_to_cp1252(preg_replace('/[\x00-\x1F\x7F]/', ' ', $s));
+}
+
+// --- Requests and answers ---
+
+function plain_headers(int $status = 200): void
+{
+    http_response_code($status);
+    header('Content-Type: text/plain; charset=windows-1252');
+    // The client's HTTP layer caches GET answers unless told not to.
+    header('Cache-Control: no-store, no-cache, must-revalidate');
+    header('Pragma: no-cache');
+    header('Expires: 0');
+}
+
+function refuse(int $status, string $reason): never
+{
+    plain_headers($status);
+    echo $reason, "\n";
+    exit;
+}
+
+function require_get(): void
+{
+    if (($_SERVER['REQUEST_METHOD'] ?? 'GET') !== 'GET') {
+        header('Allow: GET');
+        refuse(405, 'only GET is served');
+    }
+}
+
+// The fields of data= split on the raw query string: an escaped ";" (%3b) stays inside its field.
+function data_fields(int $count): array
+{
+    foreach (explode('&', $_SERVER['QUERY_STRING'] ?? '') as $pair) {
+        if (str_starts_with($pair, 'data=')) {
+            $fields = explode(';', substr($pair, 5));
+            if (count($fields) !== $count) {
+                refuse(400, "data needs $count fields separated by ;, got " . count($fields));
+            }
+            return $fields;
+        }
+    }
+    refuse(400, 'data is missing');
+}
+
+function text_field(string $raw, string $what, int $maxBytes): string
+{
+    $bytes = rawurldecode($raw);
+    if (strlen($bytes) > $maxBytes) {
+        refuse(400, "$what is longer than $maxBytes bytes");
+    }
+    return cp1252_to_utf8($bytes);
+}
+
+function int_field(string $raw, string $what, int $min, int $max): int
+{
+    $v = preg_match('/^-?(0|[1-9][0-9]{0,18})$/', $raw) ? filter_var($raw, FILTER_VALIDATE_INT) : false;
+    if ($v === false || $v < $min || $v > $max) {
+        refuse(400, "$what is not an integer from $min to $max");
+    }
+    return $v;
+}
+
+// Turns uncaught failures into a plain 500 answer: never an HTML page the client would misread.
+function plain_failures(): void
+{
+    set_exception_handler(function (Throwable $e): void {
+        error_log('skv: ' . $e);
+        if (!headers_sent()) {
+            plain_headers(500);
+        }
+        echo "server error\n";
+    });
+}
+
+// --- Design files ---
+
+// A .plane file: N, seven int32 numbers and the name (N bytes in all), then the game's body.
+function plane_file_bytes(array $numbers, string $nameCp1252, string $body): string
+{
+    $block = pack('V7', ...$numbers) . $nameCp1252 . "\0";
+    return pack('V', strlen($block)) . $block . $body;
+}

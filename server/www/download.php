@@ -1,0 +1,18 @@
+<?php
+// file=NAME.plane -> that design file from the storage, as a download.
+declare(strict_types=1);
+require_once __DIR__ . '/../lib/common.php';
+plain_failures();
+
+$file = $_GET['file'] ?? '';
+if (!is_string($file) || !preg_match(PLANE_FILE_PATTERN, $file)) {
+    refuse(400, 'file must be hexadecimal digits followed by .plane');
+}
+$path = planes_dir() . "/$file";
+if (!is_file($path)) {
+    refuse(404, 'no such design file');
+}
+header('Content-Type: application/octet-stream');
+header("Content-Disposition: attachment; filename=\"$file\"");
+header('Content-Length: ' . filesize($path));
+readfile($path);

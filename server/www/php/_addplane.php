@@ -1,0 +1,28 @@
+<?php
+// data=Costs;Weight;Consumption;Noise;Reliability;Velocity;Range;NAME;FILE;MAIL registers a design
+// whose file was uploaded to the FTP storage before.
+declare(strict_types=1);
+require_once __DIR__ . '/../../lib/common.php';
+plain_failures();
+require_get();
+
+$fields = data_fields(10);
+$numbers = [];
+foreach (PLANE_NUMBERS as $i => $what) {
+    $numbers[] = int_field($fields[$i], $what, -2147483648, 2147483647);
+}
+$name = text_field($fields[7], 'name', MAX_PLANE_NAME);
+$file = $fields[8];
+$mail = text_field($fields[9], 'mail', MAX_MAIL);
+if (!preg_match(PLANE_FILE_PATTERN, $file)) {
+    refuse(400, 'file must be hexadecimal digits followed by .plane');
+}
+if (!is_file(planes_dir() . "/$file")) {
+    refuse(400, 'file is not in the storage; upload it first');
+}
+if (plane_registered($file)) {
+    refuse(409, 'file is already registered');
+}
+add_plane($name, $file, $mail, $numbers);
+plain_headers();
+echo "registered\n";

@@ -1,0 +1,17 @@
+<?php
+// data=NAME;SCORE;MAIL -> the rank of the score, 1 being the best.
+declare(strict_types=1);
+require_once __DIR__ . '/../../lib/common.php';
+plain_failures();
+require_get();
+
+[$name, $score, $mail] = data_fields(3);
+$name = text_field($name, 'name', MAX_SCORE_NAME);
+$score = int_field($score, 'score', PHP_INT_MIN, PHP_INT_MAX);
+$mail = text_field($mail, 'mail', MAX_MAIL);
+if (trim($name) === '') {
+    refuse(400, 'name is empty');
+}
+$rank = add_score($name, $score, $mail);
+plain_headers();
+echo $rank;

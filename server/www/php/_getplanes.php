@@ -1,0 +1,40 @@
+<?php
+// style=1&from=F&num=N -> the catalogue size, then one line per design:
+// name;file;mail;Costs;Weight;Consumption;Noise;Reliability;Velocity;Range
+declare(strict_types=1);
+require_once __DIR__ . '/../../lib/common.php';
+plain_failures();
+require_get();
+
+// Non-negative decimal, possibly beyond 64 bits: those only matter as "very large".
+function count_param(string $key, int $default): int
+{
+    $raw = $_GET[$key] ?? null;
+    if ($raw === null || $raw === '') {
+        return $default;
+    }
+    if (!is_string($raw) || !preg_match('/^-?[0-9]+$/', $raw)) {
+        refuse(400, "$key must be a decimal number");
+    }
+    if ($raw[0] === '-' && trim($raw, '-0') !== '') {
+        refuse(400, "$key must not be negative");
+    }
+    $digits = ltrim($raw, '-0');
+    return strlen($digits) > 15 ? PHP_INT_MAX >> 8 : (int)$digits;
+}
+
+if (($_GET['style'] ?? '1') !== '1') {
+    refuse(400, 'only style=1 is served');
+}
+$from = count_param('from', 0);
+$num = min(count_param('num', 17), PAGE_CAP);
+
+$total = plane_count();
+$lines = [$total];
+foreach ($from < $total ? plane_page($from, $num) : [] as $p) {
+    $texts = [wire_text($p['name']), wire_text($p['file']), wire_text($p['mail'])];
+    $numbers = array_map(fn($c) => (int)$p[$c], PLANE_NUMBERS);
+    $lines[] = implode(';', [...$texts, ...$numbers]);
+}
+plain_headers();
+echo implode("\n", $lines), "\n";
