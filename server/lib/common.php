@@ -209,7 +209,7 @@ function data_fields(int $count): array
 
 function text_field(string $raw, string $what, int $maxBytes): string
 {
-    $bytes = rawurldecode($raw);
+    $bytes = explode("\0", rawurldecode($raw))[0]; // a C string ends at its first zero byte
     if (strlen($bytes) > $maxBytes) {
         refuse(400, "$what is longer than $maxBytes bytes");
     }
