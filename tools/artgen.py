@@ -263,33 +263,31 @@ def g_trophy(c, d, cx, cy, sz, fill=255):
 
 
 def _cloud(c, d, cx, cy, u, fill):
-    c.ellipse(d, cx - 0.42 * u, cy + 0.06 * u, 0.34 * u, 0.32 * u, fill)
-    c.ellipse(d, cx + 0.02 * u, cy - 0.16 * u, 0.44 * u, 0.44 * u, fill)
-    c.ellipse(d, cx + 0.50 * u, cy + 0.10 * u, 0.30 * u, 0.28 * u, fill)
-    c.rrect(d, cx - 0.76 * u, cy + 0.02 * u, cx + 0.80 * u, cy + 0.38 * u, 0.18 * u, fill)
+    c.ellipse(d, cx - 0.46 * u, cy + 0.10 * u, 0.40 * u, 0.38 * u, fill)
+    c.ellipse(d, cx + 0.02 * u, cy - 0.16 * u, 0.52 * u, 0.50 * u, fill)
+    c.ellipse(d, cx + 0.50 * u, cy + 0.10 * u, 0.38 * u, 0.36 * u, fill)
+    c.rrect(d, cx - 0.86 * u, cy + 0.02 * u, cx + 0.88 * u, cy + 0.48 * u, 0.24 * u, fill)
 
 
-def _arrow_v(c, d, cx, y0, y1, u, fill, up):
-    head = 0.30 * u
-    tip, base = (y0, y0 + head) if up else (y1, y1 - head)
-    shaft = (base, y1) if up else (y0, base)
-    c.poly(d, [(cx - 0.085 * u, shaft[0]), (cx + 0.085 * u, shaft[0]),
-               (cx + 0.085 * u, shaft[1]), (cx - 0.085 * u, shaft[1])], fill)
-    c.poly(d, [(cx - 0.28 * u, base), (cx + 0.28 * u, base), (cx, tip)], fill)
+def _cloud_arrow(c, d, cx, cy, u, up):
+    """Arrow knocked out of the cloud body."""
+    sg = -1 if up else 1
+    tip, base = cy + sg * 0.36 * u, cy + sg * 0.02 * u
+    c.poly(d, [(cx - 0.11 * u, cy - sg * 0.44 * u), (cx + 0.11 * u, cy - sg * 0.44 * u),
+               (cx + 0.11 * u, base), (cx - 0.11 * u, base)], 0)
+    c.poly(d, [(cx - 0.34 * u, base), (cx + 0.34 * u, base), (cx, tip)], 0)
 
 
 def g_cloud_down(c, d, cx, cy, sz, fill=255):
     u = sz / 2.0
-    _cloud(c, d, cx, cy - 0.22 * u, u, fill)
-    _arrow_v(c, d, cx + 0.02 * u, cy - 0.40 * u, cy + 0.86 * u, u * 1.25, 0, False)
-    _arrow_v(c, d, cx + 0.02 * u, cy - 0.30 * u, cy + 0.72 * u, u, fill, False)
+    _cloud(c, d, cx, cy - 0.02 * u, u, fill)
+    _cloud_arrow(c, d, cx + 0.02 * u, cy + 0.06 * u, u, False)
 
 
 def g_cloud_up(c, d, cx, cy, sz, fill=255):
     u = sz / 2.0
-    _cloud(c, d, cx, cy + 0.18 * u, u, fill)
-    _arrow_v(c, d, cx + 0.02 * u, cy - 0.86 * u, cy + 0.50 * u, u * 1.25, 0, True)
-    _arrow_v(c, d, cx + 0.02 * u, cy - 0.74 * u, cy + 0.40 * u, u, fill, True)
+    _cloud(c, d, cx, cy - 0.02 * u, u, fill)
+    _cloud_arrow(c, d, cx + 0.02 * u, cy + 0.06 * u, u, True)
 
 
 def g_gear(c, d, cx, cy, sz, fill=255):
@@ -351,14 +349,20 @@ def g_arrow(c, d, cx, cy, sz, fill=255, left=True):
 
 
 def g_wings(c, d, cx, cy, sz, fill=255):
-    """Small pilot-wings emblem for the welcome picture."""
+    """Pilot's wings with a roundel, as on the big buttons."""
     u = sz / 2.0
-    for sg in (-1, 1):
-        c.poly(d, [(cx + sg * 0.16 * u, cy - 0.16 * u), (cx + sg * 1.0 * u, cy - 0.34 * u),
-                   (cx + sg * 0.84 * u, cy - 0.14 * u), (cx + sg * 0.66 * u, cy - 0.02 * u),
-                   (cx + sg * 0.46 * u, cy + 0.10 * u), (cx + sg * 0.16 * u, cy + 0.22 * u)],
-               fill)
-    c.ellipse(d, cx, cy, 0.22 * u, 0.22 * u, fill)
+    for sg in (1, -1):
+        c.poly(d, [(cx + (x - 64) / 62.0 * u, cy + (y - 26) / 62.0 * u)
+                   for x, y in wing_pts(sg)], fill)
+    c.ellipse(d, cx, cy, 0.30 * u, 0.30 * u, fill)
+
+
+def g_star(c, d, cx, cy, sz, fill=255):
+    u = sz / 2.0
+    c.poly(d, [(cx + r * u * math.cos(a), cy + r * u * math.sin(a))
+               for k in range(10)
+               for a, r in [(-math.pi / 2 + k * math.pi / 5, 1.0 if k % 2 == 0 else 0.4)]],
+           fill)
 
 
 GLYPHS = {
@@ -499,7 +503,7 @@ def aircraft(c, ws):
     c.paint((255, 170, 110), c.blur(rim, 0.4), 0.8)
     for sgn, colr in ((1, (255, 70, 60)), (-1, (90, 255, 120))):
         tx, ty = rot([(-0.21 * length / 2, sgn * 0.97 * length / 2)], ang, cx, cy)[0]
-        dot = c.shape(lambda dd, cc: cc.ellipse(dd, tx, ty, 1.3, 1.3))
+        dot = ImageChops.multiply(c.shape(lambda dd, cc: cc.ellipse(dd, tx, ty, 1.3, 1.3)), ws)
         c.paint(colr, c.blur(dot, 2.0), 0.9)
         c.paint(colr, dot)
 
@@ -652,7 +656,8 @@ def render_main():
 BS = 4  # buttons are small: draw them finer
 
 
-def glass(c, m, box, lit, cold=((30, 46, 74), (8, 12, 22)), warm=((255, 186, 96), (120, 50, 18))):
+def glass(c, m, box, lit, cold=((30, 46, 74), (8, 12, 22)),
+          warm=((255, 206, 120), (190, 90, 22))):
     """A domed glass inset; lit glass glows amber from the middle."""
     x0, y0, x1, y1 = box
     inner, outer = warm if lit else cold
@@ -666,7 +671,7 @@ def glass(c, m, box, lit, cold=((30, 46, 74), (8, 12, 22)), warm=((255, 186, 96)
 
 
 def bezel(c, outer_m, lit, seed):
-    stops = ([(0, (250, 236, 206)), (0.5, (196, 170, 130)), (1, (110, 86, 60))] if lit else
+    stops = ([(0, (255, 248, 226)), (0.5, (222, 196, 150)), (1, (130, 100, 64))] if lit else
              [(0, (214, 220, 232)), (0.5, (136, 144, 160)), (1, (64, 70, 84))])
     c.paint(metal(c, seed, stops, streak=12, amount=7), outer_m)
     c.bevel(outer_m, 1.2, la=0.7, da=0.6)
@@ -674,8 +679,8 @@ def bezel(c, outer_m, lit, seed):
 
 def glyph_on(c, m, lit, colour, dim):
     if lit:
-        c.paint(colour, c.blur(m, 2.5), 0.9)
-        c.paint((255, 255, 255), c.blur(m, 0.8), 0.7)
+        c.paint((90, 30, 0), c.blur(shift(m, c.s(0.6), c.s(1.0)), 1.2), 0.55)
+        c.paint((255, 255, 255), c.blur(m, 1.2), 0.6)
         c.paint((255, 252, 240), m)
     else:
         c.paint(dim, c.blur(m, 1.5), 0.35)
@@ -721,9 +726,7 @@ def render_badge(lit):
     bezel(c, ring, lit, 22)
     dome = c.shape(lambda d, cc: cc.ellipse(d, 64, 32, 21, 21))
     glass(c, dome, (43, 11, 85, 53), lit)
-    star = c.shape(lambda d, cc: cc.poly(d, [
-        (64 + r * math.cos(a), 32 + r * math.sin(a))
-        for k in range(10) for a, r in [(-math.pi / 2 + k * math.pi / 5, 11 if k % 2 == 0 else 4.4)]]))
+    star = glyph_mask(c, g_star, 64, 33, 23)
     glyph_on(c, star, lit, AMBER, (120, 170, 220))
     return finish(c, out, BIG_SIZE)
 
@@ -743,14 +746,6 @@ def render_pill(size, lit, glyph=None, gsz=0, seed=31):
     if glyph:
         gm = glyph_mask(c, glyph, w / 2, h / 2, gsz)
         glyph_on(c, gm, lit, AMBER, (150, 196, 236))
-    for sg in (-1, 1):  # small chevrons leading to the middle
-        x = w / 2 + sg * (gsz * 0.5 + 18 if glyph else 14)
-        ch = c.shape(lambda d, cc: cc.line(d, [(x + sg * 4, h / 2 - 5), (x, h / 2),
-                                               (x + sg * 4, h / 2 + 5)], 1.8, joint=None))
-        glyph_on(c, ch, lit, AMBER, (90, 120, 160))
-        ch2 = c.shape(lambda d, cc: cc.line(d, [(x + sg * 11, h / 2 - 5), (x + sg * 7, h / 2),
-                                                (x + sg * 11, h / 2 + 5)], 1.8, joint=None))
-        glyph_on(c, ch2, lit, AMBER, (70, 92, 124))
     return finish(c, out, size)
 
 
@@ -766,7 +761,7 @@ def render_round(kind, lit):
     c.paint((8, 10, 14), c.shape(lambda d, cc: cc.ellipse(d, 22, 22, 17, 17)), 0.8)
     inner = c.shape(lambda d, cc: cc.ellipse(d, 22, 22, 16, 16))
     colour = ROUND_COLOURS[kind]
-    warm = (mix(colour, (255, 255, 255), 0.25), mix(colour, (0, 0, 0), 0.6))
+    warm = (mix(colour, (255, 255, 255), 0.55), mix(colour, (0, 0, 0), 0.35))
     glass(c, inner, (6, 6, 38, 38), lit, warm=warm)
     fn = {"ok": g_check, "cancel": g_cross,
           "back": lambda cc, d, x, y, sz, fill=255: g_arrow(cc, d, x, y, sz, fill, True),
@@ -870,8 +865,11 @@ def render_desc(lang, key):
     for y in range(14, h - 8, 16):
         c.line(gd, [(6, y), (w - 6, y)], 0.35)
     c.paint((90, 140, 200), ImageChops.multiply(grid, screen), 0.10)
-    # header: lamp with the button's symbol, a rule under the title
+    # the button's symbol, large and faint, behind the text
     glyph = GLYPHS.get(key, g_wings)
+    big = glyph_mask(c, glyph, 222, 116, 72 if key != "welcome" else 96)
+    c.paint((110, 160, 220), ImageChops.multiply(big, screen), 0.09)
+    # header: lamp with the button's symbol, a rule under the title
     ring = c.shape(lambda d, cc: cc.ellipse(d, 30, 31, 16, 16))
     c.paint((40, 56, 84), ring, 0.6)
     c.paint((12, 18, 30), c.shape(lambda d, cc: cc.ellipse(d, 30, 31, 14.5, 14.5)))
@@ -896,10 +894,10 @@ def render_desc(lang, key):
     hf = font("DejaVuSans-Bold.ttf", size)
     d.text((53, 38), head, font=hf, fill=(2, 4, 8), anchor="ls")
     d.text((52, 37), head, font=hf, fill=(255, 222, 160), anchor="ls")
-    for size in (14, 13, 12, 11):
+    for size in (15, 14, 13, 12, 11):
         bf = font("DejaVuSans.ttf", size)
         lines = wrap(text, bf, w - 40)
-        step = size + 5
+        step = size + 6
         if len(lines) * step <= h - 74:
             break
     y = 74 + size
@@ -1007,7 +1005,7 @@ def render_icon_size(n):
                                      (0.75, (226, 112, 100)), (1, (255, 196, 120))]), sky_m)
     m = c.mask()
     d = ImageDraw.Draw(m)
-    for p in plane_pts(n * 0.52, n * 0.48, n * (0.86 if n > 16 else 0.92), -0.62):
+    for p in plane_pts(n * 0.5, n * 0.5, n * (0.66 if n > 16 else 0.80), -0.62):
         c.poly(d, p)
     if n > 16:
         c.paint((10, 8, 30), c.blur(shift(m, c.s(n / 48), c.s(n / 32)), n / 40), 0.6)
@@ -1061,8 +1059,8 @@ def catalogue():
     im, m = render_main()
     items.append((3, "main.bmp", im, m, 3))
     pairs = [(170, "badge", lambda lit: render_badge(lit)),
-             (172, "upload", lambda lit: render_pill(UPLOAD_SIZE, lit, g_cloud_up, 34)),
-             (174, "small", lambda lit: render_pill(SMALL_SIZE, lit, g_wings, 30, seed=33)),
+             (172, "upload", lambda lit: render_pill(UPLOAD_SIZE, lit, g_cloud_up, 40)),
+             (174, "small", lambda lit: render_pill(SMALL_SIZE, lit, g_star, 20, seed=33)),
              (176, "ok", lambda lit: render_round("ok", lit)),
              (178, "cancel", lambda lit: render_round("cancel", lit)),
              (180, "back", lambda lit: render_round("back", lit)),
