@@ -40,7 +40,8 @@ def main():
     args.add_argument("--log", required=True)
     opts = args.parse_args()
 
-    logging.basicConfig(filename=opts.log, level=logging.INFO,
+    # DEBUG records every command (passwords masked), which the tests read.
+    logging.basicConfig(filename=opts.log, level=logging.DEBUG,
                         format="%(asctime)s %(message)s")
     authorizer = DummyAuthorizer()
     # e: change folder, l: list, r: retrieve, w: store (new files only, see ftp_STOR).
