@@ -5,9 +5,16 @@ Run from anywhere:  /usr/bin/python3 tools/artgen.py [--preview DIR]
 
 Writes res/dll/bmp/*.bmp, res/dll/starter_dll.rc and res/icons/starter.ico.
 Needs Pillow (Debian python3-pil) and the DejaVu fonts (fonts-dejavu-core).
-The output is deterministic, so the committed files only change when the
-drawing code does.  --preview also composes the main window as it will
-look on screen, for eyeballing only (never commit those PNGs).
+The output is deterministic (for one Pillow and FreeType), so the committed
+files only change when the drawing code does.  Every BMP is read back and
+checked: the key colour is one palette entry and marks exactly the intended
+outline, hover and description pictures share their owner's outline, no
+edge pixel is pinkish, and everything placed on the main window lies inside
+its outline.  A problem is printed and the exit code is 1.
+
+--preview DIR also composes the main window as it will look on screen
+(idle and hovered, per language, and with the design browser open), for
+eyeballing only: never commit those PNGs.
 """
 
 import math
@@ -181,9 +188,6 @@ class Canvas:
             fill = Image.new("RGB", self.hi, fill)
         self.im.paste(fill, (0, 0), mask)
 
-    def paint_at(self, fill, x, y, mask=None):
-        self.im.paste(fill, (self.s(x), self.s(y)), mask)
-
     def blur(self, mask, r):
         return mask.filter(ImageFilter.GaussianBlur(r * self.S))
 
@@ -202,9 +206,6 @@ class Canvas:
         outside = ImageChops.invert(m)
         sh = self.blur(shift(outside, self.s(dx), self.s(dy)), r)
         self.paint(colour, ImageChops.multiply(sh, m), a)
-
-    def glow(self, m, r, colour, a):
-        self.paint(colour, self.blur(m, r), a)
 
     def final(self):
         return self.im.resize((self.w, self.h), Image.LANCZOS)
@@ -246,9 +247,6 @@ def g_plane_takeoff(c, d, cx, cy, sz, fill=255):
 
 def g_trophy(c, d, cx, cy, sz, fill=255):
     u = sz / 2.0
-    bowl = [(cx - 0.50 * u, cy - 0.78 * u)] + ellipse_pts(
-        cx, cy - 0.78 * u, 0.50 * u, 0.78 * u, 0, math.pi, 24)[::-1] + \
-        [(cx + 0.50 * u, cy - 0.78 * u)]
     c.poly(d, ellipse_pts(cx, cy - 0.78 * u, 0.50 * u, 0.80 * u, 0, math.pi, 24), fill)
     c.poly(d, [(cx - 0.5 * u, cy - 0.80 * u), (cx + 0.5 * u, cy - 0.80 * u),
                (cx + 0.5 * u, cy - 0.70 * u), (cx - 0.5 * u, cy - 0.70 * u)], fill)
@@ -259,7 +257,6 @@ def g_trophy(c, d, cx, cy, sz, fill=255):
                (cx - 0.12 * u, cy + 0.50 * u)], fill)
     c.poly(d, [(cx - 0.32 * u, cy + 0.50 * u), (cx + 0.32 * u, cy + 0.50 * u),
                (cx + 0.44 * u, cy + 0.80 * u), (cx - 0.44 * u, cy + 0.80 * u)], fill)
-    del bowl
 
 
 def _cloud(c, d, cx, cy, u, fill):
@@ -1109,6 +1106,8 @@ def verify(items):
     """Read every written BMP back and check what the Starter relies on."""
     got, pals = {}, {}
     problems = []
+    if {owner for *_, owner in items} != SHAPING:
+        problems.append("the bitmaps that give outlines are not the expected set")
     for rid, name, *_ in items:
         got[rid], pals[rid] = read_bmp(os.path.join(BMP_DIR, name))
     for rid, name, _, m, owner in items:
@@ -1153,9 +1152,7 @@ def checker(size):
 def compose(bmps, lang, hover=None, browser=False):
     main = bmps[3].copy()
     base = LANG_BASE[lang]
-    for name, rid, x, y in BUTTONS:
-        if browser and name in ("play", "hiscore", "download", "upload", "options", "exit"):
-            pass  # disabled but still drawn
+    for name, rid, x, y in BUTTONS:  # the browser disables the main buttons, not hides
         img = bmps[rid + 1] if name == hover else bmps[rid]
         main.paste(img, (x, y), key_mask(bmps[rid]))
     if browser:
