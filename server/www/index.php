@@ -23,7 +23,7 @@ header('Content-Type: text/html; charset=utf-8');
 <meta charset="utf-8">
 <title>Skyvora – hiscores and aircraft designs</title>
 <style>
-body { font-family: sans-serif; margin: 2em auto; max-width: 60em; color: #223; }
+body { font-family: sans-serif; margin: 2em auto; max-width: 75em; color: #223; }
 table { border-collapse: collapse; width: 100%; margin-bottom: 2em; }
 th, td { border-bottom: 1px solid #ccd; padding: .3em .6em; text-align: left; }
 td.n { text-align: right; }
