@@ -1,0 +1,71 @@
+// The one program-wide record: handles, folders, language, hiscores and the design browser.
+#pragma once
+#include <windows.h>
+#include <deque>
+#include <string>
+#include "online/hiscore_entry.h"
+#include "planes/plane_file.h"
+#include "res/resource.h"
+#include "ui/skin_button.h"
+
+constexpr int PathBufferSize = 4096;
+constexpr int TitleBufferSize = 100;
+constexpr int TextBufferSize = 4096;
+constexpr int BrowserWindowSlots = 10;
+
+struct AppState {
+    HINSTANCE Instance = nullptr;
+    char TitleText[TitleBufferSize] = {};
+    char ClassName[TitleBufferSize] = {};
+    HACCEL Accelerators = nullptr;
+    HMODULE ResourceLibrary = nullptr;
+    HWND MainWindow = nullptr;
+    int32_t LanguageIndex = 1;
+    char StarterDir[PathBufferSize] = {};
+    char GamePath[PathBufferSize] = {};
+    HWND StatusDialog = nullptr;
+    Skin* MainSkin = nullptr;
+    HWND DescriptionWindow = nullptr;
+    HWND HoveredButton = nullptr;
+    const RECT LinkRect = {100, 325, 320, 440};
+    int32_t BrowserMode = 0;
+    HWND BrowserWindows[BrowserWindowSlots] = {};
+    std::deque<std::string> LocalPlaneFiles;
+    std::deque<PlaneEntry> CatalogueEntries;
+    int32_t CatalogueFirst = 0;
+    int32_t CatalogueEnd = 0;
+    int32_t CatalogueTotal = 0;
+    std::string SelectedPlanePath;
+    PlaneEntry SelectedCatalogueEntry;
+    HiscoreEntry HiscoreTable[HiscoreRecords];
+
+    // Skinned windows
+    SkinButton ButtonTable[ButtonCount + 1] = {
+        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_PLAY, IDC_PLAY, 485, 34},
+        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_HISCORE, IDC_HISCORE, 486, 135},
+        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_DOWNLOAD, IDC_DOWNLOAD, 473, 237},
+        {nullptr, nullptr, nullptr, nullptr, IDB_UPLOAD, IDB_UPLOAD_HOVER, IDS_DESC_UPLOAD, IDC_UPLOAD, 412, 317},
+        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_OPTIONS, IDC_OPTIONS, 326, 359},
+        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_EXIT, IDC_EXIT, 20, 358},
+        {nullptr, nullptr, nullptr, nullptr, IDB_OK, IDB_OK_HOVER, 0, IDOK, 425, 30},
+        {nullptr, nullptr, nullptr, nullptr, IDB_CANCEL, IDB_CANCEL_HOVER, 0, IDCANCEL, 425, 80},
+        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_BACK, IDB_PAGE_BACK_HOVER, 0, IDC_PAGE_BACK, 425, 150},
+        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_FORWARD, IDB_PAGE_FORWARD_HOVER, 0, IDC_PAGE_FORWARD, 425, 200},
+        {},
+    };
+    Skin* DefaultDescriptionSkin = nullptr;
+    WNDPROC SavedButtonProc = nullptr;
+    WNDPROC SavedStaticProc = nullptr;
+
+    // Localized text: every LoadLangString call returns this buffer.
+    char TextBuffer[TextBufferSize] = {};
+
+    // Design browser
+    HFONT BrowserFont = nullptr;
+    bool BrowserBusy = false;   // a browser transfer is running; browser commands are ignored meanwhile
+};
+
+extern AppState App;
+
+// Row indices of ButtonTable
+enum ButtonRow { PlayRow, HiscoreRow, DownloadRow, UploadRow, OptionsRow, ExitRow, OkRow, CancelRow, PageBackRow, PageForwardRow };

@@ -1,0 +1,6 @@
+// Localized texts from the executable's string table, in the installation's language.
+#pragma once
+
+// Returns App.TextBuffer holding the text of baseId in the chosen language block,
+// falling back to German, then to "Internal error". Valid until the next call.
+const char* LoadLangString(int baseId);

@@ -1,0 +1,6 @@
+#include "app/startup.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    return StartUp(instance);
+}

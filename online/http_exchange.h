@@ -1,0 +1,19 @@
+// One GET request to a server script, with status display and error reporting.
+#pragma once
+#include <windows.h>
+#include <wininet.h>
+#include <string>
+
+enum class HttpOutcome { NotReachable, NoInternetHandle, RequestNotOpened, SendFailed, ServerError, Answered };
+enum class AnswerMode { ReadBody, HeadersOnly };
+
+struct HttpRequest {
+    const char* ScriptSetting;   // "ADDSCORE_PHP", "ADDPLANE_PHP" or "GETPLANES_PHP"
+    const char* ScriptDefault;
+    std::string Query;           // starts with "?"
+    AnswerMode Mode;
+    std::string* Body;           // receives the answer body in ReadBody mode
+};
+
+HttpOutcome HttpExchange(const HttpRequest& request);
+bool ReadAnswer(HINTERNET request, std::string& body);
