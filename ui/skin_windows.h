@@ -1,0 +1,16 @@
+// The shaped main window, its description picture and its ten skinned buttons.
+#pragma once
+#include <windows.h>
+
+bool CreateMainWindow(HINSTANCE instance, int showCommand);
+void CreateDescriptionWindow();
+void CreateSkinButtons();
+LRESULT CALLBACK SkinButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK DescriptionProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void ShowSkinButtons();
+void EnableSkinButtons(bool enable);
+int FindSkinButton(HWND window);                 // row index, or -1
+void CenterWindowOn(HWND reference, HWND target, int dx, int dy);
+int FindSelectedItem(HWND list);                 // highest selected item, or -1
+void CloseBrowser();
+void UpdatePageButtons();
