@@ -1,0 +1,73 @@
+#include "online/http_text.h"
+
+namespace {
+bool IsLetter(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    return true;
+}
+}
+
+std::string EncodeField(std::string_view text)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '\'' || c == '"')
+            continue;
+        if (IsLetter(c)) {
+            out += ch;
+            continue;
+        }
+        out += '%';
+        out += hex[c >> 4];
+        out += hex[c & 0x0f];
+    }
+    return out;
+}
+
+std::optional<TagSpan> FindTag(std::string_view text, std::string_view name)
+{
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t open = text.find('<', from);
+        if (open == std::string_view::npos)
+            return std::nullopt;
+        const std::size_t close = text.find('>', open);
+        if (close == std::string_view::npos)
+            return std::nullopt;
+        if (EqualNoCase(text.substr(open + 1, close - open - 1), name))
+            return TagSpan{open, close};
+        from = close;
+    }
+}
+
+bool FindTitle(std::string_view body, std::string& title)
+{
+    const std::optional<TagSpan> opening = FindTag(body, "title");
+    if (!opening)
+        return false;
+    const std::optional<TagSpan> closing = FindTag(body, "/title");
+    if (!closing)
+        return false;
+    const std::size_t begin = opening->Close + 1;
+    const std::size_t end = closing->Open > opening->Close ? closing->Open : body.size();
+    title.assign(body.substr(begin, end - begin));
+    return true;
+}

@@ -1,0 +1,22 @@
+// Query escaping and error-page detection for the web exchange. No <windows.h> here.
+#pragma once
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Letters stay, ' and " are dropped, every other byte becomes % and two lower-case hex digits.
+std::string EncodeField(std::string_view text);
+
+// Positions of the "<" and the ">" of a tag.
+struct TagSpan {
+    std::size_t Open;
+    std::size_t Close;
+};
+
+// The first tag whose brackets hold exactly the name (case ignored); nothing when there is none.
+std::optional<TagSpan> FindTag(std::string_view text, std::string_view name);
+
+// True and the text between <title> and </title> when the body holds a title element.
+// A closing tag before the opening one lets the title run to the end of the body.
+bool FindTitle(std::string_view body, std::string& title);
