@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The file's first bytes as read: N, seven numbers, then N - 28 bytes of name.
 // Room for N up to 1051, followed by one zero byte.
@@ -22,3 +23,35 @@ struct PlaneEntry {
     int32_t Costs = 0, Weight = 0, Consumption = 0, Noise = 0, Reliability = 0, Velocity = 0, Range = 0;
 };
 static_assert(sizeof(PlaneEntry) == 1244, "entry layout");
+
+// Fills the header from the file's first bytes (as many as the file had, at most
+// 4 + PlaneHeaderMaxLength). Missing bytes count as zero; a length above the room is cut to it.
+void ParsePlaneHeader(const unsigned char* bytes, std::size_t size, PlaneHeader& header);
+
+PlaneEntry PlaneEntryFromHeader(const PlaneHeader& header);
+
+// Copies text into a fixed room, cut to fit with its terminator and at its first zero byte.
+void CopyTextCut(char* room, std::size_t roomSize, std::string_view text);
+
+// Base string ids of the rating words.
+int NoiseRating(int32_t noise);
+int ReliabilityRating(int32_t reliability);
+
+// The eight columns of a plane row.
+struct PlaneColumn {
+    int TitleId;
+    int Width;
+};
+constexpr int PlaneColumnCount = 8;
+extern const PlaneColumn PlaneColumns[PlaneColumnCount];
+
+// A cell of columns 1 to 7: a rating word's base id, or (WordId 0) a decimal text.
+struct PlaneCell {
+    int WordId = 0;
+    std::string Text;
+};
+PlaneCell PlaneRowCell(const PlaneEntry& entry, int column);
+
+// A catalogue file name that may be joined to the myPlanes folder: not empty, not "." or ".."
+// (nor ending in a dot or blank, which Windows drops), without "\", "/", ":" or control characters.
+bool IsSafePlaneFileName(std::string_view name);

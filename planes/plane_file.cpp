@@ -1,0 +1,107 @@
+#include "planes/plane_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "res/resource.h"
+
+namespace {
+uint32_t LittleEndian32(const unsigned char* bytes)
+{
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+}
+}
+
+void ParsePlaneHeader(const unsigned char* bytes, std::size_t size, PlaneHeader& header)
+{
+    // The block as it lies in the file, zero where the file supplies nothing.
+    unsigned char block[sizeof(PlaneHeader)] = {};
+    std::memcpy(block, bytes, std::min<std::size_t>(size, 4));
+    const uint32_t length = std::min(LittleEndian32(block), PlaneHeaderMaxLength);
+    if (size > 4)
+        std::memcpy(block + 4, bytes + 4, std::min<std::size_t>(size - 4, length));
+    block[4 + length] = 0;
+
+    header = PlaneHeader{};
+    header.Length = length;
+    int32_t* numbers[] = {&header.Costs, &header.Weight, &header.Consumption, &header.Noise,
+                          &header.Reliability, &header.Velocity, &header.Range};
+    for (int i = 0; i < 7; ++i)
+        *numbers[i] = static_cast<int32_t>(LittleEndian32(block + 4 + 4 * i));
+    std::memcpy(header.Name, block + 32, sizeof(header.Name));
+}
+
+void CopyTextCut(char* room, std::size_t roomSize, std::string_view text)
+{
+    if (roomSize == 0)
+        return;
+    std::size_t length = std::min(text.size(), roomSize - 1);
+    length = std::find(text.begin(), text.begin() + length, '\0') - text.begin();
+    std::memcpy(room, text.data(), length);
+    room[length] = '\0';
+}
+
+PlaneEntry PlaneEntryFromHeader(const PlaneHeader& header)
+{
+    PlaneEntry entry;
+    CopyTextCut(entry.Name, sizeof(entry.Name), std::string_view(header.Name, sizeof(header.Name)));
+    entry.Costs = header.Costs;
+    entry.Weight = header.Weight;
+    entry.Consumption = header.Consumption;
+    entry.Noise = header.Noise;
+    entry.Reliability = header.Reliability;
+    entry.Velocity = header.Velocity;
+    entry.Range = header.Range;
+    return entry;
+}
+
+int NoiseRating(int32_t noise)
+{
+    // Upper bounds of the first six words; above the last comes "very loud".
+    static const int32_t bounds[] = {0, 20, 40, 60, 80, 100};
+    int word = 0;
+    while (word < 6 && noise > bounds[word])
+        ++word;
+    return IDS_NOISE_FIRST + word;
+}
+
+int ReliabilityRating(int32_t reliability)
+{
+    static const int32_t bounds[] = {-30, -20, -10, -1, 20, 50, 80, 110};
+    int word = 0;
+    while (word < 8 && reliability > bounds[word])
+        ++word;
+    return IDS_RELIABILITY_FIRST + word;
+}
+
+const PlaneColumn PlaneColumns[PlaneColumnCount] = {
+    {IDS_COL_NAME, 100},  {IDS_COL_CONSUMPTION, 60}, {IDS_COL_COSTS, 60},       {IDS_COL_VELOCITY, 60},
+    {IDS_COL_NOISE, 80},  {IDS_COL_RELIABILITY, 80}, {IDS_COL_WEIGHT, 60},      {IDS_COL_RANGE, 80},
+};
+
+PlaneCell PlaneRowCell(const PlaneEntry& entry, int column)
+{
+    PlaneCell cell;
+    switch (column) {
+    case 1: cell.Text = std::to_string(entry.Consumption); break;
+    case 2: cell.Text = std::to_string(entry.Costs); break;
+    case 3: cell.Text = std::to_string(entry.Velocity); break;
+    case 4: cell.WordId = NoiseRating(entry.Noise); break;
+    case 5: cell.WordId = ReliabilityRating(entry.Reliability); break;
+    case 6: cell.Text = std::to_string(entry.Weight); break;
+    case 7: cell.Text = std::to_string(entry.Range); break;
+    default: break;
+    }
+    return cell;
+}
+
+bool IsSafePlaneFileName(std::string_view name)
+{
+    // Windows drops trailing dots and blanks, so ".. " would still name the parent folder.
+    if (name.empty() || name.back() == '.' || name.back() == ' ')
+        return false;
+    for (unsigned char c : name)
+        if (c < 32 || c == 127 || c == '\\' || c == '/' || c == ':')
+            return false;
+    return true;
+}

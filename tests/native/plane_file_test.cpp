@@ -1,0 +1,159 @@
+#include "planes/plane_file.h"
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+void Put32(std::vector<unsigned char>& bytes, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+// N, then the seven numbers 1..7 (negated when asked), then the name bytes.
+std::vector<unsigned char> Block(uint32_t length, const std::string& name, bool negative = false)
+{
+    std::vector<unsigned char> bytes;
+    Put32(bytes, length);
+    for (int i = 1; i <= 7; ++i)
+        Put32(bytes, static_cast<uint32_t>(negative ? -i : i));
+    bytes.insert(bytes.end(), name.begin(), name.end());
+    return bytes;
+}
+
+PlaneHeader Parse(const std::vector<unsigned char>& bytes)
+{
+    PlaneHeader header;
+    std::memset(static_cast<void*>(&header), 0x55, sizeof(header));   // stale bytes must not survive
+    ParsePlaneHeader(bytes.data(), bytes.size(), header);
+    return header;
+}
+}
+
+TEST(PlaneHeader, LengthZeroGivesAnEmptyDesign)
+{
+    const PlaneHeader header = Parse(Block(0, std::string("Jet\0", 4)));
+    EXPECT_EQ(header.Length, 0u);
+    EXPECT_EQ(header.Costs, 0);
+    EXPECT_EQ(header.Range, 0);
+    EXPECT_STREQ(header.Name, "");
+}
+
+TEST(PlaneHeader, FortyByteExampleStopsTheNameAtItsZero)
+{
+    const std::vector<unsigned char> bytes = Block(36, std::string("Sky\0WXYZ", 8), true);
+    ASSERT_EQ(bytes.size(), 40u);
+    const PlaneHeader header = Parse(bytes);
+    EXPECT_STREQ(header.Name, "Sky");
+    const PlaneEntry entry = PlaneEntryFromHeader(header);
+    EXPECT_STREQ(entry.Name, "Sky");
+    const int32_t numbers[] = {entry.Costs, entry.Weight, entry.Consumption, entry.Noise,
+                               entry.Reliability, entry.Velocity, entry.Range};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(numbers[i], -(i + 1)) << "number " << i;
+    EXPECT_STREQ(entry.FileName, "");
+    EXPECT_STREQ(entry.ExtraText, "");
+}
+
+TEST(PlaneHeader, NameWithoutZeroEndsAtTheBlock)
+{
+    // N = 28 + 5: the name is "Eagle"; the file goes on with the rest of the design.
+    const PlaneHeader header = Parse(Block(33, "EagleBODYBYTES"));
+    EXPECT_STREQ(header.Name, "Eagle");
+    EXPECT_EQ(header.Range, 7);
+}
+
+TEST(PlaneHeader, ShortBlocksFillOnlyWhatTheyCover)
+{
+    // N = 10 covers Costs, Weight and the two low bytes of Consumption.
+    std::vector<unsigned char> bytes = Block(10, "Name");
+    const PlaneHeader header = Parse(bytes);
+    EXPECT_EQ(header.Costs, 1);
+    EXPECT_EQ(header.Weight, 2);
+    EXPECT_EQ(header.Consumption, 3);
+    EXPECT_EQ(header.Noise, 0);
+    EXPECT_EQ(header.Range, 0);
+    EXPECT_STREQ(header.Name, "");
+
+    // The file itself ends early: N says 40, the file holds 6 bytes after it.
+    bytes = Block(40, "");
+    bytes.resize(10);
+    bytes[8] = 0xff;   // only two bytes of Weight are there
+    const PlaneHeader cut = Parse(bytes);
+    EXPECT_EQ(cut.Costs, 1);
+    EXPECT_EQ(cut.Weight, 0xff);
+    EXPECT_EQ(cut.Consumption, 0);
+    EXPECT_STREQ(cut.Name, "");
+
+    // Not even the length field is complete.
+    const unsigned char two[] = {5, 0};
+    PlaneHeader tiny;
+    ParsePlaneHeader(two, sizeof(two), tiny);
+    EXPECT_EQ(tiny.Length, 5u);
+    EXPECT_EQ(tiny.Costs, 0);
+}
+
+TEST(PlaneHeader, LengthAboveTheRoomIsCut)
+{
+    const std::string longName(2000, 'n');
+    for (uint32_t length : {1051u, 1052u, 0xffffffffu}) {
+        const PlaneHeader header = Parse(Block(length, longName));
+        EXPECT_EQ(header.Length, 1051u) << length;
+        EXPECT_EQ(std::strlen(header.Name), 1023u) << length;
+        EXPECT_EQ(header.Range, 7) << length;
+        EXPECT_EQ(std::strlen(PlaneEntryFromHeader(header).Name), 1023u) << length;
+    }
+}
+
+TEST(PlaneRating, ThresholdsAtEveryBorder)
+{
+    struct Case { int32_t value; int word; };
+    const Case noise[] = {
+        {INT32_MIN, 42}, {-5, 42}, {0, 42}, {1, 43}, {20, 43}, {21, 44}, {40, 44}, {41, 45}, {60, 45},
+        {61, 46}, {80, 46}, {81, 47}, {100, 47}, {101, 48}, {INT32_MAX, 48},
+    };
+    for (const Case& c : noise)
+        EXPECT_EQ(NoiseRating(c.value), 10000 + c.word) << "noise " << c.value;
+    const Case reliability[] = {
+        {INT32_MIN, 49}, {-31, 49}, {-30, 49}, {-29, 50}, {-20, 50}, {-19, 51}, {-10, 51}, {-9, 52},
+        {-1, 52}, {0, 53}, {20, 53}, {21, 54}, {50, 54}, {51, 55}, {80, 55}, {81, 56}, {110, 56},
+        {111, 57}, {INT32_MAX, 57},
+    };
+    for (const Case& c : reliability)
+        EXPECT_EQ(ReliabilityRating(c.value), 10000 + c.word) << "reliability " << c.value;
+}
+
+TEST(PlaneRow, CellsFollowTheColumnOrder)
+{
+    PlaneEntry entry;
+    entry.Costs = 1000;
+    entry.Weight = -2000;
+    entry.Consumption = 30;
+    entry.Noise = 21;
+    entry.Reliability = -30;
+    entry.Velocity = 800;
+    entry.Range = 5000;
+    const char* texts[] = {"", "30", "1000", "800", "", "", "-2000", "5000"};
+    const int words[] = {0, 0, 0, 0, IDS_NOISE_FIRST + 2, IDS_RELIABILITY_FIRST, 0, 0};
+    for (int column = 1; column < PlaneColumnCount; ++column) {
+        const PlaneCell cell = PlaneRowCell(entry, column);
+        EXPECT_EQ(cell.Text, texts[column]) << column;
+        EXPECT_EQ(cell.WordId, words[column]) << column;
+    }
+}
+
+TEST(PlaneFileName, RefusesNamesThatLeaveTheFolder)
+{
+    const char* refused[] = {"", ".", "..", "..\\x.plane", "C:x.plane", "a/b.plane", "a\\b", "x\t.plane",
+                             "x\r", "\x7f", "...", ".. ", "x.plane."};
+    for (const char* name : refused)
+        EXPECT_FALSE(IsSafePlaneFileName(name)) << name;
+    EXPECT_FALSE(IsSafePlaneFileName(std::string_view("a\0b", 3)));
+    const char* accepted[] = {"5eed0001.plane", "x..plane", ".x", "Design 1.plane", "\xe4.plane"};
+    for (const char* name : accepted)
+        EXPECT_TRUE(IsSafePlaneFileName(name)) << name;
+}
