@@ -1,0 +1,163 @@
+#include "online/http_exchange.h"
+
+#include <memory>
+#include <vector>
+#include "online/error_box.h"
+#include "online/server_hosts.h"
+#include "online/server_settings.h"
+#include "online/http_text.h"
+#include "res/resource.h"
+#include "ui/status_dialog.h"
+
+namespace {
+constexpr char AgentName[] = "SKV Starter";
+constexpr DWORD_PTR ConnectionContext = 10;
+constexpr DWORD RequestFlags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
+constexpr DWORD HeaderBufferSize = 50000;
+constexpr DWORD ClosingPause = 250;
+
+// A server that stops answering must not hold the one thread forever: a connection gets
+// 15 s, and each send or receive 30 s, before the call fails and the error box appears.
+constexpr DWORD ConnectTimeout = 15000;
+constexpr DWORD SendTimeout = 30000;
+constexpr DWORD ReceiveTimeout = 30000;
+
+// A broken server cannot fill memory: the body keeps the first 1 MiB and the read ends there.
+constexpr std::size_t BodyLimit = 1 << 20;
+constexpr DWORD ChunkLimit = 64 * 1024;
+
+// Closes an Internet handle when the holder ends, unless it was closed before.
+class InternetHandle {
+public:
+    explicit InternetHandle(HINTERNET handle) : Handle(handle) {}
+    ~InternetHandle() { Close(); }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    HINTERNET Get() const { return Handle; }
+    void Close()
+    {
+        if (Handle)
+            InternetCloseHandle(Handle);
+        Handle = nullptr;
+    }
+
+private:
+    HINTERNET Handle;
+};
+
+void SetTimeouts(HINTERNET internet)
+{
+    DWORD connect = ConnectTimeout, send = SendTimeout, receive = ReceiveTimeout;
+    InternetSetOptionA(internet, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+    InternetSetOptionA(internet, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof send);
+    InternetSetOptionA(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+}
+
+HttpOutcome TransferFailed()
+{
+    ReportError(IDS_TRANSFER_ERROR, static_cast<int>(GetLastError()), ErrorLine, StarterSourceFile);
+    return HttpOutcome::SendFailed;
+}
+
+HttpOutcome ReadReply(HINTERNET request, const HttpRequest& exchange)
+{
+    if (exchange.Mode == AnswerMode::HeadersOnly) {
+        // Only that the header block arrives counts; its content is not looked at.
+        std::vector<char> headers(HeaderBufferSize);
+        DWORD length = HeaderBufferSize;
+        if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS, headers.data(), &length, nullptr))
+            return TransferFailed();
+        return HttpOutcome::Answered;
+    }
+    ReadAnswer(request, *exchange.Body);
+    std::string title;
+    if (FindTitle(*exchange.Body, title)) {
+        ReportServerError(IDS_TRANSFER_ERROR, title, ServerErrorLine, StarterSourceFile);
+        return HttpOutcome::ServerError;
+    }
+    return HttpOutcome::Answered;
+}
+
+// Opens, sends and answers the request on the connection; the request handle ends here.
+HttpOutcome RunRequest(HINTERNET connection, const std::string& object, const HttpRequest& exchange)
+{
+    InternetHandle request(
+        HttpOpenRequestA(connection, "GET", object.c_str(), "HTTP/1.1", nullptr, nullptr, RequestFlags, 0));
+    if (!request.Get()) {
+        ReportError(IDS_TRANSFER_ERROR, static_cast<int>(GetLastError()), ErrorLine, StarterSourceFile);
+        return HttpOutcome::RequestNotOpened;
+    }
+    SetStatusText(IDS_TRANSMIT_DATA);
+    StepStatus();
+    if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0))
+        return TransferFailed();
+    StepStatus();
+    return ReadReply(request.Get(), exchange);
+}
+}
+
+bool ReadAnswer(HINTERNET request, std::string& body)
+{
+    body.clear();
+    SetCursor(LoadCursor(nullptr, IDC_WAIT));
+    bool complete = true;
+    std::vector<char> chunk;
+    for (;;) {
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+            complete = false;
+            break;
+        }
+        const DWORD wanted = available < ChunkLimit ? available : ChunkLimit;
+        chunk.assign(wanted + 1, '\0');
+        DWORD read = 0;
+        if (!InternetReadFile(request, chunk.data(), wanted, &read) || read == 0)
+            break;
+        // The body is text: a zero byte ends what this chunk contributes.
+        chunk[read] = '\0';
+        body.append(chunk.data());
+        if (body.size() >= BodyLimit) {
+            body.resize(BodyLimit);
+            break;
+        }
+    }
+    SetCursor(LoadCursor(nullptr, IDC_ARROW));
+    return complete;
+}
+
+HttpOutcome HttpExchange(const HttpRequest& exchange)
+{
+    const DWORD attempt = InternetAttemptConnect(0);
+    if (attempt != ERROR_SUCCESS) {
+        ReportError(IDS_NO_INTERNET, static_cast<int>(attempt), ErrorLine, StarterSourceFile);
+        return HttpOutcome::NotReachable;
+    }
+    OpenStatus(0, 4);
+    SetStatusText(IDS_CONNECTING_NET);
+
+    InternetHandle internet(InternetOpenA(AgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!internet.Get()) {
+        CloseStatus();
+        return HttpOutcome::NoInternetHandle;
+    }
+    SetTimeouts(internet.Get());
+    SetStatusText(IDS_CONNECTING_SRV);
+    StepStatus();
+    std::string host;
+    ReadServerSetting("HTTP_URL", DefaultHttpHost, host);
+
+    // A failed connection is not tested here: opening the request on it fails instead.
+    InternetHandle connection(InternetConnectA(internet.Get(), host.c_str(), INTERNET_DEFAULT_HTTP_PORT,
+                                               nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, ConnectionContext));
+    std::string script;
+    ReadServerSetting(exchange.ScriptSetting, exchange.ScriptDefault, script);
+    const HttpOutcome outcome = RunRequest(connection.Get(), "php/" + script + exchange.Query, exchange);
+
+    connection.Close();
+    SetStatusText(IDS_CLOSING_NET);
+    StepStatus();
+    internet.Close();
+    BusyWait(ClosingPause);
+    CloseStatus();
+    return outcome;
+}
