@@ -14,6 +14,11 @@
 #define IDI_STARTER_LARGE    192
 #define IDI_STARTER_SMALL    193
 
+// 110: words of the error box, the same in every language
+#define IDS_ERROR_CAPTION    110
+#define IDS_LINE_LABEL       111
+#define IDS_FILE_LABEL       112
+
 // 9, 1000: dialogs and their controls
 #define IDD_OPTIONS          9
 #define IDC_MAIL_EDIT        1001

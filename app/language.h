@@ -1,0 +1,21 @@
+// The installation's language: autorun.inf beside the Starter, else the first byte of
+// misc\sabbel.dat in the Starter's folder or in the game folder, else English.
+#pragma once
+#include <cstdint>
+#include <istream>
+#include <string>
+
+constexpr int32_t EnglishLanguage = 1;
+
+// Sets App.LanguageIndex; needs App.StarterDir and App.GamePath.
+void ReadLanguage();
+
+// The first byte as an unsigned value, or -1 when the stream is empty.
+int32_t LanguageFromStream(std::istream& file);
+
+// False when folder\misc\sabbel.dat does not open.
+bool ReadLanguageFile(const std::string& folder, int32_t& language);
+
+// The sources in order of precedence. A profile value that is not empty gives its leading
+// number; an empty one counts as absent, and so does an empty game folder.
+int32_t ChooseLanguage(const std::string& profileValue, const std::string& starterDir, const std::string& gamePath);

@@ -1,0 +1,49 @@
+#include "app/launch.h"
+
+#include "app/app_state.h"
+#include "app/game_lookup.h"
+
+namespace {
+constexpr DWORD IdleWaitMilliseconds = 10000;
+
+// The game's main window: this class together with exactly this title.
+bool RestoreRunningGame()
+{
+    HWND game = FindWindowA("AfxFrameOrView42s", "Zephyrion");
+    if (!game)
+        return false;
+    ShowWindow(game, SW_RESTORE);
+    return true;
+}
+
+// Returns only when the process could not be created.
+bool StartAndLeave(LaunchCommand& launch)
+{
+    // The started program inherits our show state and desktop.
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoA(&startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, launch.CommandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                        launch.WorkingFolder, &startup, &process))
+        return false;
+    WaitForInputIdle(process.hProcess, IdleWaitMilliseconds);
+    ExitProcess(0);
+}
+}
+
+bool PlayGame()
+{
+    if (RestoreRunningGame())
+        ExitProcess(0);
+    LaunchCommand launch;
+    return PrepareLaunch(App.GamePath, GameProgram, launch) && StartAndLeave(launch);
+}
+
+bool RunSetupIfNeeded()
+{
+    if (App.GamePath[0] != '\0')
+        return true;
+    LaunchCommand launch;
+    return PrepareLaunch(App.StarterDir, SetupProgram, launch) && StartAndLeave(launch);
+}
