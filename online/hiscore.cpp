@@ -17,7 +17,6 @@
 
 namespace {
 constexpr char HiscoreFile[] = "misc\\xmlmap.fla";
-constexpr char HiscoreCaption[] = "Hiscore";
 
 // Closes a file handle when the holder ends.
 class FileHandle {
@@ -70,7 +69,8 @@ void UploadHiscore(const std::string& name, int64_t score, const std::string& ma
         return;
     const std::string pattern = LoadLangString(RankMessageId(body));
     const std::string message = RankMessage(pattern, body);
-    MessageBoxA(App.MainWindow, message.c_str(), HiscoreCaption, MB_OK | MB_ICONINFORMATION);
+    const std::string caption = LoadFixedString(IDS_HISCORE_CAPTION);
+    MessageBoxA(App.MainWindow, message.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
 }
 
 void HiscoreCommand()
