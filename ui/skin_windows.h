@@ -2,6 +2,9 @@
 #pragma once
 #include <windows.h>
 
+// Window property of a skinned button: non-zero while the button is hovered.
+constexpr char HoverProperty[] = "Hover";
+
 bool CreateMainWindow(HINSTANCE instance, int showCommand);
 void CreateDescriptionWindow();
 void CreateSkinButtons();

@@ -1,0 +1,104 @@
+#include "app/main_window.h"
+
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/launch.h"
+#include "ui/gdi_scope.h"
+#include "ui/skin.h"
+#include "ui/skin_windows.h"
+#include "ui/status_dialog.h"
+
+namespace {
+// The game's website; the shell opens it with the player's browser.
+constexpr char WebsiteHost[] = "www.skyvora.example";
+
+POINT PointOf(LPARAM lParam)
+{
+    return {LOWORD(lParam), HIWORD(lParam)};
+}
+
+bool InLinkRect(POINT point)
+{
+    return PtInRect(&App.LinkRect, point) != FALSE;
+}
+
+LRESULT OnDestroy()
+{
+    PostQuitMessage(0);
+    return 0;
+}
+
+LRESULT OnPaint(HWND window)
+{
+    PaintScope paint(window);
+    const RECT& area = paint.Area();
+    if (App.MainSkin)
+        App.MainSkin->DrawPart(paint.get(), area.left, area.top, area.right - area.left, area.bottom - area.top,
+                               area.left, area.top);
+    return 0;
+}
+
+void ShowAbout(HWND window)
+{
+    DialogBoxParamA(App.Instance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutProc, 0);
+}
+
+LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    switch (LOWORD(wParam)) {
+    case IDM_ABOUT: ShowAbout(window); break;
+    case IDM_EXIT: DestroyWindow(window); break;
+    case IDC_EXIT: DestroyWindow(window); break;
+    case IDC_PLAY: PlayGame(); break;
+    default: return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
+    }
+    return 0;
+}
+
+void EndHover()
+{
+    if (!App.HoveredButton)
+        return;
+    RemovePropA(App.HoveredButton, HoverProperty);
+    InvalidateRect(App.HoveredButton, nullptr, FALSE);
+    App.HoveredButton = nullptr;
+    InvalidateRect(App.DescriptionWindow, nullptr, FALSE);
+}
+
+// The class cursor follows the current one, so the system keeps it while the mouse rests.
+void SetLinkCursor(HWND window, POINT point)
+{
+    HCURSOR cursor = LoadCursorA(nullptr, InLinkRect(point) ? IDC_HELP : IDC_ARROW);
+    if (!cursor || cursor == GetCursor())
+        return;
+    SetClassLongPtrA(window, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
+    SetCursor(cursor);
+}
+
+LRESULT OnMouseMove(HWND window, LPARAM lParam)
+{
+    EndHover();
+    SetLinkCursor(window, PointOf(lParam));
+    return 0;
+}
+
+LRESULT OnLeftButtonDown(HWND window, LPARAM lParam)
+{
+    if (InLinkRect(PointOf(lParam)))
+        ShellExecuteA(window, "open", WebsiteHost, nullptr, nullptr, SW_SHOWNORMAL);
+    return 0;
+}
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_DESTROY: return OnDestroy();
+    case WM_PAINT: return OnPaint(window);
+    case WM_COMMAND: return OnCommand(window, wParam, lParam);
+    case WM_MOUSEMOVE: return OnMouseMove(window, lParam);
+    case WM_LBUTTONDOWN: return OnLeftButtonDown(window, lParam);
+    default: return DefWindowProcA(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,129 @@
+#include "ui/skin_runs.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+// One character per pixel: 'M' the key colour, 'K' a second palette entry holding the key
+// colour, '.' opaque, 'r' 'g' 'b' one channel off the key colour (opaque).
+using Picture = std::vector<std::string>;
+
+constexpr uint8_t OpaqueIndex = 1, KeyIndex = 7, SecondKeyIndex = 200;
+
+uint8_t PaletteIndex(char c)
+{
+    switch (c) {
+    case 'M': return KeyIndex;
+    case 'K': return SecondKeyIndex;
+    case 'r': return 8;
+    case 'g': return 9;
+    case 'b': return 10;
+    default: return OpaqueIndex;
+    }
+}
+
+// Blue, green, red.
+std::vector<uint8_t> Bgr(char c)
+{
+    switch (c) {
+    case 'M': case 'K': return {255, 0, 255};
+    case 'r': return {255, 0, 254};
+    case 'g': return {255, 1, 255};
+    case 'b': return {254, 0, 255};
+    default: return {0x60, 0x40, 0x20};
+    }
+}
+
+// Rows padded with index 0 / black, both opaque: reading past a row's end would show.
+std::vector<uint8_t> Encode(const Picture& picture, int bitsPerPixel, bool topDown)
+{
+    const int width = static_cast<int>(picture[0].size());
+    const std::size_t stride = DibRowBytes(width, bitsPerPixel);
+    std::vector<uint8_t> bits(stride * picture.size(), 0);
+    for (std::size_t y = 0; y < picture.size(); ++y) {
+        uint8_t* row = bits.data() + stride * (topDown ? y : picture.size() - 1 - y);
+        for (int x = 0; x < width; ++x) {
+            if (bitsPerPixel == 8) {
+                row[x] = PaletteIndex(picture[y][x]);
+            } else {
+                const std::vector<uint8_t> pixel = Bgr(picture[y][x]);
+                std::copy(pixel.begin(), pixel.end(), row + 3 * x);
+            }
+        }
+    }
+    return bits;
+}
+
+struct Keys {
+    bool flags[256] = {};
+    Keys() { flags[KeyIndex] = flags[SecondKeyIndex] = true; }
+};
+
+std::vector<PixelRun> Scan(const Picture& picture, int bitsPerPixel, bool topDown)
+{
+    static const Keys keys;
+    const std::vector<uint8_t> bits = Encode(picture, bitsPerPixel, topDown);
+    return ScanDibRuns({bits.data(), static_cast<int32_t>(picture[0].size()),
+                        static_cast<int32_t>(picture.size()), topDown, bitsPerPixel, keys.flags});
+}
+
+std::string Describe(const std::vector<PixelRun>& runs)
+{
+    std::string text;
+    for (const PixelRun& r : runs)
+        text += "(" + std::to_string(r.left) + ".." + std::to_string(r.right) + " y" + std::to_string(r.y) + ")";
+    return text;
+}
+}
+
+TEST(SkinRuns, EveryLayoutGivesTheMaximalRunsOfEachRow)
+{
+    struct Case { const char* name; Picture picture; std::vector<PixelRun> runs; };
+    const Case cases[] = {
+        {"all key colour", {"MMM", "MKM"}, {}},
+        {"no key colour", {"...", "..."}, {{0, 3, 0}, {0, 3, 1}}},
+        {"key at x=0 delays the start", {"M...", "...."}, {{1, 4, 0}, {0, 4, 1}}},
+        {"key in the middle splits", {"..M..", "....."}, {{0, 2, 0}, {3, 5, 0}, {0, 5, 1}}},
+        {"run to the right edge", {"MM..", "MMM."}, {{2, 4, 0}, {3, 4, 1}}},
+        {"run ends before the right edge", {"..MM"}, {{0, 2, 0}}},
+        {"near key colour is opaque", {"rgb", "MrM"}, {{0, 3, 0}, {1, 2, 1}}},
+        {"width 1", {".", "M", "."}, {{0, 1, 0}, {0, 1, 2}}},
+        {"width 5, alternating", {"M.M.M", ".M.M."}, {{1, 2, 0}, {3, 4, 0}, {0, 1, 1}, {2, 3, 1}, {4, 5, 1}}},
+        {"width 7, rows differ", {"M......", "...M...", "......M"},
+         {{1, 7, 0}, {0, 3, 1}, {4, 7, 1}, {0, 6, 2}}},
+        {"second palette key", {".K.K."}, {{0, 1, 0}, {2, 3, 0}, {4, 5, 0}}},
+    };
+    for (const Case& c : cases) {
+        for (int bitsPerPixel : {8, 24}) {
+            for (bool topDown : {false, true}) {
+                const std::vector<PixelRun> runs = Scan(c.picture, bitsPerPixel, topDown);
+                EXPECT_EQ(Describe(runs), Describe(c.runs))
+                    << c.name << ", " << bitsPerPixel << " bits, " << (topDown ? "top-down" : "bottom-up");
+            }
+        }
+    }
+}
+
+TEST(SkinRuns, RowsArePaddedToFourBytes)
+{
+    struct Case { int32_t width; int bitsPerPixel; std::size_t bytes; };
+    const Case cases[] = {
+        {1, 24, 4}, {3, 24, 12}, {4, 24, 12}, {5, 24, 16}, {1, 8, 4}, {4, 8, 4}, {5, 8, 8}, {640, 8, 640}, {0, 8, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DibRowBytes(c.width, c.bitsPerPixel), c.bytes) << c.width << " x " << c.bitsPerPixel;
+}
+
+TEST(SkinRuns, NothingIsReadWithoutPixelsOrWithAnUnknownFormat)
+{
+    const uint8_t bits[16] = {};
+    const bool keys[256] = {};
+    EXPECT_TRUE(ScanDibRuns({bits, 0, 2, false, 24, keys}).empty());
+    EXPECT_TRUE(ScanDibRuns({bits, 2, 0, false, 24, keys}).empty());
+    EXPECT_TRUE(ScanDibRuns({bits, 2, -2, false, 24, keys}).empty());
+    EXPECT_TRUE(ScanDibRuns({bits, 2, 2, false, 32, keys}).empty());
+    EXPECT_TRUE(ScanDibRuns({bits, 2, 2, false, 8, nullptr}).empty());
+    EXPECT_FALSE(ScanDibRuns({bits, 2, 2, false, 8, keys}).empty());
+}

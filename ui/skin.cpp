@@ -1,0 +1,203 @@
+#include "ui/skin.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "ui/gdi_scope.h"
+#include "ui/skin_runs.h"
+
+namespace {
+// Room for a colour table or bit masks, which some drivers write even for a header query.
+struct BitmapHeader {
+    BITMAPINFOHEADER info;
+    RGBQUAD colours[256];
+};
+
+// ExtCreateRegion takes at most this many rectangles in one call.
+constexpr std::size_t RegionBatch = 4000;
+
+bool QueryHeader(HWND window, HBITMAP bitmap, BitmapHeader& header)
+{
+    header = {};
+    header.info.biSize = sizeof(BITMAPINFOHEADER);
+    WindowDC dc(window);
+    return GetDIBits(dc.get(), bitmap, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS) != 0;
+}
+
+void AddRectangle(HRGN region, int left, int top, int right, int bottom)
+{
+    GdiObject<HRGN> part(CreateRectRgn(left, top, right, bottom));
+    CombineRgn(region, part.get(), region, RGN_OR);
+}
+
+// Copies the bits in a layout we choose: GetObject reports every DIB section as bottom-up,
+// so the bits of a top-down section cannot be read in place without guessing.
+bool ReadDibRuns(HDC dc, HBITMAP bitmap, int32_t width, int32_t height, int bitsPerPixel,
+                 std::vector<PixelRun>& runs)
+{
+    BitmapHeader format = {};
+    format.info.biSize = sizeof(BITMAPINFOHEADER);
+    format.info.biWidth = width;
+    format.info.biHeight = height;
+    format.info.biPlanes = 1;
+    format.info.biBitCount = static_cast<WORD>(bitsPerPixel);
+    format.info.biCompression = BI_RGB;
+    std::vector<uint8_t> bits(DibRowBytes(width, bitsPerPixel) * static_cast<std::size_t>(height));
+    if (GetDIBits(dc, bitmap, 0, static_cast<UINT>(height), bits.data(), reinterpret_cast<BITMAPINFO*>(&format),
+                  DIB_RGB_COLORS) != height)
+        return false;
+    bool keyIndex[256];
+    for (int i = 0; i < 256; ++i) {
+        const RGBQUAD& c = format.colours[i];
+        keyIndex[i] = RGB(c.rgbRed, c.rgbGreen, c.rgbBlue) == KeyColour;
+    }
+    runs = ScanDibRuns({bits.data(), width, height, false, bitsPerPixel, keyIndex});
+    return true;
+}
+
+std::vector<PixelRun> ReadRunsByPixels(HDC memory, HBITMAP bitmap, int32_t width, int32_t height)
+{
+    std::vector<PixelRun> runs;
+    Selection selected(memory, bitmap);
+    for (int32_t y = 0; y < height; ++y)
+        ScanRow(width, y, [&](int32_t x) { return GetPixel(memory, x, y) == KeyColour; }, runs);
+    return runs;
+}
+
+// Adds the runs in a few ExtCreateRegion calls instead of one union per run.
+void AddRuns(HRGN region, const std::vector<PixelRun>& runs)
+{
+    for (std::size_t first = 0; first < runs.size(); first += RegionBatch) {
+        const std::size_t count = std::min(RegionBatch, runs.size() - first);
+        std::vector<RECT> rects(count);
+        RECT bound = {runs[first].left, runs[first].y, runs[first].right, runs[first + count - 1].y + 1};
+        for (std::size_t i = 0; i < count; ++i) {
+            const PixelRun& run = runs[first + i];
+            rects[i] = {run.left, run.y, run.right, run.y + 1};
+            bound.left = std::min<LONG>(bound.left, run.left);
+            bound.right = std::max<LONG>(bound.right, run.right);
+        }
+        std::vector<uint8_t> data(sizeof(RGNDATAHEADER) + count * sizeof(RECT));
+        const RGNDATAHEADER header = {sizeof(RGNDATAHEADER), RDH_RECTANGLES, static_cast<DWORD>(count),
+                                      static_cast<DWORD>(count * sizeof(RECT)), bound};
+        std::memcpy(data.data(), &header, sizeof header);
+        std::memcpy(data.data() + sizeof header, rects.data(), count * sizeof(RECT));
+        GdiObject<HRGN> part(ExtCreateRegion(nullptr, static_cast<DWORD>(data.size()),
+                                             reinterpret_cast<const RGNDATA*>(data.data())));
+        if (part.get()) {
+            CombineRgn(region, part.get(), region, RGN_OR);
+            continue;
+        }
+        for (const RECT& r : rects)
+            AddRectangle(region, r.left, r.top, r.right, r.bottom);
+    }
+}
+}
+
+Skin::Skin() : Region(CreateRectRgn(0, 0, 0, 0)) {}
+
+bool Skin::Load(HWND window, HMODULE library, int id, bool withRegion)
+{
+    // A null module would make LoadImageA look among the system's own bitmaps.
+    if (!library)
+        return false;
+    Bitmap = static_cast<HBITMAP>(LoadImageA(library, MAKEINTRESOURCEA(static_cast<WORD>(id)), IMAGE_BITMAP, 0, 0,
+                                             LR_CREATEDIBSECTION));
+    if (!Bitmap)
+        return false;
+    if (withRegion) {
+        BuildRegion(window);
+        return true;
+    }
+    BitmapHeader header;
+    if (QueryHeader(window, Bitmap, header)) {
+        Width = header.info.biWidth;
+        Height = header.info.biHeight;
+    }
+    return true;
+}
+
+bool Skin::BuildRegion(HWND window)
+{
+    BitmapHeader header;
+    if (!QueryHeader(window, Bitmap, header))
+        return false;
+    Width = header.info.biWidth;
+    Height = header.info.biHeight;
+    WindowDC windowDc(window);
+    MemoryDC memory(windowDc.get());
+    if (!memory.get())
+        return true;
+    if (Width < 1 || Height < 1)
+        return true;
+    const int bitsPerPixel = header.info.biBitCount;
+    std::vector<PixelRun> runs;
+    const bool readable = (bitsPerPixel == 8 || bitsPerPixel == 24) &&
+                          ReadDibRuns(windowDc.get(), Bitmap, Width, Height, bitsPerPixel, runs);
+    if (!readable)
+        runs = ReadRunsByPixels(memory.get(), Bitmap, Width, Height);
+    AddRuns(Region, runs);
+    return true;
+}
+
+bool Skin::BuildRegionByPixels(HWND window)
+{
+    BitmapHeader header;
+    if (!QueryHeader(window, Bitmap, header))
+        return false;
+    Width = header.info.biWidth;
+    Height = header.info.biHeight;
+    WindowDC windowDc(window);
+    MemoryDC memory(windowDc.get());
+    if (!memory.get())
+        return true;
+    Selection selected(memory.get(), Bitmap);
+    for (int32_t y = 0; y < Height; ++y) {
+        bool inRun = false;
+        int32_t start = 0;
+        for (int32_t x = 0; x < Width; ++x) {
+            const bool key = GetPixel(memory.get(), x, y) == KeyColour;
+            if (!inRun && !key) {
+                start = x;
+                inRun = true;
+            } else if (inRun && key) {
+                AddRectangle(Region, start, y, x, y + 1);
+                inRun = false;
+            }
+        }
+        if (inRun)
+            AddRectangle(Region, start, y, Width, y + 1);
+    }
+    return true;
+}
+
+bool Skin::ApplyToWindow(HWND window, bool resize)
+{
+    GdiObject<HRGN> copy(CreateRectRgn(0, 0, 0, 0));
+    if (!copy.get() || CombineRgn(copy.get(), Region, nullptr, RGN_COPY) == ERROR)
+        return false;
+    if (!SetWindowRgn(window, copy.get(), FALSE))
+        return false;
+    copy.release();   // the system owns it now
+    if (resize)
+        SetWindowPos(window, nullptr, 100, 100, Width, Height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW);
+    return true;
+}
+
+bool Skin::Draw(HDC dc, int x, int y) const
+{
+    return DrawPart(dc, x, y, Width, Height, 0, 0);
+}
+
+bool Skin::DrawPart(HDC dc, int x, int y, int cx, int cy, int srcX, int srcY) const
+{
+    if (!Bitmap)
+        return true;
+    MemoryDC memory(dc);
+    if (!memory.get())
+        return true;
+    Selection selected(memory.get(), Bitmap);
+    BitBlt(dc, x, y, cx, cy, memory.get(), srcX, srcY, SRCCOPY);
+    return true;
+}

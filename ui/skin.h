@@ -1,0 +1,28 @@
+// One bitmap of starter.dll with its size and the region of its non-key pixels.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+
+// Pixels of exactly this colour lie outside a skinned window.
+constexpr COLORREF KeyColour = RGB(255, 0, 255);
+
+struct Skin {
+    HBITMAP Bitmap = nullptr;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    HRGN Region;           // bitmap coordinates; the skin keeps it, windows get copies
+
+    Skin();
+    Skin(const Skin&) = delete;
+    Skin& operator=(const Skin&) = delete;
+
+    bool Load(HWND window, HMODULE library, int id, bool withRegion);
+    bool BuildRegion(HWND window);
+    bool ApplyToWindow(HWND window, bool resize);
+    bool Draw(HDC dc, int x, int y) const;
+    bool DrawPart(HDC dc, int x, int y, int cx, int cy, int srcX, int srcY) const;
+
+    // The same region as BuildRegion, one GetPixel per pixel and one union per run:
+    // the yardstick for tests and measurements.
+    bool BuildRegionByPixels(HWND window);
+};

@@ -1,0 +1,248 @@
+#include "ui/skin_windows.h"
+
+#include <commctrl.h>
+#include <cstdio>
+
+#include "app/app_state.h"
+#include "app/lang_text.h"
+#include "app/text_number.h"
+#include "ui/gdi_scope.h"
+#include "ui/skin.h"
+
+namespace {
+constexpr char VersionTag[] = "v1.02";
+constexpr char DescriptionText[] = "Description";
+// WS_CHILD | WS_CLIPSIBLINGS with BS_OWNERDRAW for buttons, SS_SIMPLE for the description (both 0xB).
+constexpr DWORD SkinnedChildStyle = 0x4400000B;
+constexpr int ChildWidth = 88, ChildHeight = 20;
+constexpr int DescriptionX = 15, DescriptionY = 16;
+constexpr int CataloguePageSize = 17;
+constexpr int CentreOffsetY = 20;
+
+// The bitmap id that a description text holds as decimal digits.
+int DescriptionBitmap(int textId)
+{
+    return static_cast<WORD>(LeadingNumber32(LoadLangString(textId)));
+}
+
+Skin* LoadSkin(int id, bool withRegion)
+{
+    Skin* skin = new Skin;
+    skin->Load(App.MainWindow, App.ResourceLibrary, id, withRegion);
+    return skin;
+}
+
+bool IsHovered(HWND button)
+{
+    return GetPropA(button, HoverProperty) != nullptr;
+}
+
+void SetHover(HWND button, bool hovered)
+{
+    SetPropA(button, HoverProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(hovered ? 1 : 0)));
+}
+
+WNDPROC Subclass(HWND window, WNDPROC procedure)
+{
+    return reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure)));
+}
+
+void DrawSkin(const Skin* skin, HDC dc)
+{
+    if (skin)
+        skin->Draw(dc, 0, 0);
+}
+
+LRESULT PaintSkinButton(HWND button)
+{
+    PaintScope paint(button);
+    const int row = FindSkinButton(button);
+    if (row >= 0) {
+        const SkinButton& entry = App.ButtonTable[row];
+        DrawSkin(IsHovered(button) ? entry.hoverSkin : entry.normalSkin, paint.get());
+    }
+    return 1;
+}
+
+LRESULT HoverSkinButton(HWND button)
+{
+    if (IsHovered(button))
+        return 1;
+    if (App.HoveredButton && App.HoveredButton != button) {
+        SetHover(App.HoveredButton, false);
+        InvalidateRect(App.HoveredButton, nullptr, FALSE);
+    }
+    SetHover(button, true);
+    App.HoveredButton = button;
+    InvalidateRect(button, nullptr, FALSE);
+    InvalidateRect(App.DescriptionWindow, nullptr, FALSE);
+    return 1;
+}
+
+LRESULT ForgetHover(HWND button)
+{
+    RemovePropA(button, HoverProperty);
+    return 1;
+}
+
+LRESULT PaintDescription(HWND window)
+{
+    PaintScope paint(window);
+    if (!App.HoveredButton) {
+        DrawSkin(App.DefaultDescriptionSkin, paint.get());
+        return 1;
+    }
+    const int row = FindSkinButton(App.HoveredButton);
+    if (row >= 0)
+        DrawSkin(App.ButtonTable[row].descriptionSkin, paint.get());
+    return 1;
+}
+
+void CreateSkinButton(SkinButton& row)
+{
+    HWND button = CreateWindowExA(0, "BUTTON", LoadLangString(row.descriptionText), SkinnedChildStyle, row.x, row.y,
+                                  ChildWidth, ChildHeight, App.MainWindow,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.controlId)), App.Instance, nullptr);
+    // The browser's OK button announces itself, even when it could not be made.
+    if (row.controlId == IDOK)
+        MessageBeep(0);
+    if (!button)
+        return;
+    row.normalSkin = LoadSkin(row.normalBitmap, true);
+    row.hoverSkin = LoadSkin(row.hoverBitmap, false);
+    row.window = button;
+    row.normalSkin->ApplyToWindow(button, true);
+    App.SavedButtonProc = Subclass(button, SkinButtonProc);
+}
+}
+
+bool CreateMainWindow(HINSTANCE instance, int /*showCommand: always shown normally*/)
+{
+    App.Instance = instance;
+    char title[TitleBufferSize + sizeof VersionTag];
+    std::snprintf(title, sizeof title, "%s %s", App.TitleText, VersionTag);
+    App.MainWindow = CreateWindowExA(0, App.ClassName, title, WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU, 0, 0, 0, 0,
+                                     nullptr, nullptr, instance, nullptr);
+    if (!App.MainWindow)
+        return false;
+    App.MainSkin = LoadSkin(IDB_MAIN, true);
+    App.MainSkin->ApplyToWindow(App.MainWindow, true);
+    CreateDescriptionWindow();
+    CreateSkinButtons();
+    CenterWindowOn(GetDesktopWindow(), App.MainWindow, 0, CentreOffsetY);
+    ShowSkinButtons();
+    ShowWindow(App.DescriptionWindow, SW_SHOW);
+    ShowWindow(App.MainWindow, SW_SHOW);
+    UpdateWindow(App.MainWindow);
+    return true;
+}
+
+void CreateDescriptionWindow()
+{
+    App.DescriptionWindow = CreateWindowExA(0, "STATIC", DescriptionText, SkinnedChildStyle, DescriptionX, DescriptionY,
+                                            ChildWidth, ChildHeight, App.MainWindow,
+                                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_DESCRIPTION)),
+                                            App.Instance, nullptr);
+    if (!App.DescriptionWindow)
+        return;
+    App.DefaultDescriptionSkin = LoadSkin(DescriptionBitmap(IDS_DESC_DEFAULT), true);
+    for (SkinButton* row = App.ButtonTable; row->descriptionText != 0; ++row)
+        row->descriptionSkin = LoadSkin(DescriptionBitmap(row->descriptionText), false);
+    App.DefaultDescriptionSkin->ApplyToWindow(App.DescriptionWindow, true);
+    App.SavedStaticProc = Subclass(App.DescriptionWindow, DescriptionProc);
+}
+
+void CreateSkinButtons()
+{
+    for (SkinButton* row = App.ButtonTable; row->normalBitmap != 0; ++row)
+        CreateSkinButton(*row);
+}
+
+LRESULT CALLBACK SkinButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_ERASEBKGND: return 1;
+    case WM_PAINT: return PaintSkinButton(window);
+    case WM_MOUSEMOVE: return HoverSkinButton(window);
+    case WM_DESTROY: return ForgetHover(window);
+    default: return CallWindowProcA(App.SavedButtonProc, window, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK DescriptionProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_ERASEBKGND: return 1;
+    case WM_PAINT: return PaintDescription(window);
+    default: return CallWindowProcA(App.SavedStaticProc, window, message, wParam, lParam);
+    }
+}
+
+void ShowSkinButtons()
+{
+    for (const SkinButton* row = App.ButtonTable; row->normalBitmap != 0; ++row)
+        if (row->window)
+            ShowWindow(row->window, SW_SHOW);
+}
+
+void EnableSkinButtons(bool enable)
+{
+    for (const SkinButton* row = App.ButtonTable; row->normalBitmap != 0; ++row)
+        if (row->window)
+            EnableWindow(row->window, enable);
+}
+
+int FindSkinButton(HWND window)
+{
+    for (int row = 0; App.ButtonTable[row].normalBitmap != 0; ++row)
+        if (App.ButtonTable[row].window == window)
+            return row;
+    return -1;
+}
+
+void CenterWindowOn(HWND reference, HWND target, int dx, int dy)
+{
+    RECT outer, inner;
+    GetWindowRect(reference, &outer);
+    GetWindowRect(target, &inner);
+    const int left = outer.left + (outer.right - outer.left) / 2 - (inner.right - inner.left) / 2 + dx;
+    const int top = outer.top + (outer.bottom - outer.top) / 2 - (inner.bottom - inner.top) / 2 + dy;
+    SetWindowPos(target, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW);
+}
+
+int FindSelectedItem(HWND list)
+{
+    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int item = count - 1; item >= 0; --item)
+        if (SendMessageA(list, LVM_GETITEMSTATE, static_cast<WPARAM>(item), LVIS_SELECTED) & LVIS_SELECTED)
+            return item;
+    return -1;
+}
+
+void CloseBrowser()
+{
+    for (HWND& slot : App.BrowserWindows) {
+        if (!slot)
+            break;
+        DestroyWindow(slot);
+        slot = nullptr;
+    }
+    if (App.BrowserFont) {
+        DeleteObject(App.BrowserFont);
+        App.BrowserFont = nullptr;
+    }
+    App.BrowserMode = 0;
+    EnableSkinButtons(true);
+    ShowWindow(App.DescriptionWindow, SW_SHOW);
+    for (int row : {OkRow, CancelRow, PageBackRow, PageForwardRow}) {
+        ShowWindow(App.ButtonTable[row].window, SW_HIDE);
+        EnableWindow(App.ButtonTable[row].window, FALSE);
+    }
+}
+
+void UpdatePageButtons()
+{
+    EnableWindow(App.ButtonTable[PageBackRow].window, App.CatalogueEnd > CataloguePageSize);
+    EnableWindow(App.ButtonTable[PageForwardRow].window, App.CatalogueEnd < App.CatalogueTotal);
+}
