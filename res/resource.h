@@ -18,6 +18,7 @@
 #define IDS_ERROR_CAPTION    110
 #define IDS_LINE_LABEL       111
 #define IDS_FILE_LABEL       112
+#define IDS_INFO_CAPTION     113   // caption of the success boxes of the plane exchange
 #define IDS_HISCORE_CAPTION  114   // caption of the rank box
 
 // 9, 1000: dialogs and their controls

@@ -1,0 +1,192 @@
+#include "planes/browser.h"
+
+#include <commctrl.h>
+
+#include "app/app_state.h"
+#include "app/lang_text.h"
+#include "app/paths.h"
+#include "app/wait_cursor.h"
+#include "online/error_box.h"
+#include "online/plane_register.h"
+#include "planes/catalogue.h"
+#include "planes/ftp_transfer.h"
+#include "planes/plane_list.h"
+#include "settings/registry_store.h"
+#include "ui/skin_windows.h"
+#include "ui/status_dialog.h"
+
+namespace {
+constexpr int ListLeft = 32, ListTop = 32, ListWidth = 381, ListHeight = 274;
+constexpr DWORD ListStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP
+                            | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_ALIGNLEFT | LVS_NOSORTHEADER;
+constexpr DWORD ListExtendedStyle = LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
+
+// Browser commands that arrive through the message pumps of a running browser command are
+// ignored, so the browser never closes under a transfer and the catalogue keeps its order.
+class BrowserBusyScope {
+public:
+    BrowserBusyScope() { App.BrowserBusy = true; }
+    ~BrowserBusyScope() { App.BrowserBusy = false; }
+    BrowserBusyScope(const BrowserBusyScope&) = delete;
+    BrowserBusyScope& operator=(const BrowserBusyScope&) = delete;
+};
+
+HWND BrowserList()
+{
+    return App.BrowserWindows[0];
+}
+
+bool BrowserCanOpen()
+{
+    if (App.BrowserMode != 0 || App.BrowserBusy)
+        return false;
+    if (App.GamePath[0] != '\0')
+        return true;
+    return ReportError(IDS_NO_GAME, 0, ErrorLine, StarterSourceFile);
+}
+
+void AddColumns(HWND list)
+{
+    for (int i = 0; i < PlaneColumnCount; ++i) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = PlaneColumns[i].Width;
+        column.pszText = const_cast<char*>(LoadLangString(PlaneColumns[i].TitleId));
+        column.iSubItem = i;
+        SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
+    }
+}
+
+void ShowBrowserButton(int row, bool show)
+{
+    const HWND button = App.ButtonTable[row].window;
+    ShowWindow(button, show ? SW_SHOWNORMAL : SW_HIDE);
+    EnableWindow(button, show);
+}
+
+void ShowPage(int32_t from)
+{
+    WaitCursor wait(App.MainWindow);
+    ShowCataloguePage(BrowserList(), from, CataloguePageSize);
+    UpdatePageButtons();
+}
+
+void UploadSelectedPlane(int row)
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= App.LocalPlaneFiles.size())
+        return;
+    App.SelectedPlanePath = JoinPath(PlanesFolder(), App.LocalPlaneFiles[row]);
+    WaitCursor wait(App.MainWindow);
+    PlaneHeader header;
+    if (!ReadPlaneHeader(App.SelectedPlanePath, header))
+        return;
+    std::string serverName;
+    if (UploadPlaneFile(App.SelectedPlanePath, serverName))
+        RegisterPlane(header, serverName, ReadRegistryString(NetSettingsKey, "Mail"));
+}
+
+void DownloadSelectedPlane(int row)
+{
+    const int64_t index = int64_t(App.CatalogueFirst) + row;
+    if (row < 0 || index >= App.CatalogueEnd || index >= static_cast<int64_t>(App.CatalogueEntries.size()))
+        return;
+    WaitCursor wait(App.MainWindow);
+    App.SelectedCatalogueEntry = App.CatalogueEntries[index];
+    DownloadPlaneFile(App.SelectedCatalogueEntry);
+}
+}
+
+bool OpenBrowser(HWND parent, int mode)
+{
+    App.BrowserMode = mode;
+    EnableSkinButtons(false);
+    App.BrowserFont = CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Shell Dlg");
+    for (HWND& slot : App.BrowserWindows)
+        slot = nullptr;
+    const HWND list = CreateWindowExA(0, WC_LISTVIEWA, "", ListStyle, ListLeft, ListTop, ListWidth, ListHeight, parent,
+                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_BROWSER_LIST)), App.Instance,
+                                      nullptr);
+    App.BrowserWindows[0] = list;
+    if (list) {
+        SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ListExtendedStyle, ListExtendedStyle);
+        AddColumns(list);
+    }
+    SendMessageA(list, WM_SETFONT, reinterpret_cast<WPARAM>(App.BrowserFont), FALSE);
+    ShowBrowserButton(OkRow, true);
+    ShowBrowserButton(CancelRow, true);
+    ShowBrowserButton(PageBackRow, mode == DownloadMode);
+    ShowBrowserButton(PageForwardRow, mode == DownloadMode);
+    ShowWindow(App.DescriptionWindow, SW_HIDE);
+    SetFocus(list);
+    // Draw the list and the buttons before the lengthy part of the command.
+    PumpMessages();
+    return true;
+}
+
+void OpenUploadBrowser()
+{
+    if (!BrowserCanOpen())
+        return;
+    BrowserBusyScope busy;
+    WaitCursor wait(App.MainWindow);
+    App.SelectedPlanePath.clear();
+    if (OpenBrowser(App.MainWindow, UploadMode))
+        FillLocalPlaneList(BrowserList());
+}
+
+void OpenDownloadBrowser()
+{
+    if (!BrowserCanOpen())
+        return;
+    BrowserBusyScope busy;
+    App.CatalogueTotal = 0;
+    App.CatalogueFirst = 0;
+    App.CatalogueEnd = 0;
+    if (!OpenBrowser(App.MainWindow, DownloadMode))
+        return;
+    ShowPage(0);
+}
+
+void ConfirmBrowser()
+{
+    if (App.BrowserBusy)
+        return;
+    {
+        BrowserBusyScope busy;
+        const int row = FindSelectedItem(BrowserList());
+        if (App.BrowserMode == UploadMode)
+            UploadSelectedPlane(row);
+        else if (App.BrowserMode == DownloadMode)
+            DownloadSelectedPlane(row);
+    }
+    DismissBrowser();
+}
+
+void DismissBrowser()
+{
+    if (App.BrowserBusy)
+        return;
+    if (App.BrowserMode == UploadMode)
+        App.LocalPlaneFiles.clear();
+    else if (App.BrowserMode == DownloadMode)
+        App.CatalogueEntries.clear();
+    CloseBrowser();
+}
+
+void ShowPreviousPage()
+{
+    if (App.BrowserBusy)
+        return;
+    BrowserBusyScope busy;
+    ShowPage(App.CatalogueFirst - CataloguePageSize);
+}
+
+void ShowNextPage()
+{
+    if (App.BrowserBusy)
+        return;
+    BrowserBusyScope busy;
+    ShowPage(App.CatalogueFirst + CataloguePageSize);
+}

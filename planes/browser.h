@@ -1,0 +1,15 @@
+// The design browser on the main window: a list of local designs to upload, or the online
+// catalogue page by page to download from. Commands 1503, 1504, 1, 2, 1005 and 1006.
+#pragma once
+#include <windows.h>
+
+bool OpenBrowser(HWND parent, int mode);
+void OpenUploadBrowser();
+void OpenDownloadBrowser();
+void ConfirmBrowser();
+void DismissBrowser();
+void ShowPreviousPage();
+void ShowNextPage();
+
+constexpr int UploadMode = 1;
+constexpr int DownloadMode = 2;

@@ -1,0 +1,56 @@
+#include "planes/catalogue.h"
+
+#include <commctrl.h>
+#include <vector>
+
+#include "app/app_state.h"
+#include "online/http_exchange.h"
+#include "planes/plane_list.h"
+
+bool RequestCataloguePage(int32_t from, int32_t count, std::string& body)
+{
+    const HttpRequest request = {"GETPLANES_PHP", "_getplanes.php",
+                                 "?style=1&from=" + std::to_string(from) + "&num=" + std::to_string(count),
+                                 AnswerMode::ReadBody, &body};
+    return HttpExchange(request) == HttpOutcome::Answered;
+}
+
+namespace {
+void ShowRows(HWND list, const PlaneEntry* entries, int64_t count)
+{
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    for (int64_t row = 0; row < count; ++row)
+        AddPlaneRow(list, entries[row], static_cast<int>(row));
+    SelectFirstRow(list);
+}
+}
+
+bool ShowCataloguePage(HWND list, int32_t from, int32_t count)
+{
+    const int64_t stored = static_cast<int64_t>(App.CatalogueEntries.size());
+    if (from < 0)
+        return false;
+    if (from < stored) {
+        std::vector<PlaneEntry> page;
+        int64_t j = from;
+        for (; j < int64_t(from) + count && j < App.CatalogueTotal && j < stored; ++j)
+            page.push_back(App.CatalogueEntries[j]);
+        ShowRows(list, page.data(), page.size());
+        App.CatalogueFirst = from;
+        App.CatalogueEnd = static_cast<int32_t>(j);
+        return true;
+    }
+    // Pages are appended in order, so element i stays catalogue entry i; a gap would break that.
+    if (from != stored)
+        return false;
+    std::string body;
+    if (!RequestCataloguePage(from, count, body))
+        return false;
+    std::vector<PlaneEntry> page;
+    const int32_t end = ParseCataloguePage(body, from, count, App.CatalogueTotal, page);
+    ShowRows(list, page.data(), page.size());
+    App.CatalogueEntries.insert(App.CatalogueEntries.end(), page.begin(), page.end());
+    App.CatalogueFirst = from;
+    App.CatalogueEnd = end;
+    return true;
+}

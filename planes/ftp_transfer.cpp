@@ -1,0 +1,193 @@
+#include "planes/ftp_transfer.h"
+
+#include <windows.h>
+#include <wininet.h>
+#include <objbase.h>
+#include <cstring>
+
+#include "app/app_state.h"
+#include "app/lang_text.h"
+#include "app/paths.h"
+#include "online/error_box.h"
+#include "online/server_hosts.h"
+#include "online/server_settings.h"
+#include "planes/handles.h"
+#include "planes/plane_list.h"
+#include "ui/status_dialog.h"
+
+namespace {
+constexpr char AgentName[] = "SKV Starter";
+constexpr char FtpUser[] = "skv_starter";
+constexpr char FtpPassword[] = "qpl47";
+constexpr DWORD_PTR ConnectionContext = 10;
+constexpr DWORD ClosingPause = 250;
+
+// The code shown when a catalogue entry names a file outside myPlanes: the system's
+// "file name syntax is incorrect".
+constexpr int UnsafeNameCode = ERROR_INVALID_NAME;
+
+// False (after the box) when the Internet cannot be reached.
+bool InternetReachable()
+{
+    const DWORD attempt = InternetAttemptConnect(0);
+    if (attempt == ERROR_SUCCESS)
+        return true;
+    return ReportError(IDS_NO_INTERNET, static_cast<int>(attempt), ErrorLine, StarterSourceFile);
+}
+
+HINTERNET OpenInternet()
+{
+    return InternetOpenA(AgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+}
+
+// Active mode (no passive flag); a failed connection shows up at the next step.
+HINTERNET ConnectFtp(HINTERNET internet)
+{
+    std::string host;
+    ReadServerSetting("FTP_URL", DefaultFtpHost, host);
+    return InternetConnectA(internet, host.c_str(), INTERNET_DEFAULT_FTP_PORT, FtpUser, FtpPassword,
+                            INTERNET_SERVICE_FTP, 0, ConnectionContext);
+}
+
+// Closes the connection, shows the last status line, closes the Internet handle and the dialog.
+void FinishTransfer(InternetHandle& connection, InternetHandle& internet)
+{
+    connection.Close();
+    SetStatusText(IDS_CLOSING_NET);
+    StepStatus();
+    internet.Close();
+    BusyWait(ClosingPause);
+    CloseStatus();
+}
+
+// Writes the buffer to the new remote file; on failure error holds the system's code.
+bool StoreRemoteFile(HINTERNET connection, const std::string& name, const std::vector<char>& data, DWORD& error)
+{
+    InternetHandle remote(FtpOpenFileA(connection, name.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
+    if (!remote) {
+        error = GetLastError();
+        return false;
+    }
+    SetStatusText(IDS_TRANSMIT_FILE);
+    StepStatus();
+    DWORD written = 0;
+    if (InternetWriteFile(remote.Get(), data.data(), static_cast<DWORD>(data.size()), &written) == TRUE)
+        return true;
+    error = GetLastError();
+    return false;
+}
+
+// Fetches into a temporary file beside the target and replaces the target only once the whole
+// file arrived, so a failed fetch never destroys a design the player has. On failure error
+// holds the system's code and the temporary file is gone.
+bool FetchRemoteFile(HINTERNET connection, const std::string& remoteName, const std::string& folder,
+                     const std::string& target, DWORD& error)
+{
+    char temporary[MAX_PATH];
+    if (!GetTempFileNameA(folder.c_str(), "skv", 0, temporary)) {
+        error = GetLastError();
+        return false;
+    }
+    if (FtpGetFileA(connection, remoteName.c_str(), temporary, FALSE, FILE_ATTRIBUTE_NORMAL,
+                    FTP_TRANSFER_TYPE_BINARY, 0)
+        && MoveFileExA(temporary, target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    error = GetLastError();
+    DeleteFileA(temporary);
+    return false;
+}
+}
+
+void ShowInfoBox(int messageId)
+{
+    MessageBoxA(App.MainWindow, LoadLangString(messageId), LoadFixedString(IDS_INFO_CAPTION).c_str(),
+                MB_ICONINFORMATION | MB_OK);
+}
+
+std::vector<char> ReadWholeFile(const std::string& path)
+{
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return {};
+    std::vector<char> data(GetFileSize(file.Get(), nullptr));
+    DWORD got = 0;
+    // A file that cannot be read is not sent as a buffer of zeros.
+    if (data.empty() || !ReadFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &got, nullptr))
+        return {};
+    data.resize(got);
+    return data;
+}
+
+std::string ServerPlaneName()
+{
+    GUID guid = {};
+    CoCreateGuid(&guid);
+    // The fourth group: the GUID's last four bytes, the most random ones.
+    uint32_t last = 0;
+    std::memcpy(&last, guid.Data4 + 4, sizeof last);
+    // %lx reads a long, which is 32 bits on Windows in both builds.
+    char name[48];
+    wsprintfA(name, "%x%x%lx%lx.plane", static_cast<unsigned>(guid.Data1), static_cast<unsigned>(guid.Data2),
+              static_cast<unsigned long>(guid.Data3), static_cast<unsigned long>(last));
+    return name;
+}
+
+bool UploadPlaneFile(const std::string& path, std::string& serverName)
+{
+    const std::vector<char> data = ReadWholeFile(path);
+    if (data.empty())
+        return false;
+    serverName = ServerPlaneName();
+    if (!InternetReachable())
+        return false;
+    OpenStatus(0, 4);
+    SetStatusText(IDS_CONNECTING_NET);
+    InternetHandle internet(OpenInternet());
+    if (!internet) {
+        CloseStatus();
+        return false;
+    }
+    SetStatusText(IDS_CONNECTING_SRV);
+    StepStatus();
+    InternetHandle connection(ConnectFtp(internet.Get()));
+    SetStatusText(IDS_OPENING_FILE);
+    StepStatus();
+    DWORD error = 0;
+    const bool stored = StoreRemoteFile(connection.Get(), serverName, data, error);
+    if (!stored)
+        ReportError(IDS_TRANSFER_ERROR, static_cast<int>(error), ErrorLine, StarterSourceFile);
+    FinishTransfer(connection, internet);
+    return stored;
+}
+
+bool DownloadPlaneFile(const PlaneEntry& entry)
+{
+    // A server's file name is joined to myPlanes: one that could leave the folder is refused
+    // before anything is written.
+    if (!IsSafePlaneFileName(entry.FileName))
+        return ReportError(IDS_TRANSFER_ERROR, UnsafeNameCode, ErrorLine, StarterSourceFile);
+    if (!InternetReachable())
+        return false;
+    OpenStatus(0, 3);
+    SetStatusText(IDS_CONNECTING_NET);
+    InternetHandle internet(OpenInternet());
+    if (!internet) {
+        CloseStatus();
+        return false;
+    }
+    SetStatusText(IDS_CONNECTING_SRV);
+    StepStatus();
+    InternetHandle connection(ConnectFtp(internet.Get()));
+    SetStatusText(IDS_TRANSMIT_FILE);
+    StepStatus();
+    const std::string folder = PlanesFolder();
+    DWORD error = 0;
+    const bool fetched = FetchRemoteFile(connection.Get(), entry.FileName, folder, JoinPath(folder, entry.FileName), error);
+    if (!fetched)
+        ReportError(IDS_TRANSFER_ERROR, static_cast<int>(error), ErrorLine, StarterSourceFile);
+    FinishTransfer(connection, internet);
+    if (fetched)
+        ShowInfoBox(IDS_PLANE_RECEIVED);
+    return fetched;
+}
