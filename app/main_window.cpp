@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/launch.h"
+#include "planes/browser.h"
 #include "ui/gdi_scope.h"
 #include "ui/skin.h"
 #include "ui/skin_windows.h"
@@ -51,6 +52,12 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDM_EXIT: DestroyWindow(window); break;
     case IDC_EXIT: DestroyWindow(window); break;
     case IDC_PLAY: PlayGame(); break;
+    case IDOK: ConfirmBrowser(); break;
+    case IDCANCEL: DismissBrowser(); break;
+    case IDC_PAGE_BACK: ShowPreviousPage(); break;
+    case IDC_PAGE_FORWARD: ShowNextPage(); break;
+    case IDC_DOWNLOAD: OpenDownloadBrowser(); break;
+    case IDC_UPLOAD: OpenUploadBrowser(); break;
     default: return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
     }
     return 0;
