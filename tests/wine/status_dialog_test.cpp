@@ -1,0 +1,335 @@
+#include "ui/status_dialog.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/lang_text.h"
+
+namespace {
+
+constexpr UINT ProbeMessage = WM_APP + 5;
+constexpr UINT QuitOnProbe = WM_APP + 6;
+
+// A hidden window of the test that records what reaches its procedure.
+struct Recorder {
+    std::vector<UINT> messages;
+    std::vector<WORD> commands;
+    int Count(UINT message) const
+    {
+        int n = 0;
+        for (UINT m : messages)
+            n += m == message;
+        return n;
+    }
+};
+
+LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* recorder = reinterpret_cast<Recorder*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (recorder && message >= WM_APP)
+        recorder->messages.push_back(message);
+    if (recorder && message == WM_COMMAND)
+        recorder->commands.push_back(LOWORD(wParam));
+    if (message == QuitOnProbe)
+        PostQuitMessage(static_cast<int>(wParam));
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND CreateRecorderWindow(Recorder& recorder)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = RecorderProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "StatusTestRecorder";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowA("StatusTestRecorder", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                windowClass.hInstance, nullptr);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&recorder));
+    return window;
+}
+
+void DrainQueue()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+}
+
+std::string WindowText(HWND window)
+{
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+int Progress(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+{
+    return static_cast<int>(SendDlgItemMessageA(App.StatusDialog, IDC_STATUS_PROGRESS, message, wParam, lParam));
+}
+
+BOOL CALLBACK CountStatusDialogs(HWND window, LPARAM count)
+{
+    char className[64] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (std::string(className) == "#32770" && WindowText(window) == "Status")
+        ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+int StatusDialogCount()
+{
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountStatusDialogs, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+class StatusDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        InitCommonControls();
+        saved = {App.Instance, App.MainWindow, App.Accelerators};
+        App.Instance = GetModuleHandleA(nullptr);
+        App.MainWindow = nullptr;
+        App.Accelerators = nullptr;
+        window = CreateRecorderWindow(recorder);
+        DrainQueue();
+        recorder.messages.clear();
+    }
+    void TearDown() override
+    {
+        CloseStatus();
+        DestroyWindow(window);
+        DrainQueue();
+        App.Instance = saved.Instance;
+        App.MainWindow = saved.MainWindow;
+        App.Accelerators = saved.Accelerators;
+    }
+    struct Saved { HINSTANCE Instance; HWND MainWindow; HACCEL Accelerators; } saved{};
+    Recorder recorder;
+    HWND window = nullptr;
+};
+
+} // namespace
+
+TEST_F(StatusDialog, OpeningAgainKeepsTheDialogTextAndPositionAndResetsRangeAndStep)
+{
+    HWND first = OpenStatus(0, 10);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(App.StatusDialog, first);
+    EXPECT_TRUE(IsWindowVisible(first));
+    EXPECT_EQ(Progress(PBM_GETPOS), 0);
+    for (int i = 0; i < 3; ++i)
+        StepStatus();
+    SetDlgItemTextA(first, IDC_STATUS_TEXT, "first phase");
+    Progress(PBM_SETSTEP, 5);
+
+    EXPECT_EQ(OpenStatus(0, 4), first);
+    EXPECT_EQ(StatusDialogCount(), 1);
+    EXPECT_EQ(WindowText(GetDlgItem(first, IDC_STATUS_TEXT)), "first phase");
+    EXPECT_EQ(Progress(PBM_GETPOS), 3);
+    EXPECT_EQ(Progress(PBM_GETRANGE, TRUE), 0);
+    EXPECT_EQ(Progress(PBM_GETRANGE, FALSE), 4);
+    StepStatus();
+    EXPECT_EQ(Progress(PBM_GETPOS), 4);
+}
+
+TEST_F(StatusDialog, FourStepsFillARangeOfFour)
+{
+    ASSERT_NE(OpenStatus(0, 4), nullptr);
+    for (int i = 0; i < 4; ++i)
+        StepStatus();
+    EXPECT_EQ(Progress(PBM_GETPOS), 4);
+}
+
+TEST_F(StatusDialog, CloseBoxLeavesItOpen)
+{
+    HWND dialog = OpenStatus(0, 4);
+    ASSERT_NE(dialog, nullptr);
+    SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    SendMessageA(dialog, WM_CLOSE, 0, 0);
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    PumpMessages();
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(App.StatusDialog, dialog);
+}
+
+TEST_F(StatusDialog, CloseTwiceReturnsZeroTheSecondTime)
+{
+    HWND dialog = OpenStatus(0, 4);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_NE(CloseStatus(), 0);
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(App.StatusDialog, nullptr);
+    EXPECT_EQ(CloseStatus(), 0);
+}
+
+TEST_F(StatusDialog, FailedCreationLeavesNoDialog)
+{
+    App.Instance = GetModuleHandleA("kernel32.dll");   // holds no dialog 134
+    EXPECT_EQ(OpenStatus(0, 4), nullptr);
+    EXPECT_EQ(App.StatusDialog, nullptr);
+    StepStatus();
+    EXPECT_EQ(CloseStatus(), 0);
+}
+
+TEST_F(StatusDialog, TextGoesToTheStatusLine)
+{
+    HWND dialog = OpenStatus(0, 4);
+    ASSERT_NE(dialog, nullptr);
+    const std::string expected = LoadLangString(IDS_CONNECTING_NET);
+    SetStatusText(IDS_CONNECTING_NET);
+    EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_STATUS_TEXT)), expected);
+}
+
+TEST_F(StatusDialog, TextWithoutDialogPumpsFirstThenPausesWithoutMessages)
+{
+    PostMessageA(window, ProbeMessage, 0, 0);
+    // Posted while the pause runs: it must still be waiting afterwards.
+    std::thread late([this] {
+        Sleep(80);
+        PostMessageA(window, ProbeMessage + 1, 0, 0);
+    });
+    const DWORD start = GetTickCount();
+    SetStatusText(IDS_CONNECTING_NET);
+    const DWORD elapsed = GetTickCount() - start;
+    late.join();
+
+    EXPECT_GE(elapsed, 200u);
+    EXPECT_EQ(recorder.Count(ProbeMessage), 1);
+    EXPECT_EQ(recorder.Count(ProbeMessage + 1), 0);
+    PumpMessages();
+    EXPECT_EQ(recorder.Count(ProbeMessage + 1), 1);
+}
+
+TEST_F(StatusDialog, BusyWaitProcessesNoMessages)
+{
+    PostMessageA(window, ProbeMessage, 0, 0);
+    const DWORD start = GetTickCount();
+    BusyWait(120);
+    EXPECT_GE(GetTickCount() - start, 120u);
+    EXPECT_EQ(recorder.Count(ProbeMessage), 0);
+    PumpMessages();
+    EXPECT_EQ(recorder.Count(ProbeMessage), 1);
+}
+
+TEST_F(StatusDialog, PumpTranslatesAccelerators)
+{
+    App.Accelerators = LoadAcceleratorsA(App.Instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
+    ASSERT_NE(App.Accelerators, nullptr);
+    // Alt held, both in the thread's key state and in the message.
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    BYTE altHeld[256];
+    std::copy(keys, keys + 256, altHeld);
+    altHeld[VK_MENU] = 0x80;
+    SetKeyboardState(altHeld);
+    PostMessageA(window, WM_SYSCHAR, '?', 0x20000001);
+    PostMessageA(window, WM_SYSCHAR, 'x', 0x20000001);
+    PumpMessages();
+    SetKeyboardState(keys);
+    EXPECT_EQ(recorder.commands, std::vector<WORD>{IDM_ABOUT});
+}
+
+namespace {
+
+uint64_t ProcessorMilliseconds()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto value = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return (value(kernel) + value(user)) / 10000;
+}
+
+} // namespace
+
+// A one-second pause must leave the processor to others; a plain spin is measured beside it.
+TEST_F(StatusDialog, BusyWaitUsesLittleProcessorTime)
+{
+    const uint64_t beforePause = ProcessorMilliseconds();
+    BusyWait(1000);
+    const uint64_t pause = ProcessorMilliseconds() - beforePause;
+
+    const uint64_t beforeSpin = ProcessorMilliseconds();
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 1000) {
+    }
+    const uint64_t spin = ProcessorMilliseconds() - beforeSpin;
+
+    std::printf("processor time of a 1000 ms pause: BusyWait %llu ms, spin %llu ms\n",
+                static_cast<unsigned long long>(pause), static_cast<unsigned long long>(spin));
+    RecordProperty("BusyWaitProcessorMs", static_cast<int>(pause));
+    RecordProperty("SpinProcessorMs", static_cast<int>(spin));
+    EXPECT_LT(pause, 250u);
+}
+
+// The main loop must still see a quit request that a pump took from the queue.
+TEST_F(StatusDialog, QuitTakenByThePumpStillEndsTheLoop)
+{
+    struct Case { const char* name; bool postedBefore; int pumps; int code; };
+    const Case cases[] = {
+        {"posted before the pump", true, 1, 7},
+        {"posted by a handler the pump runs", false, 1, 9},
+        {"taken by two pumps in a row", true, 2, 3},
+        {"posted by a handler, then pumped again", false, 3, 0},
+    };
+    for (const Case& c : cases) {
+        if (c.postedBefore)
+            PostQuitMessage(c.code);
+        else
+            PostMessageA(window, QuitOnProbe, c.code, 0);
+        PostMessageA(window, ProbeMessage, 0, 0);
+        for (int i = 0; i < c.pumps; ++i)
+            PumpMessages();
+        EXPECT_EQ(recorder.Count(ProbeMessage), 1) << c.name;
+
+        const UINT_PTR guard = SetTimer(nullptr, 0, 1000, nullptr);   // ends the wait if the quit was lost
+        MSG message;
+        const BOOL result = GetMessageA(&message, nullptr, 0, 0);
+        KillTimer(nullptr, guard);
+        EXPECT_EQ(result, 0) << c.name << ": got message " << message.message;
+        EXPECT_EQ(message.wParam, static_cast<WPARAM>(c.code)) << c.name;
+        DrainQueue();
+        recorder.messages.clear();
+    }
+}
+
+namespace {
+
+std::vector<WPARAM> PendingAboutCommands;   // read by the timer procedure inside the modal loop
+
+void CALLBACK SendNextAboutCommand(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND about = FindWindowA("#32770", "About");
+    if (!about || PendingAboutCommands.empty())
+        return;
+    const WPARAM command = PendingAboutCommands.front();
+    PendingAboutCommands.erase(PendingAboutCommands.begin());
+    SendMessageA(about, WM_COMMAND, command, 0);
+}
+
+INT_PTR RunAboutWith(std::vector<WPARAM> commands)
+{
+    PendingAboutCommands = std::move(commands);
+    const UINT_PTR timer = SetTimer(nullptr, 0, 30, SendNextAboutCommand);
+    const INT_PTR result = DialogBoxParamA(App.Instance, MAKEINTRESOURCEA(IDD_ABOUT), nullptr, AboutProc, 0);
+    KillTimer(nullptr, timer);
+    return result;
+}
+
+} // namespace
+
+TEST_F(StatusDialog, AboutBoxEndsOnlyOnOkOrCancel)
+{
+    EXPECT_EQ(RunAboutWith({IDOK}), IDOK);
+    EXPECT_EQ(RunAboutWith({IDCANCEL}), IDCANCEL);
+    EXPECT_EQ(RunAboutWith({MAKEWPARAM(1505, 0), MAKEWPARAM(IDOK, BN_CLICKED)}), IDOK);
+}
