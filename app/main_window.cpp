@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/launch.h"
 #include "planes/browser.h"
+#include "settings/options_dialog.h"
 #include "ui/gdi_scope.h"
 #include "ui/skin.h"
 #include "ui/skin_windows.h"
@@ -58,6 +59,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDC_PAGE_FORWARD: ShowNextPage(); break;
     case IDC_DOWNLOAD: OpenDownloadBrowser(); break;
     case IDC_UPLOAD: OpenUploadBrowser(); break;
+    case IDC_OPTIONS: ShowOptionsDialog(); break;
     default: return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
     }
     return 0;
