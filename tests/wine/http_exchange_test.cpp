@@ -1,0 +1,152 @@
+// The web exchange against a small scripted server of the test's own on 127.0.0.78:80.
+// Winsock before <windows.h>, which the exchange's header brings in.
+#include <winsock2.h>
+
+#include "online/http_exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "app/app_state.h"
+
+namespace {
+constexpr char ServerAddress[] = "127.0.0.78";
+
+// Accepts one connection, keeps the request head, sends the answer bytes and closes.
+class OneShotServer {
+public:
+    explicit OneShotServer(std::string answer) : Answer(std::move(answer))
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        Listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        const BOOL reuse = TRUE;
+        setsockopt(Listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(80);
+        address.sin_addr.s_addr = inet_addr(ServerAddress);
+        Bound = bind(Listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(Listener, 1) == 0;
+        if (Bound)
+            Worker = std::thread([this] { Serve(); });
+    }
+    ~OneShotServer()
+    {
+        closesocket(Listener);
+        if (Worker.joinable())
+            Worker.join();
+        WSACleanup();
+    }
+    bool Bound = false;
+    std::string Head;
+
+private:
+    void Serve()
+    {
+        const SOCKET client = accept(Listener, nullptr, nullptr);
+        if (client == INVALID_SOCKET)
+            return;
+        char buffer[4096];
+        while (Head.find("\r\n\r\n") == std::string::npos) {
+            const int got = recv(client, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            Head.append(buffer, got);
+        }
+        for (size_t sent = 0; sent < Answer.size();) {
+            const int n = send(client, Answer.data() + sent, static_cast<int>(Answer.size() - sent), 0);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        shutdown(client, SD_SEND);
+        closesocket(client);
+    }
+
+    std::string Answer;
+    SOCKET Listener = INVALID_SOCKET;
+    std::thread Worker;
+};
+
+std::string Answer(const std::string& body, size_t announced)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nCache-Control: no-store\r\nConnection: close\r\n"
+           "Content-Length: " + std::to_string(announced) + "\r\n\r\n" + body;
+}
+
+class Exchange : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        Folder = std::string(temp) + "online_exchange_" + std::to_string(GetCurrentProcessId()) + "\\";
+        CreateDirectoryA(Folder.c_str(), nullptr);
+        std::ofstream(Folder + "starter.dat") << "[setup]\r\nHTTP_URL=" << ServerAddress
+                                              << "\r\nONLINE_TEST_PHP=probe.php\r\n";
+        strcpy(App.StarterDir, Folder.c_str());
+    }
+    void TearDown() override
+    {
+        DeleteFileA((Folder + "starter.dat").c_str());
+        RemoveDirectoryA(Folder.c_str());
+        App.StarterDir[0] = '\0';
+    }
+    HttpOutcome Run(const std::string& query, AnswerMode mode = AnswerMode::ReadBody)
+    {
+        const HttpRequest request = {"ONLINE_TEST_PHP", "unused.php", query, mode, &Body};
+        return HttpExchange(request);
+    }
+    std::string Folder;
+    std::string Body = "stale";
+};
+}
+
+TEST_F(Exchange, RequestOnTheWire)
+{
+    OneShotServer server(Answer("17", 2));
+    ASSERT_TRUE(server.Bound);
+    EXPECT_EQ(Run("?data=Ann%20Lee;123456;"), HttpOutcome::Answered);
+    EXPECT_EQ(Body, "17");
+    EXPECT_EQ(server.Head.substr(0, server.Head.find("\r\n")), "GET /php/probe.php?data=Ann%20Lee;123456; HTTP/1.1");
+    EXPECT_NE(server.Head.find("\r\nHost: 127.0.0.78\r\n"), std::string::npos) << server.Head;
+    EXPECT_NE(server.Head.find("\r\nUser-Agent: SKV Starter\r\n"), std::string::npos) << server.Head;
+}
+
+TEST_F(Exchange, BodyIsBoundedAndCutAtAZeroByte)
+{
+    {
+        // Three MiB announced and sent: the first MiB is kept and the read ends there.
+        const std::string big(3 << 20, '7');
+        OneShotServer server(Answer(big, big.size()));
+        ASSERT_TRUE(server.Bound);
+        EXPECT_EQ(Run("?big"), HttpOutcome::Answered);
+        EXPECT_EQ(Body.size(), 1u << 20);
+        EXPECT_EQ(Body.find_first_not_of('7'), std::string::npos);
+    }
+    {
+        OneShotServer server(Answer(std::string("12\0<title>x</title>", 19), 19));
+        ASSERT_TRUE(server.Bound);
+        EXPECT_EQ(Run("?zero"), HttpOutcome::Answered);
+        EXPECT_EQ(Body, "12");
+    }
+}
+
+TEST_F(Exchange, ABodyThatStopsEarlyIsWhatWasRead)
+{
+    OneShotServer server(Answer("partial", 5000));
+    ASSERT_TRUE(server.Bound);
+    EXPECT_EQ(Run("?short"), HttpOutcome::Answered);
+    EXPECT_EQ(Body, "partial");
+}
+
+TEST_F(Exchange, HeadersOnlyLeavesTheBodyAlone)
+{
+    OneShotServer server("HTTP/1.1 404 Not Found\r\nContent-Length: 19\r\nConnection: close\r\n\r\n<title>gone</title>");
+    ASSERT_TRUE(server.Bound);
+    EXPECT_EQ(Run("?data=1", AnswerMode::HeadersOnly), HttpOutcome::Answered);
+    EXPECT_EQ(Body, "stale");
+}
