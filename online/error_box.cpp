@@ -30,7 +30,7 @@ bool ShowErrorBox(int messageId, std::string value, int line, const char* file)
 
 bool ReportError(int messageId, int code, int line, const char* file)
 {
-    return ShowErrorBox(messageId, std::to_string(code), line, file);
+    return ShowErrorBox(messageId, ErrorCodeText(code), line, file);
 }
 
 bool ReportServerError(int messageId, std::string text, int line, const char* file)

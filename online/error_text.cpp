@@ -6,6 +6,11 @@ std::string LastPathComponent(const std::string& path)
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+std::string ErrorCodeText(int code)
+{
+    return std::to_string(code);
+}
+
 std::string ComposeErrorText(const ErrorTextParts& parts)
 {
     return parts.Message + "\r\n\r\n" + parts.ErrorWord + "\t" + parts.Value + "\r\n" + parts.LineLabel + "\t"

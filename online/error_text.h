@@ -15,5 +15,8 @@ struct ErrorTextParts {
 // message, blank line, then word/value, line and file, each label followed by a tab.
 std::string ComposeErrorText(const ErrorTextParts& parts);
 
+// A system or Internet error code as shown: signed decimal, no leading zeros.
+std::string ErrorCodeText(int code);
+
 // The part after the last backslash or slash; the whole path when it holds neither.
 std::string LastPathComponent(const std::string& path);
