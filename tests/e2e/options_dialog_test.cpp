@@ -1,0 +1,92 @@
+// The Options dialog with the real keyboard, and every way of cancelling it.
+#include "tests/e2e/fixtures.h"
+#include "res/resource.h"
+
+using namespace uidriver;
+
+namespace {
+
+class OptionsDialogTest : public e2e::StarterTest {
+protected:
+    HWND OpenOptions(HWND main)
+    {
+        if (!ClickButton(main, IDC_OPTIONS)) return nullptr;
+        WindowQuery query;
+        query.ClassName = "#32770";
+        query.Caption = "Options";
+        query.ProcessId = Starter.Pid();
+        HWND dialog = WaitForWindow(query);
+        return dialog && WaitUntilSettled(dialog) ? dialog : nullptr;
+    }
+};
+
+// Real key strokes of one virtual key, as the keyboard sends them to the focused window.
+bool StrikeKey(WORD virtualKey)
+{
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = virtualKey;
+    }
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    return SendInput(2, inputs, sizeof(INPUT)) == 2;
+}
+
+}  // namespace
+
+// The field is first in the tab order, so the player can type at once; Enter is OK.
+TEST_F(OptionsDialogTest, KeyboardAloneTypesIntoTheFieldAndEnterStores)
+{
+    HWND main = StartStarter();
+    ASSERT_NE(main, nullptr);
+    HWND dialog = OpenOptions(main);
+    ASSERT_NE(dialog, nullptr);
+    HWND edit = ChildById(dialog, IDC_MAIL_EDIT);
+    ASSERT_NE(edit, nullptr);
+
+    const std::string typed = " key@example.org  ";
+    ASSERT_TRUE(SendKeys(typed));
+    ASSERT_TRUE(WaitFor([&] { return TextOf(edit) == typed; })) << "field shows '" << TextOf(edit) << "'";
+    ASSERT_TRUE(StrikeKey(VK_RETURN));
+    ASSERT_TRUE(WaitForWindowGone(dialog));
+
+    std::string stored;
+    ASSERT_TRUE(e2e::ReadUserString(e2e::NetSettingsKeyPath, "Mail", stored));
+    EXPECT_EQ(stored, typed);
+}
+
+// Command 2 (what the close box and Escape become) stores nothing: an existing address
+// stays, and an address never stored stays absent.
+TEST_F(OptionsDialogTest, CancellingStoresNothing)
+{
+    const struct {
+        const char* Name;
+        bool (*Cancel)(HWND dialog);
+    } ways[] = {
+        {"close box", [](HWND dialog) { return PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; }},
+        {"command 2", [](HWND dialog) { return PostCommand(dialog, IDCANCEL); }},
+    };
+    for (bool storedBefore : {false, true}) {
+        if (storedBefore) {
+            ASSERT_TRUE(e2e::WriteUserString(e2e::NetSettingsKeyPath, "Mail", "old@example.org"));
+        }
+        HWND main = StartStarter();   // a second start ends the first Starter
+        ASSERT_NE(main, nullptr);
+        for (const auto& way : ways) {
+            SCOPED_TRACE(std::string(way.Name) + (storedBefore ? ", address stored" : ", nothing stored"));
+            HWND dialog = OpenOptions(main);
+            ASSERT_NE(dialog, nullptr);
+            ASSERT_TRUE(SetText(ChildById(dialog, IDC_MAIL_EDIT), "edited@example.org"));
+            ASSERT_TRUE(way.Cancel(dialog));
+            ASSERT_TRUE(WaitForWindowGone(dialog));
+            std::string stored;
+            if (storedBefore) {
+                EXPECT_TRUE(e2e::ReadUserString(e2e::NetSettingsKeyPath, "Mail", stored));
+                EXPECT_EQ(stored, "old@example.org");
+            } else {
+                EXPECT_FALSE(e2e::UserValueExists(e2e::NetSettingsKeyPath, "Mail"));
+            }
+            EXPECT_TRUE(WaitFor([&] { return IsEnabledWindow(main); }));
+        }
+    }
+}
