@@ -1,17 +1,19 @@
 #include <windows.h>
-#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "app/app_state.h"
 #include "app/game_lookup.h"
 #include "app/language.h"
 #include "settings/registry_store.h"
+#include "tests/support/simulated_drive.h"
 
 namespace fs = std::filesystem;
 
@@ -185,81 +187,26 @@ protected:
     int32_t SavedLanguage = 1;
 };
 
-// A drive letter that Wine's mount manager reports as the given type, while it lives.
-class SimulatedDrive {
-public:
-    SimulatedDrive(UINT type, const std::string& unixFolder)
-    {
-        const DWORD used = GetLogicalDrives();
-        for (char letter = 'm'; letter <= 'y' && !Letter; ++letter)
-            if (!(used & (1u << (letter - 'a'))))
-                Letter = letter;
-        if (Letter && Define(type, unixFolder.c_str()))
-            Root = std::string(1, static_cast<char>(Letter - 'a' + 'A')) + ":\\";
-    }
-    ~SimulatedDrive()
-    {
-        if (!Root.empty())
-            Define(DRIVE_NO_ROOT_DIR, nullptr);
-    }
-    std::string Root;   // "M:\", or empty when the drive could not be defined
-
-private:
-    // Wine's mount manager interface, as its configuration tool uses it.
-    struct UnixDrive {
-        ULONG Size;
-        ULONG Type;
-        ULONG FsType;
-        DWORD Serial;
-        ULONGLONG UnixDevice;
-        WCHAR Letter;
-        USHORT MountPointOffset;
-        USHORT DeviceOffset;
-        USHORT LabelOffset;
-    };
-    bool Define(UINT type, const char* unixFolder)
-    {
-        char request[1024] = {};
-        auto* drive = reinterpret_cast<UnixDrive*>(request);
-        drive->Size = sizeof(UnixDrive);
-        drive->Type = type;
-        drive->Letter = static_cast<WCHAR>(Letter);
-        if (unixFolder) {
-            drive->MountPointOffset = sizeof(UnixDrive);
-            std::strcpy(request + sizeof(UnixDrive), unixFolder);
-            drive->Size += static_cast<ULONG>(std::strlen(unixFolder) + 1);
-        }
-        HANDLE manager = CreateFileA("\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (manager == INVALID_HANDLE_VALUE)
-            return false;
-        const DWORD defineUnixDrive = CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-        DWORD returned = 0;
-        const BOOL done = DeviceIoControl(manager, defineUnixDrive, request, drive->Size, nullptr, 0, &returned, nullptr);
-        CloseHandle(manager);
-        return done;
-    }
-    char Letter = 0;
-};
 }
 
 class Language : public FrameFolders {};
 
 TEST_F(Language, SourcesInOrderOfPrecedence)
 {
-    const char* none = nullptr;
-    struct Case { const char* autorun; const char* starterByte; const char* gameByte; bool gameFound; int32_t language; };
-    const std::string zero(1, '\0');
+    using File = std::optional<std::string>;
+    const File none;
+    const File zero = std::string(1, '\0');
+    struct Case { File autorun, starterByte, gameByte; bool gameFound; int32_t language; };
     const Case cases[] = {
-        {"[config]\r\nlang=2\r\n", zero.c_str(), zero.c_str(), true, 2},
+        {"[config]\r\nlang=2\r\n", zero, zero, true, 2},
         {"[config]\r\nlang=0\r\n", none, none, true, 0},
         {"[config]\r\nlang=fr\r\n", "\x02", none, true, 0},
-        {"[config]\r\nlang=\r\n", zero.c_str(), none, true, 0},        // empty value: absent
-        {"[setup]\r\nlang=2\r\n", "\x02", none, true, 2},              // other section: absent
-        {none, "1", none, true, 49},                                    // a digit, not a byte value
-        {none, "", "\x02", true, -1},                                   // empty file in the Starter's folder
-        {none, "\x02", zero.c_str(), true, 2},                          // the Starter's folder first
-        {none, none, zero.c_str(), true, 0},
+        {"[config]\r\nlang=\r\n", zero, none, true, 0},        // empty value: absent
+        {"[setup]\r\nlang=2\r\n", "\x02", none, true, 2},     // other section: absent
+        {none, "1", none, true, 49},                           // a digit, not a byte value
+        {none, "", "\x02", true, -1},                          // empty file in the Starter's folder
+        {none, "\x02", zero, true, 2},                         // the Starter's folder first
+        {none, none, zero, true, 0},
         {none, none, "\xFE", true, 254},
         {none, none, none, true, 1},
         {none, none, none, false, 1},
@@ -268,17 +215,17 @@ TEST_F(Language, SourcesInOrderOfPrecedence)
         TempFolder starter;
         TempFolder game;
         if (c.autorun)
-            starter.Write("autorun.inf", c.autorun);
+            starter.Write("autorun.inf", *c.autorun);
         if (c.starterByte)
-            starter.Write("misc\\sabbel.dat", std::string(c.starterByte, c.starterByte == zero.c_str() ? 1 : std::strlen(c.starterByte)));
+            starter.Write("misc\\sabbel.dat", *c.starterByte);
         if (c.gameByte)
-            game.Write("misc\\sabbel.dat", std::string(c.gameByte, c.gameByte == zero.c_str() ? 1 : std::strlen(c.gameByte)));
+            game.Write("misc\\sabbel.dat", *c.gameByte);
         std::strcpy(App.StarterDir, (starter.Path + "\\").c_str());
         std::strcpy(App.GamePath, c.gameFound ? game.Path.c_str() : "");
         App.LanguageIndex = 7;
         ReadLanguage();
-        EXPECT_EQ(App.LanguageIndex, c.language) << (c.autorun ? c.autorun : "-") << " starter "
-                                                 << (c.starterByte ? "file" : "-") << " game " << (c.gameByte ? "file" : "-");
+        EXPECT_EQ(App.LanguageIndex, c.language) << c.autorun.value_or("-") << " starter " << c.starterByte.has_value()
+                                                 << " game " << c.gameByte.has_value();
     }
 }
 
@@ -318,7 +265,7 @@ TEST_F(GameLookup, StarterDirIsOurOwnFolder)
 TEST_F(GameLookup, RegistryValuesInOrder)
 {
     // Placeholders: G the game folder, E a folder without the game, C a CD-ROM and R a
-    // removable drive that both hold the game.
+    // removable drive that both hold the game, U the game folder in Wine's \\?\unix form.
     TempFolder media;
     media.Write(GameProgram, "stand-in");
     SimulatedDrive cdrom(DRIVE_CDROM, media.UnixPath);
@@ -327,10 +274,8 @@ TEST_F(GameLookup, RegistryValuesInOrder)
     ASSERT_FALSE(removable.Root.empty());
     ASSERT_EQ(GetDriveTypeA(cdrom.Root.c_str()), static_cast<UINT>(DRIVE_CDROM));
     ASSERT_EQ(GetDriveTypeA(removable.Root.c_str()), static_cast<UINT>(DRIVE_REMOVABLE));
-    const std::string unixForm = "\\\\?\\unix" + Game.UnixPath;   // no drive root in its first three characters
-    for (char& c : const_cast<std::string&>(unixForm))
-        if (c == '/')
-            c = '\\';
+    std::string unixForm = "\\\\?\\unix" + Game.UnixPath;   // no drive root in its first three characters
+    std::replace(unixForm.begin(), unixForm.end(), '/', '\\');
 
     auto expand = [&](const std::string& text) {
         if (text.empty())
