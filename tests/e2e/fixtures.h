@@ -1,0 +1,180 @@
+// Fixtures of the end-to-end tests: a temporary game installation, a game server of the
+// test's own, the Starter process, the registry and Unix commands run from under Wine.
+#pragma once
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+#include "tools/uidriver/uidriver.h"
+
+namespace e2e {
+
+// ---- Paths. Unix paths are seen through Wine's Z: drive.
+std::string ToWindowsPath(const std::string& unixPath);    // "/tmp/x" -> "Z:\tmp\x"
+std::string ToUnixPath(const std::string& windowsPath);    // "Z:\tmp\x" -> "/tmp/x"
+// A path handed in by ctest (STARTER_EXE, STARTER_DLL, STARTER_ZP_STANDIN,
+// STARTER_SETUP_STANDIN, STARTER_SOURCE_DIR), as a Windows path; "" when unset.
+std::string EnvPath(const char* name);
+std::string ReadFileBytes(const std::string& path);         // "" when missing
+bool WriteFileBytes(const std::string& path, const std::string& bytes);  // creates folders
+
+// A folder under the Unix /tmp, removed with everything in it at the end.
+class TempFolder {
+public:
+    explicit TempFolder(const std::string& prefix = "skv-e2e");
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& Path() const { return Folder; }      // Windows path, no trailing backslash
+    std::string UnixPath() const { return ToUnixPath(Folder); }
+    std::string File(const std::string& relative) const;    // Path() + "\" + relative
+
+private:
+    std::string Folder;
+};
+
+// ---- Unix commands, run from the Wine process through Z:\bin\sh. Wine starts Unix
+// programs without a process handle, so the script writes its exit code to a marker file.
+struct UnixResult {
+    int ExitCode = -1;                   // -1: did not finish in time
+    std::string Output;                  // stdout and stderr
+};
+UnixResult RunUnix(const std::string& shellCommand, DWORD timeoutMs = 60000);
+std::string ShellQuote(const std::string& text);
+
+// ---- Registry of the current user in the test prefix.
+extern const char NetSettingsKeyPath[];     // Software\Brightmoor Software\INet\1.0
+extern const char MakerGameKeyPath[];       // Software\Brightmoor Software\Skyvora\1.0 ("&AppPath")
+extern const char PublisherGameKeyPath[];   // Software\Larkspire\SKV ("Path")
+bool WriteUserString(const char* key, const char* name, const std::string& value);
+bool WriteUserDword(const char* key, const char* name, DWORD value);
+// The REG_SZ value, or false when missing or of another type.
+bool ReadUserString(const char* key, const char* name, std::string& value);
+bool UserValueExists(const char* key, const char* name);
+void DeleteUserValue(const char* key, const char* name);
+void DeleteUserKey(const char* key);
+// Deletes the three keys above, so a test starts as on a fresh machine.
+void ClearStarterRegistry();
+
+// ---- Game files.
+// One line of the hiscore file whose check values make SCORE valid.
+std::string HiscoreLine(const std::string& name, int64_t score, int64_t mask = 0x5a5a1234);
+struct PlaneSpec {
+    std::string Name = "Test Plane";
+    int32_t Costs = 1000, Weight = 500, Consumption = 20, Noise = 3, Reliability = 5, Velocity = 800, Range = 3000;
+    std::string Body = "design body bytes\r\n\x01\x02\x03";   // what follows the summary block
+};
+std::string PlaneBytes(const PlaneSpec& spec);
+
+// A run of a stand-in program, as it recorded it.
+struct StandinRun {
+    std::string Exe, CommandLine, WorkingFolder;
+};
+std::vector<StandinRun> ReadStandinLog(const std::string& logPath);
+
+// ---- A temporary game installation: the Starter, starter.dll and ZP.EXE in one folder
+// (with separateStarter, the Starter and starter.dll in a sibling folder "starter").
+class GameInstall {
+public:
+    explicit GameInstall(bool separateStarter = false, const std::string& gameLeaf = "game");
+    ~GameInstall();
+    GameInstall(const GameInstall&) = delete;
+    GameInstall& operator=(const GameInstall&) = delete;
+
+    const std::string& GameDir() const { return Game; }          // no trailing backslash
+    const std::string& StarterDir() const { return Starter; }
+    std::string GameFile(const std::string& relative) const;
+    std::string StarterFile(const std::string& relative) const;
+    std::string StarterExe() const { return StarterFile("Starter.exe"); }
+
+    // starter.dat beside the Starter: section setup with HTTP_URL and FTP_URL = host,
+    // then the extra keys (e.g. {"ADDSCORE_PHP", "test/title404.php"}).
+    bool WriteStarterDat(const std::string& host, const std::map<std::string, std::string>& extra = {});
+    bool WriteStarterDatText(const std::string& text);
+    bool WriteHiscores(const std::vector<std::pair<std::string, int64_t>>& entries);  // 6 lines
+    bool WriteHiscoreText(const std::string& text);
+    bool WritePlane(const std::string& fileName, const PlaneSpec& spec);   // into myPlanes
+    std::vector<std::string> PlaneFiles() const;                            // names in myPlanes
+    bool WriteAutorun(const std::string& lang);                             // beside the Starter
+    bool WriteLanguageFile(const std::string& bytes, bool inGameDir = true);  // misc\sabbel.dat
+    bool AddSetupStandin();                                                 // SETUP.EXE beside the Starter
+    bool RemoveGame();                                                      // deletes ZP.EXE
+    bool MakeGameExitAtOnce();                                              // ZP.EXE ends right after logging
+    std::vector<StandinRun> GameRuns() const;                              // ZP.EXE.log
+    std::vector<StandinRun> SetupRuns() const;                             // SETUP.EXE.log
+
+private:
+    TempFolder Root;
+    std::string Game, Starter;
+};
+
+// ---- A game server of the test's own, on its own loopback address (ports 80 and 21).
+struct RequestLine {
+    std::string Method, Target, Protocol, Host, UserAgent;
+};
+class GameServer {
+public:
+    explicit GameServer(const std::string& address, bool doubles = false);
+    ~GameServer();   // stops both servers
+    GameServer(const GameServer&) = delete;
+    GameServer& operator=(const GameServer&) = delete;
+
+    bool Running() const { return StartResult.ExitCode == 0; }
+    const UnixResult& StartOutput() const { return StartResult; }
+    const std::string& Address() const { return Host; }
+    std::string DataDir() const { return Data.Path(); }        // Windows path
+    // php server/admin.php --data DIR ARGS; ARGS are shell words, quote them with ShellQuote.
+    UnixResult Admin(const std::string& args) const;
+    std::vector<RequestLine> Requests() const;
+    void ClearRequests() const;
+    std::vector<std::string> StoredPlanes() const;              // file names in DATA/planes
+    std::string StoredPlane(const std::string& fileName) const; // bytes
+    bool WriteDataFile(const std::string& relative, const std::string& bytes) const;  // e.g. fixed-rank
+
+private:
+    std::string Host;
+    TempFolder Data;
+    UnixResult StartResult;
+};
+
+// ---- The Starter process, ended on teardown if still running.
+class StarterProcess {
+public:
+    StarterProcess() = default;
+    ~StarterProcess();
+    StarterProcess(const StarterProcess&) = delete;
+    StarterProcess& operator=(const StarterProcess&) = delete;
+
+    bool Start(const std::string& exePath, const std::string& workingFolder = "",
+               const std::string& arguments = "");
+    bool Start(const GameInstall& install) { return Start(install.StarterExe(), install.StarterDir()); }
+    DWORD Pid() const { return ProcessId; }
+    HWND WaitForMainWindow(DWORD timeoutMs = 20000) const;      // class "SKV_Starter"
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr) const;
+    bool IsRunning() const;
+    void Kill();
+
+private:
+    HANDLE Process = nullptr;
+    DWORD ProcessId = 0;
+};
+
+// Closes every stand-in game window ("AfxFrameOrView42s") still open.
+void CloseGameWindows();
+
+// ---- The common test fixture: clean registry, one installation, one Starter.
+class StarterTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Starts the Starter from the installation and waits for its main window.
+    HWND StartStarter();
+
+    std::unique_ptr<GameInstall> Install;
+    StarterProcess Starter;
+};
+
+}  // namespace e2e

@@ -1,0 +1,10 @@
+// How a stand-in program was started, appended to its log for the tests to read.
+#pragma once
+#include <string>
+
+// The log file: %STARTER_STANDIN_LOG% when set, otherwise the program's own path + ".log".
+std::string StandinLogPath();
+// Appends one record: "[run]", then exe=, cmdline= and cwd= lines.
+bool RecordStart();
+// True when the command line holds "--exit" or a file named like the program + ".exit" exists.
+bool ExitRequested();
