@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/launch.h"
+#include "online/hiscore.h"
 #include "planes/browser.h"
 #include "settings/options_dialog.h"
 #include "ui/gdi_scope.h"
@@ -53,6 +54,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDM_EXIT: DestroyWindow(window); break;
     case IDC_EXIT: DestroyWindow(window); break;
     case IDC_PLAY: PlayGame(); break;
+    case IDC_HISCORE: HiscoreCommand(); break;
     case IDOK: ConfirmBrowser(); break;
     case IDCANCEL: DismissBrowser(); break;
     case IDC_PAGE_BACK: ShowPreviousPage(); break;
