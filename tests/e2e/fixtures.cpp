@@ -216,6 +216,23 @@ void ClearStarterRegistry()
     for (const char* key : {NetSettingsKeyPath, MakerGameKeyPath, PublisherGameKeyPath}) DeleteUserKey(key);
 }
 
+// ---- Texts
+
+std::string StarterText(int id)
+{
+    HMODULE module = LoadLibraryExA(EnvPath("STARTER_EXE").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) return {};
+    char text[4096] = {};
+    LoadStringA(module, static_cast<UINT>(id), text, sizeof text);
+    FreeLibrary(module);
+    return text;
+}
+
+std::string LangText(int row, int language)
+{
+    return StarterText(10000 + 5000 * language + row);
+}
+
 // ---- Game files
 
 std::string HiscoreLine(const std::string& name, int64_t score, int64_t mask)
@@ -488,6 +505,16 @@ HWND StarterTest::StartStarter()
     HWND window = Starter.WaitForMainWindow();
     if (!window) ADD_FAILURE() << "no main window (class SKV_Starter) within the time-out";
     return window;
+}
+
+HWND StarterTest::WaitForDialog(const std::string& caption, DWORD timeoutMs)
+{
+    uidriver::WindowQuery query;
+    query.ClassName = "#32770";
+    query.Caption = caption;
+    query.ProcessId = Starter.Pid();
+    HWND dialog = uidriver::WaitForWindow(query, timeoutMs);
+    return dialog && uidriver::WaitUntilSettled(dialog) ? dialog : nullptr;
 }
 
 }  // namespace e2e

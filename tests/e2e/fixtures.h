@@ -59,6 +59,11 @@ void DeleteUserKey(const char* key);
 // Deletes the three keys above, so a test starts as on a fresh machine.
 void ClearStarterRegistry();
 
+// ---- Texts of the Starter's own string table, read from STARTER_EXE as the Starter reads them.
+std::string StarterText(int id);                               // "" when there is none
+constexpr int German = 0, English = 1, French = 2;
+std::string LangText(int row, int language = English);         // string 10000 + 5000 * language + row
+
 // ---- Game files.
 // One line of the hiscore file whose check values make SCORE valid.
 std::string HiscoreLine(const std::string& name, int64_t score, int64_t mask = 0x5a5a1234);
@@ -172,6 +177,8 @@ protected:
     void TearDown() override;
     // Starts the Starter from the installation and waits for its main window.
     HWND StartStarter();
+    // Waits for a dialog box ("#32770") of the Starter with this caption and lets it paint.
+    HWND WaitForDialog(const std::string& caption, DWORD timeoutMs = uidriver::DefaultTimeoutMs);
 
     std::unique_ptr<GameInstall> Install;
     StarterProcess Starter;
