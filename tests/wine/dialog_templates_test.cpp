@@ -144,16 +144,38 @@ constexpr char Edit[] = "#129";
 
 } // namespace
 
-TEST(DialogTemplates, StatusDialog)
+// What every dialog's header must say.
+struct ExpectedHeader {
+    int id;
+    DWORD style, exStyle;
+    short x, y, cx, cy;
+    const char* caption;
+    int pointSize;
+    const char* font;
+};
+
+TEST(DialogTemplates, Headers)
 {
-    const DialogTemplate dialog = LoadDialogTemplate(IDD_STATUS);
-    EXPECT_EQ(dialog.style, 0x90C80840u);
-    EXPECT_EQ(dialog.exStyle, 0x188u);
-    EXPECT_EQ((std::vector<short>{dialog.x, dialog.y, dialog.cx, dialog.cy}), (std::vector<short>{0, 0, 202, 55}));
-    EXPECT_EQ(dialog.caption, "Status");
-    EXPECT_EQ(dialog.pointSize, 8);
-    EXPECT_EQ(dialog.font, "Arial");
-    ExpectControls(dialog, {
+    const ExpectedHeader headers[] = {
+        {IDD_STATUS, 0x90C80840, 0x188, 0, 0, 202, 55, "Status", 8, "Arial"},
+        {IDD_OPTIONS, 0x80C80848, 0x20188, 0, 0, 245, 95, "Options", 8, "MS Shell Dlg"},
+        {IDD_ABOUT, WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, 0, 22, 17, 230, 75, "About", 8, "System"},
+    };
+    for (const ExpectedHeader& want : headers) {
+        const DialogTemplate got = LoadDialogTemplate(want.id);
+        EXPECT_EQ(got.style, want.style) << want.id;
+        EXPECT_EQ(got.exStyle, want.exStyle) << want.id;
+        EXPECT_EQ((std::vector<short>{got.x, got.y, got.cx, got.cy}),
+                  (std::vector<short>{want.x, want.y, want.cx, want.cy})) << want.id;
+        EXPECT_EQ(got.caption, want.caption);
+        EXPECT_EQ(got.pointSize, want.pointSize) << want.id;
+        EXPECT_EQ(got.font, want.font) << want.id;
+    }
+}
+
+TEST(DialogTemplates, StatusDialogControls)
+{
+    ExpectControls(LoadDialogTemplate(IDD_STATUS), {
         {IDC_STATUS_TEXT, Static, "Status", WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 7, 7, 188, 28},
         {IDC_STATUS_PROGRESS, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 7, 37, 188, 11},
     });
@@ -161,28 +183,17 @@ TEST(DialogTemplates, StatusDialog)
 
 TEST(DialogTemplates, OptionsDialogHasTheEditFirstAndNoCancelButton)
 {
-    const DialogTemplate dialog = LoadDialogTemplate(IDD_OPTIONS);
-    EXPECT_EQ(dialog.style, 0x80C80848u);
-    EXPECT_EQ(dialog.exStyle, 0x20188u);
-    EXPECT_EQ((std::vector<short>{dialog.x, dialog.y, dialog.cx, dialog.cy}), (std::vector<short>{0, 0, 245, 95}));
-    EXPECT_EQ(dialog.caption, "Options");
-    EXPECT_EQ(dialog.pointSize, 8);
-    EXPECT_EQ(dialog.font, "MS Shell Dlg");
-    ExpectControls(dialog, {
+    ExpectControls(LoadDialogTemplate(IDD_OPTIONS), {
         {IDC_MAIL_EDIT, Edit, "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 7, 57, 171, 14},
         {IDOK, Button, "OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 187, 7, 50, 14},
         {IDC_MAIL_NOTE, Static, "Static", WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 7, 7, 171, 43},
     });
 }
 
-TEST(DialogTemplates, AboutBox)
+// The two text lines are free wording; the icon refers to an icon the resources lack.
+TEST(DialogTemplates, AboutBoxControls)
 {
     const DialogTemplate dialog = LoadDialogTemplate(IDD_ABOUT);
-    EXPECT_EQ(dialog.style, static_cast<DWORD>(WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT));
-    EXPECT_EQ((std::vector<short>{dialog.x, dialog.y, dialog.cx, dialog.cy}), (std::vector<short>{22, 17, 230, 75}));
-    EXPECT_EQ(dialog.caption, "About");
-    EXPECT_EQ(dialog.pointSize, 8);
-    EXPECT_EQ(dialog.font, "System");
     ASSERT_EQ(dialog.controls.size(), 4u);
     EXPECT_EQ(dialog.controls[0].id, 2);
     EXPECT_EQ(dialog.controls[0].text, "#107");
