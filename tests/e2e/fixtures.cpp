@@ -134,7 +134,7 @@ UnixResult RunUnix(const std::string& shellCommand, DWORD timeoutMs)
     if (!WriteFileBytes(work.File("run.sh"), script)) return result;
 
     // Wine hands a Unix executable to exec; there is no process handle to wait on.
-    std::string commandLine = "Z:\\bin\\sh " + dir + "/run.sh";
+    std::string commandLine = "Z:\\bin\\bash " + dir + "/run.sh";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};

@@ -36,7 +36,7 @@ private:
     std::string Folder;
 };
 
-// ---- Unix commands, run from the Wine process through Z:\bin\sh. Wine starts Unix
+// ---- Unix commands, run from the Wine process through Z:\bin\bash. Wine starts Unix
 // programs without a process handle, so the script writes its exit code to a marker file.
 struct UnixResult {
     int ExitCode = -1;                   // -1: did not finish in time
