@@ -8,16 +8,7 @@ namespace {
 
 class OptionsDialogTest : public e2e::StarterTest {
 protected:
-    HWND OpenOptions(HWND main)
-    {
-        if (!ClickButton(main, IDC_OPTIONS)) return nullptr;
-        WindowQuery query;
-        query.ClassName = "#32770";
-        query.Caption = "Options";
-        query.ProcessId = Starter.Pid();
-        HWND dialog = WaitForWindow(query);
-        return dialog && WaitUntilSettled(dialog) ? dialog : nullptr;
-    }
+    HWND OpenOptions(HWND main) { return ClickButton(main, IDC_OPTIONS) ? WaitForDialog("Options") : nullptr; }
 };
 
 // Real key strokes of one virtual key, as the keyboard sends them to the focused window.
@@ -55,16 +46,17 @@ TEST_F(OptionsDialogTest, KeyboardAloneTypesIntoTheFieldAndEnterStores)
     EXPECT_EQ(stored, typed);
 }
 
-// Command 2 (what the close box and Escape become) stores nothing: an existing address
-// stays, and an address never stored stays absent.
+// The close box, Escape and command 2 store nothing: an existing address stays, and an
+// address never stored stays absent.
 TEST_F(OptionsDialogTest, CancellingStoresNothing)
 {
     const struct {
         const char* Name;
-        bool (*Cancel)(HWND dialog);
+        bool (*Cancel)(HWND dialog, HWND edit);
     } ways[] = {
-        {"close box", [](HWND dialog) { return PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; }},
-        {"command 2", [](HWND dialog) { return PostCommand(dialog, IDCANCEL); }},
+        {"close box", [](HWND dialog, HWND) { return PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; }},
+        {"escape", [](HWND, HWND edit) { return PressEscape(edit); }},
+        {"command 2", [](HWND dialog, HWND) { return PostCommand(dialog, IDCANCEL); }},
     };
     for (bool storedBefore : {false, true}) {
         if (storedBefore) {
@@ -76,8 +68,9 @@ TEST_F(OptionsDialogTest, CancellingStoresNothing)
             SCOPED_TRACE(std::string(way.Name) + (storedBefore ? ", address stored" : ", nothing stored"));
             HWND dialog = OpenOptions(main);
             ASSERT_NE(dialog, nullptr);
-            ASSERT_TRUE(SetText(ChildById(dialog, IDC_MAIL_EDIT), "edited@example.org"));
-            ASSERT_TRUE(way.Cancel(dialog));
+            HWND edit = ChildById(dialog, IDC_MAIL_EDIT);
+            ASSERT_TRUE(SetText(edit, "edited@example.org"));
+            ASSERT_TRUE(way.Cancel(dialog, edit));
             ASSERT_TRUE(WaitForWindowGone(dialog));
             std::string stored;
             if (storedBefore) {
