@@ -2,7 +2,10 @@
 // that already runs: the real Starter.exe driven from outside.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "res/resource.h"
 #include "tests/e2e/fixtures.h"
@@ -192,4 +195,53 @@ TEST_F(Frame, OnlyTheWholeTitleWithTheClassIsTheGame)
     EXPECT_EQ(Install->GameRuns().size(), 1u) << "the game was not started";
     DestroyWindow(longerTitle);
     DestroyWindow(otherClass);
+}
+
+namespace {
+// Real key strokes: the accelerator looks at the keyboard state, not at the message alone.
+void PressWithAlt(std::initializer_list<WORD> keys)
+{
+    std::vector<INPUT> inputs;
+    auto add = [&](WORD key, DWORD flags) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = flags;
+        inputs.push_back(input);
+    };
+    add(VK_MENU, 0);
+    for (WORD key : keys)
+        add(key, 0);
+    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
+        add(*key, KEYEVENTF_KEYUP);
+    add(VK_MENU, KEYEVENTF_KEYUP);
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+}
+
+TEST_F(Frame, AltQuestionMarkAndAltSlashOpenTheAboutBox)
+{
+    HWND main = StartStarter();
+    ASSERT_NE(main, nullptr);
+    const WORD slashKey = LOBYTE(VkKeyScanA('/'));
+    const std::initializer_list<WORD> questionMark = {VK_SHIFT, slashKey};
+    const std::initializer_list<WORD> slash = {slashKey};
+    for (const auto& keys : {questionMark, slash}) {
+        SetForegroundWindow(main);
+        ASSERT_TRUE(uidriver::WaitFor([&] { return GetForegroundWindow() == main; }));
+        PressWithAlt(keys);
+        const uidriver::MessageBoxInfo about = uidriver::WaitForMessageBox(Starter.Pid(), 10000, "About");
+        ASSERT_NE(about.Window, nullptr) << "no About box for Alt with " << keys.size() << " keys";
+        uidriver::AnswerMessageBox(about.Window);
+        EXPECT_TRUE(uidriver::WaitForWindowGone(about.Window));
+    }
+}
+
+TEST_F(Frame, TheQuitCodeIsTheExitCode)
+{
+    HWND main = StartStarter();
+    ASSERT_NE(main, nullptr);
+    ASSERT_TRUE(PostThreadMessageA(GetWindowThreadProcessId(main, nullptr), WM_QUIT, 7, 0));
+    EXPECT_EQ(ExitCode(), 7u);
 }
