@@ -3,20 +3,23 @@
 #include "app/paths.h"
 #include "app/text_number.h"
 
-#include <fstream>
+#include <cstdio>
 
-int32_t LanguageFromStream(std::istream& file)
+int32_t LanguageFromBytes(std::string_view head)
 {
-    const std::istream::int_type first = file.get();
-    return first == std::istream::traits_type::eof() ? -1 : static_cast<unsigned char>(first);
+    return head.empty() ? -1 : static_cast<unsigned char>(head[0]);
 }
 
+// C stdio rather than a file stream: streams pull the locale machinery into the program.
 bool ReadLanguageFile(const std::string& folder, int32_t& language)
 {
-    std::ifstream file(JoinPath(folder, "misc\\sabbel.dat"), std::ios::binary);
+    std::FILE* file = std::fopen(JoinPath(folder, "misc\\sabbel.dat").c_str(), "rb");
     if (!file)
         return false;
-    language = LanguageFromStream(file);
+    char first = 0;
+    const std::size_t read = std::fread(&first, 1, 1, file);
+    std::fclose(file);
+    language = LanguageFromBytes(std::string_view(&first, read));
     return true;
 }
 

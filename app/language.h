@@ -2,16 +2,16 @@
 // misc\sabbel.dat in the Starter's folder or in the game folder, else English.
 #pragma once
 #include <cstdint>
-#include <istream>
 #include <string>
+#include <string_view>
 
 constexpr int32_t EnglishLanguage = 1;
 
 // Sets App.LanguageIndex; needs App.StarterDir and App.GamePath.
 void ReadLanguage();
 
-// The first byte as an unsigned value, or -1 when the stream is empty.
-int32_t LanguageFromStream(std::istream& file);
+// The first byte as an unsigned value, or -1 when there is none.
+int32_t LanguageFromBytes(std::string_view head);
 
 // False when folder\misc\sabbel.dat does not open.
 bool ReadLanguageFile(const std::string& folder, int32_t& language);

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sstream>
 
 namespace {
 ErrorTextParts EnglishParts(std::string value, const char* file)
@@ -58,10 +57,8 @@ TEST(Language, FirstByteIsTheRawValue)
     const Case cases[] = {
         {std::string("\0", 1), 0}, {"\x01", 1}, {"\x02rest", 2}, {"1", 49}, {"", -1}, {"\xFF", 255}, {"\x80\x01", 128},
     };
-    for (const Case& c : cases) {
-        std::istringstream file(c.bytes);
-        EXPECT_EQ(LanguageFromStream(file), c.language) << c.bytes.size();
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(LanguageFromBytes(c.bytes), c.language) << c.bytes.size();
 }
 
 TEST(Language, ProfileValueWinsWhenNotEmpty)
