@@ -17,12 +17,18 @@ struct BitmapHeader {
 // ExtCreateRegion takes at most this many rectangles in one call.
 constexpr std::size_t RegionBatch = 4000;
 
-bool QueryHeader(HWND window, HBITMAP bitmap, BitmapHeader& header)
+// The header query: fills the skin's size, and tells the bitmap's bits per pixel.
+bool ReadHeader(HWND window, Skin& skin, int& bitsPerPixel)
 {
-    header = {};
+    BitmapHeader header = {};
     header.info.biSize = sizeof(BITMAPINFOHEADER);
     WindowDC dc(window);
-    return GetDIBits(dc.get(), bitmap, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS) != 0;
+    if (!GetDIBits(dc.get(), skin.Bitmap, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS))
+        return false;
+    skin.Width = header.info.biWidth;
+    skin.Height = header.info.biHeight;
+    bitsPerPixel = header.info.biBitCount;
+    return true;
 }
 
 void AddRectangle(HRGN region, int left, int top, int right, int bottom)
@@ -110,28 +116,20 @@ bool Skin::Load(HWND window, HMODULE library, int id, bool withRegion)
         BuildRegion(window);
         return true;
     }
-    BitmapHeader header;
-    if (QueryHeader(window, Bitmap, header)) {
-        Width = header.info.biWidth;
-        Height = header.info.biHeight;
-    }
+    int bitsPerPixel;
+    ReadHeader(window, *this, bitsPerPixel);
     return true;
 }
 
 bool Skin::BuildRegion(HWND window)
 {
-    BitmapHeader header;
-    if (!QueryHeader(window, Bitmap, header))
+    int bitsPerPixel;
+    if (!ReadHeader(window, *this, bitsPerPixel))
         return false;
-    Width = header.info.biWidth;
-    Height = header.info.biHeight;
     WindowDC windowDc(window);
     MemoryDC memory(windowDc.get());
-    if (!memory.get())
+    if (!memory.get() || Width < 1 || Height < 1)
         return true;
-    if (Width < 1 || Height < 1)
-        return true;
-    const int bitsPerPixel = header.info.biBitCount;
     std::vector<PixelRun> runs;
     const bool readable = (bitsPerPixel == 8 || bitsPerPixel == 24) &&
                           ReadDibRuns(windowDc.get(), Bitmap, Width, Height, bitsPerPixel, runs);
@@ -143,11 +141,9 @@ bool Skin::BuildRegion(HWND window)
 
 bool Skin::BuildRegionByPixels(HWND window)
 {
-    BitmapHeader header;
-    if (!QueryHeader(window, Bitmap, header))
+    int bitsPerPixel;
+    if (!ReadHeader(window, *this, bitsPerPixel))
         return false;
-    Width = header.info.biWidth;
-    Height = header.info.biHeight;
     WindowDC windowDc(window);
     MemoryDC memory(windowDc.get());
     if (!memory.get())

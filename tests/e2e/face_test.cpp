@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -302,14 +301,17 @@ TEST_F(Face, LinkCursorOverTheLinkAndArrowElsewhere)
     ASSERT_NE(help, arrow);
     HWND main = Start();
     ASSERT_NE(main, nullptr);
-    std::string seen;
-    for (POINT link : {LinkPoint, POINT{100, 325}, POINT{319, 439}}) {
-        ASSERT_TRUE(MoveMouseToClient(main, link));
-        EXPECT_TRUE(WaitFor([&] { return (seen = XCursor()) == help; }, PictureTimeoutMs))
-            << link.x << "," << link.y << ": " << seen << " instead of " << help;
-        ASSERT_TRUE(MoveMouseToClient(main, SurfacePoint));
-        EXPECT_TRUE(WaitFor([&] { return (seen = XCursor()) == arrow; }, PictureTimeoutMs))
-            << seen << " instead of " << arrow;
+    // Left and top of the link rectangle belong to it, right and bottom do not.
+    struct Case { POINT point; bool link; };
+    const Case cases[] = {
+        {LinkPoint, true}, {SurfacePoint, false}, {{100, 325}, true}, {{99, 325}, false},
+        {{319, 439}, true}, {{320, 439}, false}, {{319, 440}, false},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(MoveMouseToClient(main, c.point));
+        std::string seen;
+        EXPECT_TRUE(WaitFor([&] { return (seen = XCursor()) == (c.link ? help : arrow); }, PictureTimeoutMs))
+            << c.point.x << "," << c.point.y << ": " << seen;
     }
 }
 

@@ -224,28 +224,6 @@ TEST(Skin, MissingBitmapLeavesAnEmptySkinThatDrawsNothing)
     FreeLibrary(library);
 }
 
-TEST(Skin, DrawPartCopiesTheChosenRectangle)
-{
-    Skin skin;
-    skin.Bitmap = MakeDib({"M.r", "g.b", "..M"}, 24, false);
-    skin.Width = skin.Height = 3;
-    HBITMAP canvas = MakeDib({"....", "....", "...."}, 24, true);
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(dc, canvas);
-    EXPECT_TRUE(skin.DrawPart(dc, 1, 1, 2, 2, 1, 0));   // columns 1-2 of rows 0-1
-    EXPECT_EQ(GetPixel(dc, 0, 0), ColourOf('.'));
-    EXPECT_EQ(GetPixel(dc, 1, 1), ColourOf('.'));
-    EXPECT_EQ(GetPixel(dc, 2, 1), ColourOf('r'));
-    EXPECT_EQ(GetPixel(dc, 2, 2), ColourOf('b'));
-    EXPECT_TRUE(skin.Draw(dc, 0, 0));
-    EXPECT_EQ(GetPixel(dc, 0, 0), KeyColour);
-    EXPECT_EQ(GetPixel(dc, 0, 1), ColourOf('g'));
-    SelectObject(dc, previous);
-    DeleteDC(dc);
-    DeleteObject(canvas);
-    DeleteObject(skin.Bitmap);
-}
-
 TEST(Skin, ApplyToWindowGivesACopyOfTheRegionAndTheSize)
 {
     Skin skin;

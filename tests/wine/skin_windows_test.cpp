@@ -190,23 +190,6 @@ TEST_F(SkinWindows, DestroyedButtonLosesItsHoverProperty)
     EXPECT_EQ(GetPropA(exit, HoverProperty), nullptr);
 }
 
-TEST_F(SkinWindows, LinkCursorInsideLinkRectLeftAndTopInclusive)
-{
-    HCURSOR help = LoadCursorA(nullptr, IDC_HELP);
-    HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
-    struct Case { int x, y; bool link; };
-    const Case cases[] = {
-        {100, 325, true}, {99, 325, false}, {100, 324, false}, {319, 439, true},
-        {320, 439, false}, {319, 440, false}, {200, 380, true}, {500, 50, false},
-    };
-    for (const Case& c : cases) {
-        SendMessageA(main, WM_MOUSEMOVE, 0, MAKELPARAM(c.x, c.y));
-        HCURSOR expected = c.link ? help : arrow;
-        EXPECT_EQ(reinterpret_cast<HCURSOR>(GetClassLongPtrA(main, GCLP_HCURSOR)), expected) << c.x << "," << c.y;
-        EXPECT_EQ(GetCursor(), expected) << c.x << "," << c.y;
-    }
-}
-
 TEST_F(SkinWindows, WaitCursorRestoresTheCursorOnEveryPath)
 {
     HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
