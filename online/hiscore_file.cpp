@@ -40,7 +40,9 @@ bool ParseHiscoreLine(std::string_view line, HiscoreEntry& entry)
     const int count = SplitFields(line, fields);
 
     const std::size_t nameLength = std::min(fields[0].size(), sizeof entry.Name - 1);
-    std::memcpy(entry.Name, fields[0].data(), nameLength);
+    // A line without fields leaves fields[0] without data: memcpy must not see its null pointer.
+    if (nameLength > 0)
+        std::memcpy(entry.Name, fields[0].data(), nameLength);
     entry.Name[nameLength] = '\0';
     entry.Score = 0;
     if (count < HiscoreFields)
