@@ -37,7 +37,9 @@ void CopyTextCut(char* room, std::size_t roomSize, std::string_view text)
         return;
     std::size_t length = std::min(text.size(), roomSize - 1);
     length = std::find(text.begin(), text.begin() + length, '\0') - text.begin();
-    std::memcpy(room, text.data(), length);
+    // A field past the end of an answer has no data at all: memcpy must not see its null pointer.
+    if (length > 0)
+        std::memcpy(room, text.data(), length);
     room[length] = '\0';
 }
 
