@@ -482,3 +482,26 @@ TEST_F(Planes, AFailedDownloadLeavesTheDesignThere)
     ExpectBrowserClosed();
     EXPECT_EQ(GetFileAttributesA(Install->GameFile("myPlanes").c_str()), INVALID_FILE_ATTRIBUTES);
 }
+
+TEST_F(Planes, AnyAnswerToTheRegistrationCountsAsDone)
+{
+    GameServer server("127.0.0.97", true);
+    ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
+    ASSERT_TRUE(Install->WriteStarterDat(server.Address(), {{"ADDPLANE_PHP", "test/title404.php"}}));
+    ASSERT_TRUE(Install->WritePlane("mine.plane", PlaneSpec()));
+    Start();
+
+    ASSERT_TRUE(uidriver::ClickButton(Main, IDC_UPLOAD));
+    ASSERT_TRUE(uidriver::WaitFor([&] { return List() && RemoteList(List(), Starter.Pid()).Rows() == 1; }));
+    ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
+    const uidriver::MessageBoxInfo box = WaitForBox("Info");
+    EXPECT_EQ(box.Text, LangString(25));
+    Dismiss(box);
+    ExpectBrowserClosed();
+    const std::vector<RequestLine> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Target.rfind("/php/test/title404.php?data=1000;500;20;3;5;800;3000;Test%20Plane;", 0), 0u)
+        << requests[0].Target;
+    // No mail address stored: the query ends with the ninth semicolon.
+    EXPECT_EQ(requests[0].Target.back(), ';');
+}
