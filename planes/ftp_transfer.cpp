@@ -49,17 +49,6 @@ HINTERNET ConnectFtp(HINTERNET internet)
                             INTERNET_SERVICE_FTP, 0, ConnectionContext);
 }
 
-// Closes the connection, shows the last status line, closes the Internet handle and the dialog.
-void FinishTransfer(InternetHandle& connection, InternetHandle& internet)
-{
-    connection.Close();
-    SetStatusText(IDS_CLOSING_NET);
-    StepStatus();
-    internet.Close();
-    BusyWait(ClosingPause);
-    CloseStatus();
-}
-
 // Writes the buffer to the new remote file; on failure error holds the system's code.
 bool StoreRemoteFile(HINTERNET connection, const std::string& name, const std::vector<char>& data, DWORD& error)
 {
@@ -95,6 +84,39 @@ bool FetchRemoteFile(HINTERNET connection, const std::string& remoteName, const 
     error = GetLastError();
     DeleteFileA(temporary);
     return false;
+}
+
+// The frame both transfers share: the status dialog, the Internet handle and the connection,
+// then transfer (which reports its failure's code), then everything closed in reverse order.
+// False without a message when the Internet handle cannot be opened.
+template <class Transfer>
+bool RunFtpTransfer(int steps, int transferLine, Transfer transfer)
+{
+    if (!InternetReachable())
+        return false;
+    OpenStatus(0, steps);
+    SetStatusText(IDS_CONNECTING_NET);
+    InternetHandle internet(OpenInternet());
+    if (!internet) {
+        CloseStatus();
+        return false;
+    }
+    SetStatusText(IDS_CONNECTING_SRV);
+    StepStatus();
+    InternetHandle connection(ConnectFtp(internet.Get()));
+    SetStatusText(transferLine);
+    StepStatus();
+    DWORD error = 0;
+    const bool done = transfer(connection.Get(), error);
+    if (!done)
+        ReportError(IDS_TRANSFER_ERROR, static_cast<int>(error), ErrorLine, StarterSourceFile);
+    connection.Close();
+    SetStatusText(IDS_CLOSING_NET);
+    StepStatus();
+    internet.Close();
+    BusyWait(ClosingPause);
+    CloseStatus();
+    return done;
 }
 }
 
@@ -139,26 +161,9 @@ bool UploadPlaneFile(const std::string& path, std::string& serverName)
     if (data.empty())
         return false;
     serverName = ServerPlaneName();
-    if (!InternetReachable())
-        return false;
-    OpenStatus(0, 4);
-    SetStatusText(IDS_CONNECTING_NET);
-    InternetHandle internet(OpenInternet());
-    if (!internet) {
-        CloseStatus();
-        return false;
-    }
-    SetStatusText(IDS_CONNECTING_SRV);
-    StepStatus();
-    InternetHandle connection(ConnectFtp(internet.Get()));
-    SetStatusText(IDS_OPENING_FILE);
-    StepStatus();
-    DWORD error = 0;
-    const bool stored = StoreRemoteFile(connection.Get(), serverName, data, error);
-    if (!stored)
-        ReportError(IDS_TRANSFER_ERROR, static_cast<int>(error), ErrorLine, StarterSourceFile);
-    FinishTransfer(connection, internet);
-    return stored;
+    return RunFtpTransfer(4, IDS_OPENING_FILE, [&](HINTERNET connection, DWORD& error) {
+        return StoreRemoteFile(connection, serverName, data, error);
+    });
 }
 
 bool DownloadPlaneFile(const PlaneEntry& entry)
@@ -167,26 +172,11 @@ bool DownloadPlaneFile(const PlaneEntry& entry)
     // before anything is written.
     if (!IsSafePlaneFileName(entry.FileName))
         return ReportError(IDS_TRANSFER_ERROR, UnsafeNameCode, ErrorLine, StarterSourceFile);
-    if (!InternetReachable())
-        return false;
-    OpenStatus(0, 3);
-    SetStatusText(IDS_CONNECTING_NET);
-    InternetHandle internet(OpenInternet());
-    if (!internet) {
-        CloseStatus();
-        return false;
-    }
-    SetStatusText(IDS_CONNECTING_SRV);
-    StepStatus();
-    InternetHandle connection(ConnectFtp(internet.Get()));
-    SetStatusText(IDS_TRANSMIT_FILE);
-    StepStatus();
     const std::string folder = PlanesFolder();
-    DWORD error = 0;
-    const bool fetched = FetchRemoteFile(connection.Get(), entry.FileName, folder, JoinPath(folder, entry.FileName), error);
-    if (!fetched)
-        ReportError(IDS_TRANSFER_ERROR, static_cast<int>(error), ErrorLine, StarterSourceFile);
-    FinishTransfer(connection, internet);
+    const std::string target = JoinPath(folder, entry.FileName);
+    const bool fetched = RunFtpTransfer(3, IDS_TRANSMIT_FILE, [&](HINTERNET connection, DWORD& error) {
+        return FetchRemoteFile(connection, entry.FileName, folder, target, error);
+    });
     if (fetched)
         ShowInfoBox(IDS_PLANE_RECEIVED);
     return fetched;
