@@ -1,105 +1,19 @@
 // The design browser against the reference server and its doubles: catalogue paging,
 // downloads into myPlanes, uploads with registration, and the failures a player can meet.
-#include <windows.h>
-#include <commctrl.h>
-#include <gtest/gtest.h>
+#include "tests/e2e/browser_fixture.h"
 
 #include <algorithm>
 #include <regex>
-#include <string>
-#include <vector>
-
-#include "res/resource.h"
-#include "tests/e2e/fixtures.h"
 
 using namespace e2e;
 
 namespace {
-constexpr DWORD TransferTimeoutMs = 30000;
-constexpr int English = 1;
 constexpr char CatalogueScript[] = "/php/_getplanes.php";
-
-std::string LangString(int row)
-{
-    HMODULE module = LoadLibraryExA(EnvPath("STARTER_EXE").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    char text[4096] = {};
-    if (module) {
-        LoadStringA(module, 10000 + English * IDS_LANGUAGE_STRIDE + row, text, sizeof text);
-        FreeLibrary(module);
-    }
-    EXPECT_NE(text[0], '\0') << "no string " << row;
-    return text;
-}
-
-std::string ErrorText(int row, const std::string& code)
-{
-    return LangString(row) + "\r\n\r\n" + LangString(31) + "\t" + code + "\r\nLine:\t217\r\nFile:\tstarter";
-}
 
 std::string PageTarget(int from)
 {
     return std::string(CatalogueScript) + "?style=1&from=" + std::to_string(from) + "&num=17";
 }
-
-// The cells of the browser list, read through a buffer inside the Starter's process.
-class RemoteList {
-public:
-    RemoteList(HWND list, DWORD processId) : List(list)
-    {
-        Process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
-        if (Process)
-            Memory = static_cast<char*>(VirtualAllocEx(Process, nullptr, BufferSize, MEM_COMMIT | MEM_RESERVE,
-                                                       PAGE_READWRITE));
-    }
-    ~RemoteList()
-    {
-        if (Memory)
-            VirtualFreeEx(Process, Memory, 0, MEM_RELEASE);
-        if (Process)
-            CloseHandle(Process);
-    }
-    RemoteList(const RemoteList&) = delete;
-    RemoteList& operator=(const RemoteList&) = delete;
-
-    int Rows() const { return static_cast<int>(SendMessageA(List, LVM_GETITEMCOUNT, 0, 0)); }
-    bool Selected(int row) const { return SendMessageA(List, LVM_GETITEMSTATE, row, LVIS_SELECTED) != 0; }
-
-    std::string Cell(int row, int column) const
-    {
-        if (!Memory)
-            return "<no access>";
-        LVITEMA item = {};
-        item.iSubItem = column;
-        item.pszText = Memory + sizeof item;
-        item.cchTextMax = BufferSize - sizeof item;
-        char text[BufferSize] = {};
-        WriteProcessMemory(Process, Memory, &item, sizeof item, nullptr);
-        WriteProcessMemory(Process, item.pszText, text, 1, nullptr);
-        SendMessageA(List, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(Memory));
-        ReadProcessMemory(Process, item.pszText, text, sizeof text - sizeof item, nullptr);
-        return text;
-    }
-    std::vector<std::string> Row(int row) const
-    {
-        std::vector<std::string> cells;
-        for (int column = 0; column < 8; ++column)
-            cells.push_back(Cell(row, column));
-        return cells;
-    }
-    std::vector<std::string> Names() const
-    {
-        std::vector<std::string> names;
-        for (int row = 0; row < Rows(); ++row)
-            names.push_back(Cell(row, 0));
-        return names;
-    }
-
-private:
-    static constexpr SIZE_T BufferSize = 2048;
-    HWND List;
-    HANDLE Process = nullptr;
-    char* Memory = nullptr;
-};
 
 std::vector<std::string> DesignNames(int first, int count)
 {
@@ -112,26 +26,8 @@ std::vector<std::string> DesignNames(int first, int count)
     return names;
 }
 
-class Planes : public StarterTest {
+class Planes : public BrowserTest {
 protected:
-    void Start()
-    {
-        Main = StartStarter();
-        ASSERT_NE(Main, nullptr);
-    }
-
-    HWND List() const { return uidriver::ChildById(Main, IDC_BROWSER_LIST); }
-    bool Enabled(int id) const { return uidriver::IsEnabledWindow(uidriver::ChildById(Main, id)); }
-
-    HWND StatusDialog() const
-    {
-        uidriver::WindowQuery query;
-        query.ClassName = "#32770";
-        query.Caption = "Status";
-        query.ProcessId = Starter.Pid();
-        return uidriver::FindTopWindow(query);
-    }
-
     // The catalogue requests the server saw, in order.
     std::vector<std::string> CatalogueTargets(const GameServer& server) const
     {
@@ -152,50 +48,6 @@ protected:
         ASSERT_TRUE(uidriver::WaitUntilSettled(Main));
     }
 
-    // Row `row` of the open list becomes the selected one, as with the arrow keys.
-    void SelectRow(int row)
-    {
-        const RemoteList list(List(), Starter.Pid());
-        for (int i = 0; i < row; ++i)
-            PostMessageA(List(), WM_KEYDOWN, VK_DOWN, 1);
-        ASSERT_TRUE(uidriver::WaitFor([&] { return list.Selected(row); }));
-    }
-
-    uidriver::MessageBoxInfo WaitForBox(const std::string& caption)
-    {
-        return uidriver::WaitForMessageBox(Starter.Pid(), TransferTimeoutMs, caption);
-    }
-
-    void Dismiss(const uidriver::MessageBoxInfo& box)
-    {
-        ASSERT_NE(box.Window, nullptr);
-        uidriver::AnswerMessageBox(box.Window);
-        EXPECT_TRUE(uidriver::WaitForWindowGone(box.Window));
-    }
-
-    // No box of the Starter shows up within a while (the status dialog aside).
-    void ExpectNoBox()
-    {
-        Sleep(2000);
-        for (HWND box : uidriver::FindTopWindows({"#32770", "", Starter.Pid(), true})) {
-            if (box == StatusDialog())
-                continue;
-            const uidriver::MessageBoxInfo info = uidriver::ReadMessageBox(box);
-            ADD_FAILURE() << "unexpected box " << info.Caption << ": " << info.Text;
-            uidriver::AnswerMessageBox(box);
-        }
-    }
-
-    // The browser has gone and the main buttons work again.
-    void ExpectBrowserClosed()
-    {
-        EXPECT_TRUE(uidriver::WaitFor([&] { return !List(); }));
-        EXPECT_TRUE(Enabled(IDC_DOWNLOAD));
-        EXPECT_TRUE(Enabled(IDC_UPLOAD));
-        EXPECT_FALSE(uidriver::IsShown(uidriver::ChildById(Main, IDOK)));
-    }
-
-    HWND Main = nullptr;
 };
 }
 
@@ -243,7 +95,7 @@ TEST_F(Planes, CataloguePagesAndADownload)
     ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
     const uidriver::MessageBoxInfo box = WaitForBox("Info");
     EXPECT_EQ(StatusDialog(), nullptr) << "the success box comes after the status dialog";
-    EXPECT_EQ(box.Text, LangString(24));
+    EXPECT_EQ(box.Text, EnglishText(24));
     Dismiss(box);
     const std::string stored = server.StoredPlane("5eed0014.plane");
     EXPECT_GT(stored.size(), 32u);
@@ -349,7 +201,7 @@ TEST_F(Planes, UploadStoresTheFileAndRegistersIt)
         ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
 
         const uidriver::MessageBoxInfo box = WaitForBox("Info");
-        EXPECT_EQ(box.Text, LangString(25));
+        EXPECT_EQ(box.Text, EnglishText(25));
         EXPECT_EQ(StatusDialog(), nullptr);
         Dismiss(box);
         ExpectBrowserClosed();
@@ -413,7 +265,7 @@ TEST_F(Planes, WithoutAGameBothBrowsersReportIt)
     for (int id : {IDC_DOWNLOAD, IDC_UPLOAD}) {
         ASSERT_TRUE(uidriver::ClickButton(Main, id));
         const uidriver::MessageBoxInfo box = WaitForBox("Error");
-        EXPECT_EQ(box.Text, ErrorText(27, "0")) << id;
+        EXPECT_EQ(box.Text, ErrorBoxText(27, "0")) << id;
         Dismiss(box);
         EXPECT_EQ(List(), nullptr);
         EXPECT_TRUE(Enabled(IDC_DOWNLOAD));
@@ -435,7 +287,7 @@ TEST_F(Planes, FileNamesThatLeaveMyPlanesAreRefused)
         SelectRow(row);
         ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
         const uidriver::MessageBoxInfo box = WaitForBox("Error");
-        EXPECT_EQ(box.Text, ErrorText(29, "123"));
+        EXPECT_EQ(box.Text, ErrorBoxText(29, "123"));
         EXPECT_EQ(StatusDialog(), nullptr);
         Dismiss(box);
         ExpectBrowserClosed();
@@ -462,7 +314,7 @@ TEST_F(Planes, AFailedDownloadLeavesTheDesignThere)
     ClickAndSettle(IDC_DOWNLOAD, server, 1);
     ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
     uidriver::MessageBoxInfo box = WaitForBox("Error");
-    EXPECT_EQ(box.Text.rfind(LangString(29) + "\r\n\r\n", 0), 0u) << box.Text;
+    EXPECT_EQ(box.Text.rfind(EnglishText(29) + "\r\n\r\n", 0), 0u) << box.Text;
     Dismiss(box);
     ExpectBrowserClosed();
     ExpectNoBox();
@@ -476,7 +328,7 @@ TEST_F(Planes, AFailedDownloadLeavesTheDesignThere)
     SelectRow(1);
     ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
     box = WaitForBox("Error");
-    EXPECT_EQ(box.Text.rfind(LangString(29) + "\r\n\r\n", 0), 0u) << box.Text;
+    EXPECT_EQ(box.Text.rfind(EnglishText(29) + "\r\n\r\n", 0), 0u) << box.Text;
     EXPECT_EQ(box.Text.find("Error:\t0\r"), std::string::npos) << box.Text;
     Dismiss(box);
     ExpectBrowserClosed();
@@ -495,7 +347,7 @@ TEST_F(Planes, AnyAnswerToTheRegistrationCountsAsDone)
     ASSERT_TRUE(uidriver::WaitFor([&] { return List() && RemoteList(List(), Starter.Pid()).Rows() == 1; }));
     ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
     const uidriver::MessageBoxInfo box = WaitForBox("Info");
-    EXPECT_EQ(box.Text, LangString(25));
+    EXPECT_EQ(box.Text, EnglishText(25));
     Dismiss(box);
     ExpectBrowserClosed();
     const std::vector<RequestLine> requests = server.Requests();

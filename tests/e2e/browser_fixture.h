@@ -1,0 +1,164 @@
+// Helpers of the end-to-end tests that drive the design browser: the Starter's texts, the
+// browser list read across processes, boxes and the status dialog.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/e2e/fixtures.h"
+
+namespace e2e {
+
+constexpr DWORD TransferTimeoutMs = 30000;
+constexpr int EnglishLanguage = 1;
+
+// Row `row` of the Starter's localized texts in English, read as the Starter reads it.
+inline std::string EnglishText(int row)
+{
+    HMODULE module = LoadLibraryExA(EnvPath("STARTER_EXE").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    char text[4096] = {};
+    if (module) {
+        LoadStringA(module, 10000 + EnglishLanguage * IDS_LANGUAGE_STRIDE + row, text, sizeof text);
+        FreeLibrary(module);
+    }
+    EXPECT_NE(text[0], '\0') << "no string " << row;
+    return text;
+}
+
+// The error box's text for message row `row` and a code.
+inline std::string ErrorBoxText(int row, const std::string& code)
+{
+    return EnglishText(row) + "\r\n\r\n" + EnglishText(31) + "\t" + code + "\r\nLine:\t217\r\nFile:\tstarter";
+}
+
+// The cells of the browser list, read through a buffer inside the Starter's process.
+class RemoteList {
+public:
+    RemoteList(HWND list, DWORD processId) : List(list)
+    {
+        Process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+        if (Process)
+            Memory = static_cast<char*>(VirtualAllocEx(Process, nullptr, BufferSize, MEM_COMMIT | MEM_RESERVE,
+                                                       PAGE_READWRITE));
+    }
+    ~RemoteList()
+    {
+        if (Memory)
+            VirtualFreeEx(Process, Memory, 0, MEM_RELEASE);
+        if (Process)
+            CloseHandle(Process);
+    }
+    RemoteList(const RemoteList&) = delete;
+    RemoteList& operator=(const RemoteList&) = delete;
+
+    int Rows() const { return static_cast<int>(SendMessageA(List, LVM_GETITEMCOUNT, 0, 0)); }
+    bool Selected(int row) const { return SendMessageA(List, LVM_GETITEMSTATE, row, LVIS_SELECTED) != 0; }
+
+    std::string Cell(int row, int column) const
+    {
+        if (!Memory)
+            return "<no access>";
+        LVITEMA item = {};
+        item.iSubItem = column;
+        item.pszText = Memory + sizeof item;
+        item.cchTextMax = BufferSize - sizeof item;
+        char text[BufferSize] = {};
+        WriteProcessMemory(Process, Memory, &item, sizeof item, nullptr);
+        WriteProcessMemory(Process, item.pszText, text, 1, nullptr);
+        SendMessageA(List, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(Memory));
+        ReadProcessMemory(Process, item.pszText, text, sizeof text - sizeof item, nullptr);
+        return text;
+    }
+    std::vector<std::string> Row(int row) const
+    {
+        std::vector<std::string> cells;
+        for (int column = 0; column < 8; ++column)
+            cells.push_back(Cell(row, column));
+        return cells;
+    }
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (int row = 0; row < Rows(); ++row)
+            names.push_back(Cell(row, 0));
+        return names;
+    }
+
+private:
+    static constexpr SIZE_T BufferSize = 2048;
+    HWND List;
+    HANDLE Process = nullptr;
+    char* Memory = nullptr;
+};
+
+class BrowserTest : public StarterTest {
+protected:
+    void Start()
+    {
+        Main = StartStarter();
+        ASSERT_NE(Main, nullptr);
+    }
+
+    HWND List() const { return uidriver::ChildById(Main, IDC_BROWSER_LIST); }
+    bool Enabled(int id) const { return uidriver::IsEnabledWindow(uidriver::ChildById(Main, id)); }
+
+    HWND StatusDialog() const
+    {
+        uidriver::WindowQuery query;
+        query.ClassName = "#32770";
+        query.Caption = "Status";
+        query.ProcessId = Starter.Pid();
+        return uidriver::FindTopWindow(query);
+    }
+
+    // Row `row` of the open list becomes the selected one, as with the arrow keys.
+    void SelectRow(int row)
+    {
+        const RemoteList list(List(), Starter.Pid());
+        for (int i = 0; i < row; ++i)
+            PostMessageA(List(), WM_KEYDOWN, VK_DOWN, 1);
+        ASSERT_TRUE(uidriver::WaitFor([&] { return list.Selected(row); }));
+    }
+
+    uidriver::MessageBoxInfo WaitForBox(const std::string& caption)
+    {
+        return uidriver::WaitForMessageBox(Starter.Pid(), TransferTimeoutMs, caption);
+    }
+
+    void Dismiss(const uidriver::MessageBoxInfo& box)
+    {
+        ASSERT_NE(box.Window, nullptr);
+        uidriver::AnswerMessageBox(box.Window);
+        EXPECT_TRUE(uidriver::WaitForWindowGone(box.Window));
+    }
+
+    // No box of the Starter shows up within a while (the status dialog aside).
+    void ExpectNoBox()
+    {
+        Sleep(2000);
+        for (HWND box : uidriver::FindTopWindows({"#32770", "", Starter.Pid(), true})) {
+            if (box == StatusDialog())
+                continue;
+            const uidriver::MessageBoxInfo info = uidriver::ReadMessageBox(box);
+            ADD_FAILURE() << "unexpected box " << info.Caption << ": " << info.Text;
+            uidriver::AnswerMessageBox(box);
+        }
+    }
+
+    // The browser has gone and the main buttons work again.
+    void ExpectBrowserClosed()
+    {
+        EXPECT_TRUE(uidriver::WaitFor([&] { return !List(); }));
+        EXPECT_TRUE(Enabled(IDC_DOWNLOAD));
+        EXPECT_TRUE(Enabled(IDC_UPLOAD));
+        EXPECT_FALSE(uidriver::IsShown(uidriver::ChildById(Main, IDOK)));
+    }
+
+    HWND Main = nullptr;
+};
+
+}  // namespace e2e
