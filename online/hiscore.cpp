@@ -12,28 +12,12 @@
 #include "online/error_box.h"
 #include "online/hiscore_file.h"
 #include "online/http_exchange.h"
+#include "planes/handles.h"
 #include "settings/registry_store.h"
 #include "ui/status_dialog.h"
 
 namespace {
 constexpr char HiscoreFile[] = "misc\\xmlmap.fla";
-
-// Closes a file handle when the holder ends.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : Handle(handle) {}
-    ~FileHandle()
-    {
-        if (Handle != INVALID_HANDLE_VALUE)
-            CloseHandle(Handle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE Get() const { return Handle; }
-
-private:
-    HANDLE Handle;
-};
 }
 
 bool ReadHiscoreFile()
@@ -41,7 +25,7 @@ bool ReadHiscoreFile()
     const std::string path = JoinPath(App.GamePath, HiscoreFile);
     FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE)
+    if (!file)
         return false;
     const DWORD size = GetFileSize(file.Get(), nullptr);
     if (size == INVALID_FILE_SIZE)

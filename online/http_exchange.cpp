@@ -1,11 +1,12 @@
 #include "online/http_exchange.h"
 
-#include <memory>
+#include <string>
 #include <vector>
 #include "online/error_box.h"
 #include "online/server_hosts.h"
 #include "online/server_settings.h"
 #include "online/http_text.h"
+#include "planes/handles.h"
 #include "res/resource.h"
 #include "ui/status_dialog.h"
 
@@ -26,37 +27,34 @@ constexpr DWORD ReceiveTimeout = 30000;
 constexpr std::size_t BodyLimit = 1 << 20;
 constexpr DWORD ChunkLimit = 64 * 1024;
 
-// Closes an Internet handle when the holder ends, unless it was closed before.
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : Handle(handle) {}
-    ~InternetHandle() { Close(); }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET Get() const { return Handle; }
-    void Close()
-    {
-        if (Handle)
-            InternetCloseHandle(Handle);
-        Handle = nullptr;
-    }
-
-private:
-    HINTERNET Handle;
-};
-
-void SetTimeouts(HINTERNET internet)
+void SetTimeouts(HINTERNET handle)
 {
     DWORD connect = ConnectTimeout, send = SendTimeout, receive = ReceiveTimeout;
-    InternetSetOptionA(internet, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-    InternetSetOptionA(internet, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof send);
-    InternetSetOptionA(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+    InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+    InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof send);
+    InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
 }
 
 HttpOutcome TransferFailed()
 {
     ReportError(IDS_TRANSFER_ERROR, static_cast<int>(GetLastError()), ErrorLine, StarterSourceFile);
     return HttpOutcome::SendFailed;
+}
+
+// True and "404 Not Found" when the server answered with a status outside 2xx.
+bool FailureStatus(HINTERNET request, std::string& line)
+{
+    DWORD code = 0, size = sizeof code;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr))
+        return false;
+    if (code >= 200 && code < 300)
+        return false;
+    char text[256] = {};
+    DWORD length = sizeof text - 1;
+    line = std::to_string(code);
+    if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text, &length, nullptr) && text[0] != '\0')
+        line += std::string(" ") + text;
+    return true;
 }
 
 HttpOutcome ReadReply(HINTERNET request, const HttpRequest& exchange)
@@ -75,6 +73,13 @@ HttpOutcome ReadReply(HINTERNET request, const HttpRequest& exchange)
         ReportServerError(IDS_TRANSFER_ERROR, title, ServerErrorLine, StarterSourceFile);
         return HttpOutcome::ServerError;
     }
+    // An error status is no answer of the script, even when its page has no title:
+    // its text must not reach the player as a rank or as catalogue rows.
+    std::string status;
+    if (FailureStatus(request, status)) {
+        ReportServerError(IDS_TRANSFER_ERROR, status, ServerErrorLine, StarterSourceFile);
+        return HttpOutcome::ServerError;
+    }
     return HttpOutcome::Answered;
 }
 
@@ -83,10 +88,12 @@ HttpOutcome RunRequest(HINTERNET connection, const std::string& object, const Ht
 {
     InternetHandle request(
         HttpOpenRequestA(connection, "GET", object.c_str(), "HTTP/1.1", nullptr, nullptr, RequestFlags, 0));
-    if (!request.Get()) {
+    if (!request) {
         ReportError(IDS_TRANSFER_ERROR, static_cast<int>(GetLastError()), ErrorLine, StarterSourceFile);
         return HttpOutcome::RequestNotOpened;
     }
+    // Wine takes send and receive time-outs only from the request handle; Windows from either.
+    SetTimeouts(request.Get());
     SetStatusText(IDS_TRANSMIT_DATA);
     StepStatus();
     if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0))
@@ -136,7 +143,7 @@ HttpOutcome HttpExchange(const HttpRequest& exchange)
     SetStatusText(IDS_CONNECTING_NET);
 
     InternetHandle internet(InternetOpenA(AgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!internet.Get()) {
+    if (!internet) {
         CloseStatus();
         return HttpOutcome::NoInternetHandle;
     }

@@ -1,0 +1,253 @@
+// The Hiscore button against the reference server and its fault doubles.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/e2e/fixtures.h"
+
+using namespace e2e;
+
+namespace {
+constexpr DWORD ExchangeTimeoutMs = 20000;
+constexpr int EnglishBlock = 1, FrenchBlock = 2;
+
+std::string RankText(int row, const std::string& body, int language = EnglishBlock)
+{
+    std::string text = LangText(row, language);
+    const size_t marker = text.find("%s");
+    EXPECT_NE(marker, std::string::npos);
+    return text.replace(marker, 2, body);
+}
+
+std::string ErrorText(int row, const std::string& value, int line)
+{
+    return LangText(row) + "\r\n\r\n" + LangText(31) + "\t" + value + "\r\nLine:\t" + std::to_string(line) +
+           "\r\nFile:\tstarter";
+}
+
+class Hiscore : public StarterTest {
+protected:
+    void Start()
+    {
+        Main = StartStarter();
+        ASSERT_NE(Main, nullptr);
+    }
+
+    // A server of the test's own, starter.dat pointing at it (with a script when given),
+    // a hiscore file, and the Starter.
+    void StartWithServer(const std::string& address, const char* script = nullptr,
+                         const std::vector<std::pair<std::string, int64_t>>& hiscores = {{"Ann", 5}})
+    {
+        Server = std::make_unique<GameServer>(address, script != nullptr);
+        ASSERT_TRUE(Server->Running());
+        std::map<std::string, std::string> extra;
+        if (script)
+            extra["ADDSCORE_PHP"] = script;
+        ASSERT_TRUE(Install->WriteStarterDat(address, extra));
+        ASSERT_TRUE(Install->WriteHiscores(hiscores));
+        Start();
+    }
+
+    void ExpectNoRankBox()
+    {
+        Sleep(1500);
+        EXPECT_EQ(uidriver::WaitForMessageBox(Starter.Pid(), 0, "Hiscore").Window, nullptr);
+    }
+
+    uidriver::MessageBoxInfo Press(const std::string& caption, DWORD timeoutMs = ExchangeTimeoutMs)
+    {
+        uidriver::ClickButton(Main, IDC_HISCORE);
+        return uidriver::WaitForMessageBox(Starter.Pid(), timeoutMs, caption);
+    }
+
+    void Dismiss(const uidriver::MessageBoxInfo& box)
+    {
+        ASSERT_NE(box.Window, nullptr);
+        uidriver::AnswerMessageBox(box.Window);
+        EXPECT_TRUE(uidriver::WaitForWindowGone(box.Window));
+    }
+
+    // The exchange reaches the server, its status dialog closes, and no box follows.
+    void ExpectSilentAnswer()
+    {
+        Server->ClearRequests();
+        uidriver::ClickButton(Main, IDC_HISCORE);
+        EXPECT_TRUE(uidriver::WaitFor([&] { return !Server->Requests().empty(); }, ExchangeTimeoutMs));
+        EXPECT_TRUE(uidriver::WaitFor([&] { return !StatusDialog(); }, ExchangeTimeoutMs));
+        Sleep(1500);
+        uidriver::WindowQuery anyBox;
+        anyBox.ClassName = "#32770";
+        anyBox.ProcessId = Starter.Pid();
+        const HWND box = uidriver::FindTopWindow(anyBox);
+        EXPECT_EQ(box, nullptr) << uidriver::ReadMessageBox(box).Text;
+        if (box)
+            Dismiss(uidriver::ReadMessageBox(box));
+    }
+
+    HWND StatusDialog() const
+    {
+        uidriver::WindowQuery query;
+        query.ClassName = "#32770";
+        query.Caption = "Status";
+        query.ProcessId = Starter.Pid();
+        return uidriver::FindTopWindow(query);
+    }
+
+    std::unique_ptr<GameServer> Server;
+    HWND Main = nullptr;
+};
+}
+
+TEST_F(Hiscore, SendsTheFirstEntryAndShowsTheRank)
+{
+    StartWithServer("127.0.0.70", nullptr, {{"Ann Lee", 123456}, {"Bob", 99}});
+
+    const uidriver::MessageBoxInfo box = Press("Hiscore");
+    EXPECT_EQ(box.Text, RankText(23, "1"));
+    Dismiss(box);
+
+    const std::vector<RequestLine> requests = Server->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Method, "GET");
+    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=Ann%20Lee;123456;");
+    EXPECT_EQ(requests[0].Protocol, "HTTP/1.1");
+    EXPECT_EQ(requests[0].Host, Server->Address());
+    EXPECT_EQ(requests[0].UserAgent, "SKV Starter");
+}
+
+TEST_F(Hiscore, NameAndMailAreSentEscaped)
+{
+    ASSERT_TRUE(WriteUserString(NetSettingsKeyPath, "Mail", "pilot.one@example.org"));
+    StartWithServer("127.0.0.71", nullptr, {{"O'Brien J\xfcrgen", -42}});
+    // Someone ahead, so the negative score lands on rank 2.
+    ASSERT_EQ(Server->Admin("add-score Lead 1000").ExitCode, 0);
+
+    const uidriver::MessageBoxInfo box = Press("Hiscore");
+    EXPECT_EQ(box.Text, RankText(23, "2"));
+    Dismiss(box);
+
+    const std::vector<RequestLine> requests = Server->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=OBrien%20J%fcrgen;-42;pilot%2eone%40example%2eorg");
+}
+
+TEST_F(Hiscore, TheAnswerChoosesTheSentence)
+{
+    StartWithServer("127.0.0.72", "test/rank.php");
+
+    struct Case { const char* rank; int row; };
+    for (const Case& c : {Case{"21", 22}, Case{"20", 23}, Case{"1", 23}, Case{"0", 23}}) {
+        ASSERT_TRUE(Server->WriteDataFile("fixed-rank", c.rank));
+        const uidriver::MessageBoxInfo box = Press("Hiscore");
+        EXPECT_EQ(box.Text, RankText(c.row, c.rank)) << c.rank;
+        Dismiss(box);
+    }
+
+    // The settings are read at each transfer: another script without a restart.
+    ASSERT_TRUE(Install->WriteStarterDat(Server->Address(), {{"ADDSCORE_PHP", "test/rank17lf.php"}}));
+    const uidriver::MessageBoxInfo box = Press("Hiscore");
+    EXPECT_EQ(box.Text, RankText(23, "17\n"));
+    Dismiss(box);
+}
+
+TEST_F(Hiscore, TheRankSpeaksTheInstallationsLanguage)
+{
+    ASSERT_TRUE(Install->WriteAutorun("2"));
+    StartWithServer("127.0.0.73", "test/rank.php");
+    ASSERT_TRUE(Server->WriteDataFile("fixed-rank", "21"));
+
+    const uidriver::MessageBoxInfo box = Press("Hiscore");
+    EXPECT_EQ(box.Text, RankText(22, "21", FrenchBlock));
+    Dismiss(box);
+}
+
+TEST_F(Hiscore, ErrorPagesAndEmptyAnswers)
+{
+    StartWithServer("127.0.0.74", "test/title404.php");
+
+    const uidriver::MessageBoxInfo titled = Press("Error");
+    EXPECT_EQ(titled.Text, ErrorText(29, "404 Not Found", 218));
+    Dismiss(titled);
+    ExpectNoRankBox();
+
+    // Without a title the status line tells what went wrong; the page never becomes a rank.
+    ASSERT_TRUE(Install->WriteStarterDat(Server->Address(), {{"ADDSCORE_PHP", "test/notitle404.php"}}));
+    const uidriver::MessageBoxInfo untitled = Press("Error");
+    EXPECT_EQ(untitled.Text, ErrorText(29, "404 Not Found", 218));
+    Dismiss(untitled);
+    ExpectNoRankBox();
+
+    ASSERT_TRUE(Install->WriteStarterDat(Server->Address(), {{"ADDSCORE_PHP", "test/empty.php"}}));
+    ExpectSilentAnswer();
+}
+
+TEST_F(Hiscore, UnknownHostShowsTheTransferError)
+{
+    ASSERT_TRUE(Install->WriteStarterDat("nohost.invalid"));
+    ASSERT_TRUE(Install->WriteHiscores({{"Ann", 5}}));
+    Start();
+
+    const uidriver::MessageBoxInfo error = Press("Error");
+    const std::string head = LangText(29) + "\r\n\r\n" + LangText(31) + "\t";
+    EXPECT_EQ(error.Text.substr(0, head.size()), head);
+    EXPECT_NE(error.Text.find("\r\nLine:\t217\r\n"), std::string::npos) << error.Text;
+    EXPECT_EQ(error.Text.find(head + "0\r\n"), std::string::npos) << error.Text;
+    Dismiss(error);
+    ExpectNoRankBox();
+}
+
+TEST_F(Hiscore, ASilentServerEndsInTheTransferErrorAfterTheTimeOut)
+{
+    StartWithServer("127.0.0.75", "test/hang.php");
+
+    // The double stays silent for 60 s; the 30 s receive time-out must end the wait first.
+    const DWORD start = GetTickCount();
+    const uidriver::MessageBoxInfo error = Press("Error", 55000);
+    const DWORD elapsed = GetTickCount() - start;
+    ASSERT_NE(error.Window, nullptr);
+    EXPECT_GE(elapsed, 25000u);
+    EXPECT_LT(elapsed, 55000u);
+    EXPECT_EQ(error.Text.substr(0, LangText(29).size()), LangText(29));
+    EXPECT_NE(error.Text.find("\r\nLine:\t217\r\n"), std::string::npos) << error.Text;
+    Dismiss(error);
+    ExpectNoRankBox();
+}
+
+TEST_F(Hiscore, NoUsableFileMeansNoTraffic)
+{
+    Server = std::make_unique<GameServer>("127.0.0.76");
+    ASSERT_TRUE(Server->Running());
+    ASSERT_TRUE(Install->WriteStarterDat(Server->Address()));
+    Start();
+
+    // No file at all, then a file whose first line lacks fields.
+    for (bool broken : {false, true}) {
+        if (broken) {
+            ASSERT_TRUE(Install->WriteHiscoreText("Ann;1;2\r\n"));
+        }
+        const uidriver::MessageBoxInfo error = Press("Error");
+        EXPECT_EQ(error.Text, ErrorText(26, "0", 217)) << broken;
+        Dismiss(error);
+    }
+    Sleep(1000);
+    EXPECT_TRUE(Server->Requests().empty());
+}
+
+TEST_F(Hiscore, GamePathEndingInASlash)
+{
+    Install = std::make_unique<GameInstall>(true);
+    ASSERT_TRUE(WriteUserString(MakerGameKeyPath, "&AppPath", Install->GameDir() + "/"));
+    StartWithServer("127.0.0.77", nullptr, {{"Slash", 777}});
+
+    const uidriver::MessageBoxInfo box = Press("Hiscore");
+    EXPECT_EQ(box.Text, RankText(23, "1"));
+    Dismiss(box);
+    const std::vector<RequestLine> requests = Server->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=Slash;777;");
+}
