@@ -1,0 +1,106 @@
+"""Reads what the package test needs from a Windows PE file: machine, subsystem, imported DLLs
+and resources (Python stdlib only)."""
+import struct
+
+MACHINE_I386 = 0x14C
+MACHINE_AMD64 = 0x8664
+SUBSYSTEM_GUI = 2
+FILE_DLL = 0x2000
+RT_BITMAP = 2
+RT_STRING = 6
+
+
+class PeFile:
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise ValueError("no MZ header")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        (self.machine, sections, _, _, _, optional_size,
+         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        optional = pe + 24
+        self.magic = struct.unpack_from("<H", data, optional)[0]
+        if self.magic not in (0x10B, 0x20B):
+            raise ValueError(f"unknown optional header magic {self.magic:#x}")
+        self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+        directories = optional + (96 if self.magic == 0x10B else 112)
+        count = struct.unpack_from("<I", data, directories - 4)[0]
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
+        table = optional + optional_size
+        self.sections = [struct.unpack_from("<8sIIII", data, table + 40 * i) for i in range(sections)]
+
+    @property
+    def is_pe32_plus(self):
+        return self.magic == 0x20B
+
+    def offset(self, rva):
+        for _, virtual_size, address, raw_size, raw_pointer in self.sections:
+            if address <= rva < address + max(virtual_size, raw_size):
+                return raw_pointer + rva - address
+        raise ValueError(f"RVA {rva:#x} lies in no section")
+
+    def text_at(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
+
+    def directory(self, index):
+        return self.directories[index] if index < len(self.directories) else (0, 0)
+
+    def imported_dlls(self):
+        """Names of the DLLs in the import and the delay-load tables."""
+        names = []
+        rva, _ = self.directory(1)
+        while rva:
+            descriptor = struct.unpack_from("<IIIII", self.data, self.offset(rva))
+            if not any(descriptor):
+                break
+            names.append(self.text_at(descriptor[3]))
+            rva += 20
+        rva, _ = self.directory(13)
+        while rva:
+            descriptor = struct.unpack_from("<8I", self.data, self.offset(rva))
+            if not any(descriptor):
+                break
+            names.append(self.text_at(descriptor[1]))
+            rva += 32
+        return names
+
+    def resources(self, kind):
+        """{id: bytes} of the resources of a numeric type, first language of each."""
+        root, _ = self.directory(2)
+        if not root:
+            return {}
+        base = self.offset(root)
+
+        def entries(offset):
+            named, numbered = struct.unpack_from("<HH", self.data, base + offset + 12)
+            for i in range(named + numbered):
+                name, target = struct.unpack_from("<II", self.data, base + offset + 16 + 8 * i)
+                yield name, target
+
+        def leaf(target):
+            while target & 0x80000000:
+                target = next(entries(target & 0x7FFFFFFF))[1]
+            data_rva, size = struct.unpack_from("<II", self.data, base + target)
+            start = self.offset(data_rva)
+            return self.data[start:start + size]
+
+        for name, target in entries(0):
+            if name == kind and target & 0x80000000:
+                return {ident: leaf(sub) for ident, sub in entries(target & 0x7FFFFFFF)
+                        if not ident & 0x80000000}
+        return {}
+
+    def strings(self):
+        """{id: text} of the string table."""
+        table = {}
+        for block, data in self.resources(RT_STRING).items():
+            pos = 0
+            for i in range(16):
+                length = struct.unpack_from("<H", data, pos)[0]
+                if length:
+                    table[(block - 1) * 16 + i] = data[pos + 2:pos + 2 + 2 * length].decode("utf-16-le")
+                pos += 2 + 2 * length
+        return table

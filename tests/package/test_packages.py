@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""Unpacks dist/Starter-win32.zip and dist/Starter-win64.zip and checks what a player gets: the
+right machine, a GUI program, no MinGW runtime DLL to miss, every picture the program loads,
+and texts that agree with the program. Exit code 77 (skipped) when scripts/package has not
+made the zips yet."""
+import os
+import re
+import sys
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import images  # noqa: E402
+import pe_file  # noqa: E402
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+DIST = os.environ.get("STARTER_DIST", os.path.join(ROOT, "dist"))
+PACKAGES = {"win32": (pe_file.MACHINE_I386, False), "win64": (pe_file.MACHINE_AMD64, True)}
+CONTENTS = {"Starter.exe", "starter.dll", "starter.dat", "LIESMICH.txt", "README.txt", "LISEZMOI.txt"}
+READMES = ["LIESMICH.txt", "README.txt", "LISEZMOI.txt"]
+# The main picture, the buttons' normal and hover images, and the description pictures.
+BITMAPS = {3, *range(170, 184), *range(140, 147), *range(150, 157), *range(160, 167)}
+# Rows 61 to 67 of each language name the description pictures.
+DESCRIPTION_ROWS = [base + row for base in (10000, 15000, 20000) for row in range(61, 68)]
+MINGW_RUNTIME = re.compile(r"^(libgcc|libstdc\+\+|libwinpthread)", re.I)
+SYSTEM_DLLS = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
+               "ole32.dll", "shell32.dll", "user32.dll", "wininet.dll"}
+SETTINGS = ["HTTP_URL", "FTP_URL", "ADDSCORE_PHP", "ADDPLANE_PHP", "GETPLANES_PHP"]
+MAIL_KEY = r"Software\Brightmoor Software\INet\1.0"
+
+
+def unpack(name):
+    with zipfile.ZipFile(os.path.join(DIST, f"Starter-{name}.zip")) as archive:
+        return {info.filename: archive.read(info) for info in archive.infolist()}
+
+
+def profile_entries(text):
+    """(section, key, value) of an INI text read by the Windows profile rules: a line's key is
+    everything before its first '=', so a commented-out line yields a key starting with ';'."""
+    section = None
+    for line in text.split("\r\n"):
+        line = line.strip()
+        if line.startswith("[") and "]" in line:
+            section = line[1:line.index("]")].strip().lower()
+        elif "=" in line and section is not None:
+            key, value = line.split("=", 1)
+            yield section, key.strip(), value.strip()
+
+
+class PackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.files = {name: unpack(name) for name in PACKAGES}
+
+    def test_each_zip_holds_the_program_its_settings_and_three_readmes(self):
+        for name, files in self.files.items():
+            with self.subTest(package=name):
+                self.assertEqual(set(files), CONTENTS)
+
+    def test_the_program_is_a_gui_program_for_the_package_machine(self):
+        for name, files in self.files.items():
+            with self.subTest(package=name):
+                machine, plus = PACKAGES[name]
+                exe = pe_file.PeFile(files["Starter.exe"])
+                self.assertEqual(exe.machine, machine)
+                self.assertEqual(exe.is_pe32_plus, plus)
+                self.assertEqual(exe.subsystem, pe_file.SUBSYSTEM_GUI)
+                self.assertFalse(exe.characteristics & pe_file.FILE_DLL)
+                dll = pe_file.PeFile(files["starter.dll"])
+                self.assertEqual(dll.machine, machine, "a picture library the program cannot load")
+                self.assertTrue(dll.characteristics & pe_file.FILE_DLL)
+
+    def test_nothing_needs_a_mingw_runtime_dll(self):
+        for name, files in self.files.items():
+            with self.subTest(package=name):
+                imported = {module: pe_file.PeFile(files[module]).imported_dlls()
+                            for module in ("Starter.exe", "starter.dll")}
+                self.assertIn("kernel32.dll", {d.lower() for d in imported["Starter.exe"]},
+                              "the import table was not read")
+                for module, dlls in imported.items():
+                    self.assertEqual([d for d in dlls if MINGW_RUNTIME.match(d)], [], module)
+                    # Anything beyond what every Windows ships is a DLL the player lacks.
+                    self.assertLessEqual({d.lower() for d in dlls}, SYSTEM_DLLS, module)
+
+    def test_the_library_holds_every_picture_the_program_loads(self):
+        for name, files in self.files.items():
+            with self.subTest(package=name):
+                texts = pe_file.PeFile(files["Starter.exe"]).strings()
+                named = {int(texts[row]) for row in DESCRIPTION_ROWS}
+                self.assertLessEqual(named, BITMAPS)
+                bitmaps = pe_file.PeFile(files["starter.dll"]).resources(pe_file.RT_BITMAP)
+                self.assertEqual(BITMAPS - set(bitmaps), set())
+                for ident in sorted(BITMAPS):
+                    picture = images.read_dib(bitmaps[ident])
+                    self.assertGreater(picture.width * picture.height, 0, ident)
+                main = images.read_dib(bitmaps[3])
+                self.assertIn((255, 0, 255), {p for row in main.rows for p in row},
+                              "the main picture has no outline to cut the window from")
+
+    def test_the_example_starter_dat_changes_nothing_and_names_real_settings(self):
+        for name, files in self.files.items():
+            with self.subTest(package=name):
+                raw = files["starter.dat"]
+                self.assertFalse(raw.startswith(b"\xef\xbb\xbf"), "a byte order mark hides [setup]")
+                text = raw.decode("ascii")
+                self.assertNotIn("\n", text.replace("\r\n", ""))
+                exe = files["Starter.exe"]
+                entries = list(profile_entries(text))
+                self.assertEqual([e for e in entries if not e[1].startswith(";")], [])
+                examples = {key.lstrip(";").strip(): value for section, key, value in entries
+                            if section == "setup"}
+                self.assertEqual(sorted(examples), sorted(SETTINGS))
+                for key, value in examples.items():
+                    self.assertTrue(key.encode() + b"\0" in exe, f"the program reads no {key}")
+                    self.assertTrue(value.encode() + b"\0" in exe, f"{key}={value} is not the built-in value")
+
+    def test_the_readmes_name_where_the_program_keeps_the_mail_address(self):
+        for name, files in self.files.items():
+            with self.subTest(package=name):
+                exe = files["Starter.exe"]
+                self.assertTrue(MAIL_KEY.encode() + b"\0" in exe, "the program keeps its settings elsewhere")
+                for readme in READMES:
+                    raw = files[readme]
+                    self.assertTrue(raw.startswith(b"\xef\xbb\xbf"), readme)
+                    text = raw[3:].decode("utf-8")
+                    self.assertNotIn("\n", text.replace("\r\n", ""), readme)
+                    self.assertIn("HKEY_CURRENT_USER\\" + MAIL_KEY, text, readme)
+
+
+if __name__ == "__main__":
+    missing = [n for n in PACKAGES if not os.path.exists(os.path.join(DIST, f"Starter-{n}.zip"))]
+    if missing:
+        print(f"no {', '.join(missing)} package in {DIST}: run scripts/package first")
+        sys.exit(77)
+    unittest.main(verbosity=2)
