@@ -96,7 +96,8 @@ HttpOutcome RunRequest(HINTERNET connection, const std::string& object, const Ht
     SetTimeouts(request.Get());
     SetStatusText(IDS_TRANSMIT_DATA);
     StepStatus();
-    if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0))
+    // Sending waits for the answer's headers: the windows stay alive meanwhile.
+    if (!CallPumping([&] { return HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0); }))
         return TransferFailed();
     StepStatus();
     return ReadReply(request.Get(), exchange);
@@ -111,14 +112,14 @@ bool ReadAnswer(HINTERNET request, std::string& body)
     std::vector<char> chunk;
     for (;;) {
         DWORD available = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+        if (!CallPumping([&] { return InternetQueryDataAvailable(request, &available, 0, 0); })) {
             complete = false;
             break;
         }
         const DWORD wanted = available < ChunkLimit ? available : ChunkLimit;
         chunk.assign(wanted + 1, '\0');
         DWORD read = 0;
-        if (!InternetReadFile(request, chunk.data(), wanted, &read) || read == 0)
+        if (!CallPumping([&] { return InternetReadFile(request, chunk.data(), wanted, &read); }) || read == 0)
             break;
         // The body is text: a zero byte ends what this chunk contributes.
         chunk[read] = '\0';

@@ -45,14 +45,18 @@ HINTERNET ConnectFtp(HINTERNET internet)
 {
     std::string host;
     ReadServerSetting("FTP_URL", DefaultFtpHost, host);
-    return InternetConnectA(internet, host.c_str(), INTERNET_DEFAULT_FTP_PORT, FtpUser, FtpPassword,
-                            INTERNET_SERVICE_FTP, 0, ConnectionContext);
+    // The FTP login happens here, so the wait keeps the windows alive.
+    return CallPumping([&] {
+        return InternetConnectA(internet, host.c_str(), INTERNET_DEFAULT_FTP_PORT, FtpUser, FtpPassword,
+                                INTERNET_SERVICE_FTP, 0, ConnectionContext);
+    });
 }
 
 // Writes the buffer to the new remote file; on failure error holds the system's code.
 bool StoreRemoteFile(HINTERNET connection, const std::string& name, const std::vector<char>& data, DWORD& error)
 {
-    InternetHandle remote(FtpOpenFileA(connection, name.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
+    InternetHandle remote(CallPumping(
+        [&] { return FtpOpenFileA(connection, name.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0); }));
     if (!remote) {
         error = GetLastError();
         return false;
@@ -60,7 +64,9 @@ bool StoreRemoteFile(HINTERNET connection, const std::string& name, const std::v
     SetStatusText(IDS_TRANSMIT_FILE);
     StepStatus();
     DWORD written = 0;
-    if (InternetWriteFile(remote.Get(), data.data(), static_cast<DWORD>(data.size()), &written) == TRUE)
+    if (CallPumping([&] {
+            return InternetWriteFile(remote.Get(), data.data(), static_cast<DWORD>(data.size()), &written);
+        }) == TRUE)
         return true;
     error = GetLastError();
     return false;
@@ -77,9 +83,10 @@ bool FetchRemoteFile(HINTERNET connection, const std::string& remoteName, const 
         error = GetLastError();
         return false;
     }
-    if (FtpGetFileA(connection, remoteName.c_str(), temporary, FALSE, FILE_ATTRIBUTE_NORMAL,
-                    FTP_TRANSFER_TYPE_BINARY, 0)
-        && MoveFileExA(temporary, target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (CallPumping([&] {
+            return FtpGetFileA(connection, remoteName.c_str(), temporary, FALSE, FILE_ATTRIBUTE_NORMAL,
+                               FTP_TRANSFER_TYPE_BINARY, 0);
+        }) && MoveFileExA(temporary, target.c_str(), MOVEFILE_REPLACE_EXISTING))
         return true;
     error = GetLastError();
     DeleteFileA(temporary);
