@@ -71,18 +71,20 @@ std::vector<PixelRun> ReadRunsByPixels(HDC memory, HBITMAP bitmap, int32_t width
     return runs;
 }
 
-// Adds the runs in a few ExtCreateRegion calls instead of one union per run.
+// Adds the runs in a few ExtCreateRegion calls instead of one union per run. Rows merged into
+// bands beforehand spare the system the merging, which it does one rectangle at a time.
 void AddRuns(HRGN region, const std::vector<PixelRun>& runs)
 {
-    for (std::size_t first = 0; first < runs.size(); first += RegionBatch) {
-        const std::size_t count = std::min(RegionBatch, runs.size() - first);
+    const std::vector<PixelBand> bands = MergeRowRuns(runs);
+    for (std::size_t first = 0; first < bands.size(); first += RegionBatch) {
+        const std::size_t count = std::min(RegionBatch, bands.size() - first);
         std::vector<RECT> rects(count);
-        RECT bound = {runs[first].left, runs[first].y, runs[first].right, runs[first + count - 1].y + 1};
+        RECT bound = {bands[first].left, bands[first].top, bands[first].right, bands[first + count - 1].bottom};
         for (std::size_t i = 0; i < count; ++i) {
-            const PixelRun& run = runs[first + i];
-            rects[i] = {run.left, run.y, run.right, run.y + 1};
-            bound.left = std::min<LONG>(bound.left, run.left);
-            bound.right = std::max<LONG>(bound.right, run.right);
+            const PixelBand& band = bands[first + i];
+            rects[i] = {band.left, band.top, band.right, band.bottom};
+            bound.left = std::min<LONG>(bound.left, band.left);
+            bound.right = std::max<LONG>(bound.right, band.right);
         }
         std::vector<uint8_t> data(sizeof(RGNDATAHEADER) + count * sizeof(RECT));
         const RGNDATAHEADER header = {sizeof(RGNDATAHEADER), RDH_RECTANGLES, static_cast<DWORD>(count),

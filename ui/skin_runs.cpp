@@ -9,6 +9,36 @@ const uint8_t* RowStart(const DibPixels& pixels, int32_t y)
     const int32_t memoryRow = pixels.topDown ? y : pixels.height - 1 - y;
     return pixels.bits + static_cast<std::size_t>(memoryRow) * DibRowBytes(pixels.width, pixels.bitsPerPixel);
 }
+
+// True when the bands from first on end right above the row and match its runs one to one.
+bool ContinuesBands(const std::vector<PixelBand>& bands, std::size_t first, const PixelRun* row, std::size_t count)
+{
+    if (bands.size() - first != count || count == 0 || bands[first].bottom != row[0].y)
+        return false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (bands[first + i].left != row[i].left || bands[first + i].right != row[i].right)
+            return false;
+    return true;
+}
+}
+
+std::vector<PixelBand> MergeRowRuns(const std::vector<PixelRun>& runs)
+{
+    std::vector<PixelBand> bands;
+    std::size_t lastRowBands = 0;
+    for (std::size_t start = 0, end = 0; start < runs.size(); start = end) {
+        while (end < runs.size() && runs[end].y == runs[start].y)
+            ++end;
+        if (ContinuesBands(bands, lastRowBands, &runs[start], end - start)) {
+            for (std::size_t i = lastRowBands; i < bands.size(); ++i)
+                ++bands[i].bottom;
+            continue;
+        }
+        lastRowBands = bands.size();
+        for (std::size_t i = start; i < end; ++i)
+            bands.push_back({runs[i].left, runs[i].right, runs[i].y, runs[i].y + 1});
+    }
+    return bands;
 }
 
 std::size_t DibRowBytes(int32_t width, int bitsPerPixel)

@@ -32,6 +32,18 @@ void ScanRow(int32_t width, int32_t y, IsKey isKey, std::vector<PixelRun>& runs)
     }
 }
 
+// Rows left..right-1 of top..bottom-1: one run repeated on consecutive rows.
+struct PixelBand {
+    int32_t left;
+    int32_t right;
+    int32_t top;
+    int32_t bottom;
+};
+
+// The runs as the system keeps a region: a row whose runs equal those of the row above
+// extends that row's bands downwards. Covers exactly the pixels of the runs.
+std::vector<PixelBand> MergeRowRuns(const std::vector<PixelRun>& runs);
+
 // The bytes of a device-independent bitmap with 8 or 24 bits per pixel and rows padded to
 // four bytes. Row 0 is the top row as displayed, whatever order the rows have in memory.
 struct DibPixels {

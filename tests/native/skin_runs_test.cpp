@@ -127,3 +127,26 @@ TEST(SkinRuns, NothingIsReadWithoutPixelsOrWithAnUnknownFormat)
     EXPECT_TRUE(ScanDibRuns({bits, 2, 2, false, 8, nullptr}).empty());
     EXPECT_FALSE(ScanDibRuns({bits, 2, 2, false, 8, keys}).empty());
 }
+
+TEST(SkinRuns, RowsWithTheSameRunsMergeIntoBands)
+{
+    auto describe = [](const std::vector<PixelBand>& bands) {
+        std::string text;
+        for (const PixelBand& b : bands)
+            text += "(" + std::to_string(b.left) + ".." + std::to_string(b.right) + " y" + std::to_string(b.top) +
+                    ".." + std::to_string(b.bottom) + ")";
+        return text;
+    };
+    struct Case { const char* name; Picture picture; const char* bands; };
+    const Case cases[] = {
+        {"all key colour", {"MMM", "MMM"}, ""},
+        {"equal rows", {"...", "...", "..."}, "(0..3 y0..3)"},
+        {"two runs a row", {".M.", ".M.", "..."}, "(0..1 y0..2)(2..3 y0..2)(0..3 y2..3)"},
+        {"a row in between differs", {"M..", "...", "M.."}, "(1..3 y0..1)(0..3 y1..2)(1..3 y2..3)"},
+        {"an empty row in between", {".M", "MM", ".M"}, "(0..1 y0..1)(0..1 y2..3)"},
+        {"one run more", {"..M", "..M", ".M."}, "(0..2 y0..2)(0..1 y2..3)(2..3 y2..3)"},
+        {"same count, other place", {".MM", "M.M", "M.M"}, "(0..1 y0..1)(1..2 y1..3)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(describe(MergeRowRuns(Scan(c.picture, 8, true))), c.bands) << c.name;
+}
