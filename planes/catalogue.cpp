@@ -16,11 +16,37 @@ bool RequestCataloguePage(int32_t from, int32_t count, std::string& body)
 }
 
 namespace {
-void ShowRows(HWND list, const PlaneEntry* entries, int64_t count)
+// Stops the list from redrawing until the holder ends: the list would otherwise update its
+// scroll bars for every row it loses or gains, which costs milliseconds a row under Wine.
+class RedrawPause {
+public:
+    explicit RedrawPause(HWND list) : List(list) { SendMessageA(List, WM_SETREDRAW, FALSE, 0); }
+    ~RedrawPause() { SendMessageA(List, WM_SETREDRAW, TRUE, 0); }
+    RedrawPause(const RedrawPause&) = delete;
+    RedrawPause& operator=(const RedrawPause&) = delete;
+
+private:
+    HWND List;
+};
+
+void ReplaceRows(HWND list, const PlaneEntry* entries, int64_t count)
 {
+    RedrawPause pause(list);
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     for (int64_t row = 0; row < count; ++row)
         AddPlaneRow(list, entries[row], static_cast<int>(row));
+}
+
+// A page as long as the one on display takes over its rows, so the list's size and scroll
+// bars do not change at all; the rows end up as ReplaceRows would leave them.
+void ShowRows(HWND list, const PlaneEntry* entries, int64_t count)
+{
+    if (SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == count) {
+        for (int64_t row = 0; row < count; ++row)
+            RewritePlaneRow(list, entries[row], static_cast<int>(row));
+    } else {
+        ReplaceRows(list, entries, count);
+    }
     SelectFirstRow(list);
 }
 }

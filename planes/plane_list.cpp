@@ -23,13 +23,15 @@ bool ReadPlaneHeader(const std::string& path, PlaneHeader& header)
     return true;
 }
 
-void AddPlaneRow(HWND list, const PlaneEntry& entry, int row)
+namespace {
+// The name goes in with nameMessage (a new row, or one that exists), the other cells after it.
+void WritePlaneRow(HWND list, const PlaneEntry& entry, int row, UINT nameMessage)
 {
     LVITEMA item = {};
     item.mask = LVIF_TEXT;
     item.iItem = row;
     item.pszText = const_cast<char*>(entry.Name);
-    SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(list, nameMessage, 0, reinterpret_cast<LPARAM>(&item));
     for (int column = 1; column < PlaneColumnCount; ++column) {
         const PlaneCell cell = PlaneRowCell(entry, column);
         // A word is loaded right before its cell is set: each load reuses the text buffer.
@@ -37,6 +39,17 @@ void AddPlaneRow(HWND list, const PlaneEntry& entry, int row)
         item.iSubItem = column;
         SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
     }
+}
+}
+
+void AddPlaneRow(HWND list, const PlaneEntry& entry, int row)
+{
+    WritePlaneRow(list, entry, row, LVM_INSERTITEMA);
+}
+
+void RewritePlaneRow(HWND list, const PlaneEntry& entry, int row)
+{
+    WritePlaneRow(list, entry, row, LVM_SETITEMA);
 }
 
 void SelectFirstRow(HWND list)

@@ -198,6 +198,47 @@ TEST_F(Browser, CataloguePagesFromMemory)
     EXPECT_TRUE(App.CatalogueEntries.empty());
 }
 
+// A page as long as the one on display is written into its rows: it must end up exactly as a
+// list built afresh, with only row 0 selected and focused.
+TEST_F(Browser, AnEqualPageLeavesTheListAsAFreshOne)
+{
+    for (int i = 0; i < 40; ++i) {
+        PlaneEntry entry;
+        CopyTextCut(entry.Name, sizeof entry.Name, "Entry " + std::to_string(i));
+        entry.Costs = 100 * i;
+        entry.Noise = 3 * i;
+        entry.Reliability = 97 - 2 * i;
+        entry.Range = i % 3 ? 1000 + i : 0;
+        App.CatalogueEntries.push_back(entry);
+    }
+    App.CatalogueTotal = 40;
+    ASSERT_TRUE(OpenBrowser(Parent, DownloadMode));
+    auto allCells = [this] {
+        std::vector<std::string> cells;
+        for (int row = 0; row < Rows(List()); ++row)
+            for (int column = 0; column < 8; ++column)
+                cells.push_back(Cell(List(), row, column));
+        return cells;
+    };
+    ASSERT_TRUE(ShowCataloguePage(List(), 0, CataloguePageSize));
+    LVITEMA picked = {};
+    picked.stateMask = picked.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(List(), LVM_SETITEMSTATE, 5, reinterpret_cast<LPARAM>(&picked));
+
+    ASSERT_TRUE(ShowCataloguePage(List(), 17, CataloguePageSize));
+    const std::vector<std::string> rewritten = allCells();
+    ASSERT_EQ(Rows(List()), 17);
+    EXPECT_EQ(SendMessageA(List(), LVM_GETITEMSTATE, 0, LVIS_SELECTED | LVIS_FOCUSED), LVIS_SELECTED | LVIS_FOCUSED);
+    for (int row = 1; row < 17; ++row)
+        EXPECT_EQ(SendMessageA(List(), LVM_GETITEMSTATE, row, LVIS_SELECTED | LVIS_FOCUSED), 0) << row;
+
+    // Through the short last page, so that page 17 is built afresh.
+    ASSERT_TRUE(ShowCataloguePage(List(), 34, CataloguePageSize));
+    ASSERT_TRUE(ShowCataloguePage(List(), 17, CataloguePageSize));
+    EXPECT_EQ(allCells(), rewritten);
+    EXPECT_EQ(Cell(List(), 16, 0), "Entry 33");
+}
+
 TEST_F(Browser, BusyBrowserIgnoresItsCommands)
 {
     ASSERT_TRUE(OpenBrowser(Parent, UploadMode));
