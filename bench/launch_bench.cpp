@@ -1,0 +1,208 @@
+// Benchmarks 2 and 5: Starter.exe and the baseline program started in turn, each in its own
+// process: the time from process creation to the end of the first paint, which each program
+// reports by setting the event named in STARTER_PAINTED_EVENT, and the peak working set at rest.
+#include <windows.h>
+#include <psapi.h>
+#include <cstdio>
+#include <vector>
+
+#include "app/lang_text.h"
+#include "bench/bench_common.h"
+#include "res/resource.h"
+
+namespace {
+constexpr DWORD ProcessTimeout = 30000;
+constexpr char PaintedEventVariable[] = "STARTER_PAINTED_EVENT";
+constexpr double Megabyte = 1024.0 * 1024.0;
+
+struct Program {
+    const char* Name;
+    std::string Path;
+    std::string Arguments;
+    std::string WindowClass;
+};
+
+// Closes the handles of a started process; ends it first if it is still running.
+class Child {
+public:
+    explicit Child(const Program& program)
+    {
+        std::string commandLine = "\"" + program.Path + "\" " + program.Arguments;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        const std::string folder = FolderOf(program.Path);
+        Started = CreateProcessA(program.Path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                 folder.empty() ? nullptr : folder.c_str(), &startup, &Info) != FALSE;
+    }
+    ~Child()
+    {
+        if (!Started)
+            return;
+        if (WaitForSingleObject(Info.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(Info.hProcess, 1);
+        CloseHandle(Info.hThread);
+        CloseHandle(Info.hProcess);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool Running() const { return Started; }
+    HANDLE Process() const { return Info.hProcess; }
+    DWORD Id() const { return Info.dwProcessId; }
+    // True when the process ended in time with exit code 0.
+    bool EndsCleanly(DWORD timeout) const
+    {
+        DWORD code = 1;
+        return WaitForSingleObject(Info.hProcess, timeout) == WAIT_OBJECT_0 && GetExitCodeProcess(Info.hProcess, &code) &&
+               code == 0;
+    }
+
+private:
+    bool Started = false;
+    PROCESS_INFORMATION Info = {};
+};
+
+HWND VisibleWindowOf(const char* windowClass, DWORD processId)
+{
+    for (HWND window = FindWindowExA(nullptr, nullptr, windowClass, nullptr); window;
+         window = FindWindowExA(nullptr, window, windowClass, nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && IsWindowVisible(window))
+            return window;
+    }
+    return nullptr;
+}
+
+// A fresh event per start, named in the environment that the child inherits.
+class PaintedEvent {
+public:
+    PaintedEvent()
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        std::snprintf(Name, sizeof Name, "SKV_PerfPainted_%lu_%lld", GetCurrentProcessId(), now.QuadPart);
+        Handle = CreateEventA(nullptr, TRUE, FALSE, Name);
+        SetEnvironmentVariableA(PaintedEventVariable, Name);
+    }
+    ~PaintedEvent()
+    {
+        SetEnvironmentVariableA(PaintedEventVariable, nullptr);
+        if (Handle)
+            CloseHandle(Handle);
+    }
+    PaintedEvent(const PaintedEvent&) = delete;
+    PaintedEvent& operator=(const PaintedEvent&) = delete;
+    HANDLE Get() const { return Handle; }
+
+private:
+    char Name[64];
+    HANDLE Handle;
+};
+
+// Waits until the program has painted; false when it ended or hung before.
+bool WaitForPaint(const Child& child, const PaintedEvent& painted)
+{
+    const HANDLE handles[] = {painted.Get(), child.Process()};
+    return child.Running() && painted.Get() &&
+           WaitForMultipleObjects(2, handles, FALSE, ProcessTimeout) == WAIT_OBJECT_0;
+}
+
+// Closes the program's window as the player would and waits for a clean end.
+bool CloseProgram(const Child& child, const Program& program)
+{
+    const HWND window = VisibleWindowOf(program.WindowClass.c_str(), child.Id());
+    return window && PostMessageA(window, WM_CLOSE, 0, 0) && child.EndsCleanly(ProcessTimeout);
+}
+
+// From process creation until the program has painted its window; closing it is not timed.
+bool TimeStartUp(const Program& program, std::vector<double>& samples)
+{
+    PaintedEvent painted;
+    const Stopwatch clock;
+    Child child(program);
+    const bool paintedInTime = WaitForPaint(child, painted);
+    const double elapsed = clock.Milliseconds();
+    if (!paintedInTime || !CloseProgram(child, program)) {
+        std::printf("  %s did not paint its window and end when closed\n", program.Name);
+        return false;
+    }
+    samples.push_back(elapsed);
+    return true;
+}
+
+bool PeakAtRest(const Program& program, DWORD rest, std::vector<double>& peaks)
+{
+    PaintedEvent painted;
+    Child child(program);
+    if (!WaitForPaint(child, painted)) {
+        std::printf("  %s did not paint its window\n", program.Name);
+        return false;
+    }
+    Sleep(rest);
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(child.Process(), &counters, sizeof counters)) {
+        std::printf("  %s: no memory counters (error %lu)\n", program.Name, GetLastError());
+        return false;
+    }
+    peaks.push_back(static_cast<double>(counters.PeakWorkingSetSize) / Megabyte);
+    if (!CloseProgram(child, program)) {
+        std::printf("  %s did not end after its window was closed\n", program.Name);
+        return false;
+    }
+    return true;
+}
+
+struct Pair {
+    Program Starter, Baseline;
+};
+
+Pair ProgramsOf(const BenchOptions& options)
+{
+    const std::string dll = options.Text("dll", "starter.dll");
+    const std::string starterClass = LoadFixedString(IDS_CLASS_NAME);
+    return {{"Starter.exe", options.Text("starter", "Starter.exe"), "", options.Text("class", starterClass.c_str())},
+            {"baseline", options.Text("baseline", "baseline_window.exe"), "\"" + dll + "\"", "SKV_PerfBaseline"}};
+}
+}
+
+int StartupBench(const BenchOptions& options)
+{
+    const int runs = options.Number("runs", 11);
+    const Pair programs = ProgramsOf(options);
+    std::printf("2. start-up to the end of the first paint, Starter.exe vs baseline, %d runs each in turn\n", runs);
+    // One start of each first, unmeasured, so that both find their files in the page cache.
+    std::vector<double> starter, baseline, ignored;
+    bool ok = TimeStartUp(programs.Baseline, ignored) && TimeStartUp(programs.Starter, ignored);
+    for (int run = 0; ok && run < runs; ++run)
+        ok = TimeStartUp(programs.Baseline, baseline) && TimeStartUp(programs.Starter, starter);
+    if (!ok)
+        return 1;
+    PrintFigure("baseline program", baseline);
+    PrintFigure("Starter.exe", starter);
+    const double ratio = Median(starter) / Median(baseline);
+    std::printf("  ratio Starter / baseline: %.2f\n", ratio);
+    PrintTarget("ratio at most 1.3", ratio <= 1.3);
+    return 0;
+}
+
+int MemoryBench(const BenchOptions& options)
+{
+    const int runs = options.Number("runs", 5);
+    const DWORD rest = static_cast<DWORD>(options.Number("rest", 1000));
+    const Pair programs = ProgramsOf(options);
+    std::printf("5. peak working set at rest (%lu ms after the first paint), %d runs each in turn\n", rest, runs);
+    std::vector<double> starter, baseline;
+    bool ok = true;
+    for (int run = 0; ok && run < runs; ++run)
+        ok = PeakAtRest(programs.Baseline, rest, baseline) && PeakAtRest(programs.Starter, rest, starter);
+    if (!ok)
+        return 1;
+    const double more = Median(starter) - Median(baseline);
+    std::printf("  %-44s %10.2f MB  (median of %d)\n", "baseline program", Median(baseline), runs);
+    std::printf("  %-44s %10.2f MB  (median of %d)\n", "Starter.exe", Median(starter), runs);
+    std::printf("  Starter - baseline: %+.2f MB, ratio %.2f\n", more, Median(starter) / Median(baseline));
+    PrintTarget("at most 8 MB more than the baseline", more <= 8);
+    return 0;
+}
