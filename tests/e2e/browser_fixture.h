@@ -149,10 +149,12 @@ protected:
         }
     }
 
-    // The browser has gone and the main buttons work again.
+    // The browser has gone and the main buttons work again. Closing takes several steps, so
+    // wait for the last one before looking at each.
     void ExpectBrowserClosed()
     {
-        EXPECT_TRUE(uidriver::WaitFor([&] { return !List(); }));
+        uidriver::WaitFor([&] { return !List() && !uidriver::IsShown(uidriver::ChildById(Main, IDOK)); });
+        EXPECT_EQ(List(), nullptr);
         EXPECT_TRUE(Enabled(IDC_DOWNLOAD));
         EXPECT_TRUE(Enabled(IDC_UPLOAD));
         EXPECT_FALSE(uidriver::IsShown(uidriver::ChildById(Main, IDOK)));

@@ -44,7 +44,10 @@ protected:
     {
         ASSERT_TRUE(uidriver::ClickButton(Main, id));
         ASSERT_TRUE(uidriver::WaitFor([&] { return CatalogueTargets(server).size() >= requests && !StatusDialog(); },
-                                      TransferTimeoutMs));
+                                      TransferTimeoutMs))
+            << "requests seen: " << CatalogueTargets(server).size() << ", status dialog: "
+            << (StatusDialog() ? uidriver::TextOf(uidriver::ChildById(StatusDialog(), IDC_STATUS_TEXT)) : "none")
+            << ", list: " << (List() ? "open" : "none");
         ASSERT_TRUE(uidriver::WaitUntilSettled(Main));
     }
 
