@@ -49,7 +49,8 @@ class PeFile:
         return self.directories[index] if index < len(self.directories) else (0, 0)
 
     def imported_dlls(self):
-        """Names of the DLLs in the import and the delay-load tables."""
+        """Names of the DLLs the loader maps at start (the import table) and of those loaded on
+        first use (delay-load descriptors)."""
         names = []
         rva, _ = self.directory(1)
         while rva:
@@ -58,6 +59,10 @@ class PeFile:
                 break
             names.append(self.text_at(descriptor[3]))
             rva += 20
+        return names + [n for n in self.delay_loaded_dlls() if n not in names]
+
+    def delay_loaded_dlls(self):
+        names = []
         rva, _ = self.directory(13)
         while rva:
             descriptor = struct.unpack_from("<8I", self.data, self.offset(rva))
@@ -65,6 +70,21 @@ class PeFile:
                 break
             names.append(self.text_at(descriptor[1]))
             rva += 32
+        # dlltool's delay-import libraries leave the directory entry empty: their descriptors
+        # (attributes 1, then the RVAs of name, module handle, address and name tables) are
+        # found by their shape.
+        for _, _, _, raw_size, raw_pointer in self.sections:
+            for at in range(raw_pointer, raw_pointer + raw_size - 32, 4):
+                attributes, name, module, addresses, names_table = struct.unpack_from("<5I", self.data, at)
+                if attributes != 1 or not (name and module and addresses and names_table):
+                    continue
+                try:
+                    text = self.text_at(name)
+                    self.offset(module), self.offset(addresses), self.offset(names_table)
+                except (ValueError, UnicodeDecodeError):
+                    continue
+                if text.lower().endswith(".dll") and text not in names:
+                    names.append(text)
         return names
 
     def resources(self, kind):
