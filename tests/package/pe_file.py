@@ -48,28 +48,24 @@ class PeFile:
     def directory(self, index):
         return self.directories[index] if index < len(self.directories) else (0, 0)
 
+    def _table(self, index, size):
+        """The records of a zero-terminated table that data directory `index` points at."""
+        rva, _ = self.directory(index)
+        while rva:
+            record = struct.unpack_from(f"<{size // 4}I", self.data, self.offset(rva))
+            if not any(record):
+                return
+            yield record
+            rva += size
+
     def imported_dlls(self):
         """Names of the DLLs the loader maps at start (the import table) and of those loaded on
         first use (delay-load descriptors)."""
-        names = []
-        rva, _ = self.directory(1)
-        while rva:
-            descriptor = struct.unpack_from("<IIIII", self.data, self.offset(rva))
-            if not any(descriptor):
-                break
-            names.append(self.text_at(descriptor[3]))
-            rva += 20
+        names = [self.text_at(record[3]) for record in self._table(1, 20)]
         return names + [n for n in self.delay_loaded_dlls() if n not in names]
 
     def delay_loaded_dlls(self):
-        names = []
-        rva, _ = self.directory(13)
-        while rva:
-            descriptor = struct.unpack_from("<8I", self.data, self.offset(rva))
-            if not any(descriptor):
-                break
-            names.append(self.text_at(descriptor[1]))
-            rva += 32
+        names = [self.text_at(record[1]) for record in self._table(13, 32)]
         # dlltool's delay-import libraries leave the directory entry empty: their descriptors
         # (attributes 1, then the RVAs of name, module handle, address and name tables) are
         # found by their shape.
