@@ -96,16 +96,21 @@ struct KeyHolder {
 }  // namespace
 
 TempFolder::TempFolder(const std::string& prefix)
-    : Folder(ToWindowsPath("/tmp/" + UniqueName(prefix)))
 {
+    // Wine reuses small process ids, so a name can be taken by an earlier run's leftovers.
     std::error_code error;
-    if (!fs::create_directories(Folder, error)) ADD_FAILURE() << "cannot create " << Folder;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        Folder = ToWindowsPath("/tmp/" + UniqueName(prefix));
+        if (fs::create_directory(Folder, error)) return;
+    }
+    ADD_FAILURE() << "cannot create a folder like " << Folder;
+    Folder.clear();   // not ours: never removed
 }
 
 TempFolder::~TempFolder()
 {
     std::error_code ignored;
-    fs::remove_all(Folder, ignored);
+    if (!Folder.empty()) fs::remove_all(Folder, ignored);
 }
 
 std::string TempFolder::File(const std::string& relative) const
@@ -126,7 +131,9 @@ UnixResult RunUnix(const std::string& shellCommand, DWORD timeoutMs)
 {
     TempFolder work("skv-e2e-run");
     const std::string dir = work.UnixPath();
+    // The script lets go of the test's output pipe at once: a server it starts outlives it.
     const std::string script =
+        "exec </dev/null >/dev/null 2>&1\n"
         "export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"
         "( " + shellCommand + "\n) </dev/null >" + dir + "/out 2>&1\n"
         "echo $? >" + dir + "/rc.tmp && mv " + dir + "/rc.tmp " + dir + "/rc\n";
@@ -419,6 +426,10 @@ bool GameServer::WriteDataFile(const std::string& relative, const std::string& b
 StarterProcess::~StarterProcess()
 {
     Kill();
+    if (Job) {
+        TerminateJobObject(Job, 1);
+        CloseHandle(Job);
+    }
 }
 
 bool StarterProcess::Start(const std::string& exePath, const std::string& workingFolder,
@@ -429,9 +440,17 @@ bool StarterProcess::Start(const std::string& exePath, const std::string& workin
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+    if (!Job) {
+        Job = CreateJobObjectA(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (Job) SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    if (!CreateProcessA(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process))
         return false;
+    if (Job) AssignProcessToJobObject(Job, process.hProcess);
+    ResumeThread(process.hThread);
     CloseHandle(process.hThread);
     Process = process.hProcess;
     ProcessId = process.dwProcessId;

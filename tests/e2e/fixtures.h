@@ -145,7 +145,9 @@ private:
     UnixResult StartResult;
 };
 
-// ---- The Starter process, ended on teardown if still running.
+// ---- The Starter process (or any program), ended on teardown if still running. Everything
+// it starts (the game stand-in, setup) shares its job and ends with this object at the latest,
+// so no test leaves a process behind to hold ctest's output pipe open.
 class StarterProcess {
 public:
     StarterProcess() = default;
@@ -165,6 +167,7 @@ public:
 private:
     HANDLE Process = nullptr;
     DWORD ProcessId = 0;
+    HANDLE Job = nullptr;
 };
 
 // Closes every stand-in game window ("AfxFrameOrView42s") still open.

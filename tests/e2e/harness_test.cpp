@@ -149,4 +149,24 @@ TEST(Harness, GameStandinRecordsItsStartAndShowsTheGameWindow)
     EXPECT_EQ(install.SetupRuns()[0].WorkingFolder, install.StarterDir());
 }
 
+TEST(Harness, WhatAProgramStartedEndsWithItsProcessObject)
+{
+    GameInstall install;
+    uidriver::WindowQuery query;
+    query.ClassName = "AfxFrameOrView42s";
+    query.Caption = "Zephyrion";
+    HWND window = nullptr;
+    {
+        StarterProcess shell;   // cmd starts the stand-in and ends; the stand-in is its child
+        char system[MAX_PATH] = {};
+        GetSystemDirectoryA(system, sizeof system);
+        ASSERT_TRUE(shell.Start(std::string(system) + "\\cmd.exe", install.GameDir(), "/c start ZP.EXE"));
+        window = uidriver::WaitForWindow(query);
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(shell.WaitForExit(5000));
+        EXPECT_TRUE(IsWindow(window));
+    }
+    EXPECT_TRUE(uidriver::WaitForWindowGone(window, 5000));
+}
+
 }  // namespace

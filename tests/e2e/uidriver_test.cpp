@@ -21,6 +21,18 @@ protected:
         ASSERT_TRUE(WaitUntilSettled(Window));
     }
 
+    // Opens the probe's modal dialog and waits until it has painted.
+    HWND OpenDialog()
+    {
+        if (!ClickButton(Window, DialogButton)) return nullptr;
+        WindowQuery query;
+        query.ClassName = "#32770";
+        query.Caption = "Probe dialog";
+        query.ProcessId = Probe.Pid();
+        HWND dialog = WaitForWindow(query);
+        return dialog && WaitUntilSettled(dialog) ? dialog : nullptr;
+    }
+
     // Waits for the probe to log this line.
     bool Logged(const std::string& line)
     {
@@ -106,12 +118,7 @@ TEST_F(ProbeTest, TypedAndSetTextReachTheEditBox)
 
 TEST_F(ProbeTest, EnterInADialogPressesItsDefaultButton)
 {
-    ASSERT_TRUE(ClickButton(Window, DialogButton));
-    WindowQuery query;
-    query.ClassName = "#32770";
-    query.Caption = "Probe dialog";
-    query.ProcessId = Probe.Pid();
-    HWND dialog = WaitForWindow(query);
+    HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(IsEnabledWindow(Window));   // the modal loop runs
 
@@ -124,13 +131,8 @@ TEST_F(ProbeTest, EnterInADialogPressesItsDefaultButton)
 
 TEST_F(ProbeTest, RealKeysGoToTheFocusedControl)
 {
-    ASSERT_TRUE(ClickButton(Window, DialogButton));
-    WindowQuery query;
-    query.Caption = "Probe dialog";
-    query.ProcessId = Probe.Pid();
-    HWND dialog = WaitForWindow(query);
+    HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitUntilSettled(dialog));
     ASSERT_TRUE(SendKeys("keys"));
     EXPECT_TRUE(WaitFor([&] { return TextOf(ChildById(dialog, DialogEdit)) == "keys"; }, 5000));
     ASSERT_TRUE(PressEnter(ChildById(dialog, DialogEdit)));
