@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -198,12 +199,13 @@ TEST_F(StatusDialog, TextWithoutDialogPumpsFirstThenPausesWithoutMessages)
         Sleep(80);
         PostMessageA(window, ProbeMessage + 1, 0, 0);
     });
-    const DWORD start = GetTickCount();
+    const auto start = std::chrono::steady_clock::now();
     SetStatusText(IDS_CONNECTING_NET);
-    const DWORD elapsed = GetTickCount() - start;
+    const auto elapsed = std::chrono::steady_clock::now() - start;
     late.join();
 
-    EXPECT_GE(elapsed, 200u);
+    // The pause counts whole milliseconds: both readings may be cut by up to one.
+    EXPECT_GT(elapsed, std::chrono::milliseconds(199));
     EXPECT_EQ(recorder.Count(ProbeMessage), 1);
     EXPECT_EQ(recorder.Count(ProbeMessage + 1), 0);
     PumpMessages();
@@ -213,9 +215,9 @@ TEST_F(StatusDialog, TextWithoutDialogPumpsFirstThenPausesWithoutMessages)
 TEST_F(StatusDialog, BusyWaitProcessesNoMessages)
 {
     PostMessageA(window, ProbeMessage, 0, 0);
-    const DWORD start = GetTickCount();
+    const auto start = std::chrono::steady_clock::now();
     BusyWait(120);
-    EXPECT_GE(GetTickCount() - start, 120u);
+    EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(119));
     EXPECT_EQ(recorder.Count(ProbeMessage), 0);
     PumpMessages();
     EXPECT_EQ(recorder.Count(ProbeMessage), 1);
