@@ -169,21 +169,27 @@ Pair ProgramsOf(const BenchOptions& options)
 
 int StartupBench(const BenchOptions& options)
 {
-    const int runs = options.Number("runs", 11);
+    const int runs = options.Number("runs", 21);
     const Pair programs = ProgramsOf(options);
     std::printf("2. start-up to the end of the first paint, Starter.exe vs baseline, %d runs each in turn\n", runs);
     // One start of each first, unmeasured, so that both find their files in the page cache.
     std::vector<double> starter, baseline, ignored;
     bool ok = TimeStartUp(programs.Baseline, ignored) && TimeStartUp(programs.Starter, ignored);
-    for (int run = 0; ok && run < runs; ++run)
+    // Each pair runs back to back, so its ratio sees one load of the machine.
+    std::vector<double> pairRatios;
+    for (int run = 0; ok && run < runs; ++run) {
         ok = TimeStartUp(programs.Baseline, baseline) && TimeStartUp(programs.Starter, starter);
+        if (ok)
+            pairRatios.push_back(starter.back() / baseline.back());
+    }
     if (!ok)
         return 1;
     PrintFigure("baseline program", baseline);
     PrintFigure("Starter.exe", starter);
-    const double ratio = Median(starter) / Median(baseline);
-    std::printf("  ratio Starter / baseline: %.2f\n", ratio);
-    PrintTarget("ratio at most 1.3", ratio <= 1.3);
+    const double ratio = Median(pairRatios);
+    std::printf("  ratio Starter / baseline: %.2f (median of the pairs), %.2f (of the medians)\n", ratio,
+                Median(starter) / Median(baseline));
+    PrintTarget("ratio at most 1.3 (median of the pairs)", ratio <= 1.3);
     return 0;
 }
 
