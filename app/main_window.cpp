@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/launch.h"
 #include "online/hiscore.h"
+#include "online/server_hosts.h"
 #include "planes/browser.h"
 #include "settings/options_dialog.h"
 #include "ui/gdi_scope.h"
@@ -13,9 +14,6 @@
 #include "ui/status_dialog.h"
 
 namespace {
-// The game's website; the shell opens it with the player's browser.
-constexpr char WebsiteHost[] = "www.skyvora.example";
-
 POINT PointOf(LPARAM lParam)
 {
     return {LOWORD(lParam), HIWORD(lParam)};

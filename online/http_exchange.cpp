@@ -26,8 +26,9 @@ constexpr DWORD ReceiveTimeout = 30000;
 // A broken server cannot fill memory: the body keeps the first 1 MiB and the read ends there.
 constexpr std::size_t BodyLimit = 1 << 20;
 constexpr DWORD ChunkLimit = 64 * 1024;
+}
 
-void SetTimeouts(HINTERNET handle)
+void SetTransferTimeouts(HINTERNET handle)
 {
     DWORD connect = ConnectTimeout, send = SendTimeout, receive = ReceiveTimeout;
     InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
@@ -35,6 +36,7 @@ void SetTimeouts(HINTERNET handle)
     InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
 }
 
+namespace {
 HttpOutcome TransferFailed()
 {
     ReportError(IDS_TRANSFER_ERROR, static_cast<int>(GetLastError()), ErrorLine, StarterSourceFile);
@@ -93,7 +95,7 @@ HttpOutcome RunRequest(HINTERNET connection, const std::string& object, const Ht
         return HttpOutcome::RequestNotOpened;
     }
     // Wine takes send and receive time-outs only from the request handle; Windows from either.
-    SetTimeouts(request.Get());
+    SetTransferTimeouts(request.Get());
     SetStatusText(IDS_TRANSMIT_DATA);
     StepStatus();
     // Sending waits for the answer's headers: the windows stay alive meanwhile.
@@ -148,7 +150,7 @@ HttpOutcome HttpExchange(const HttpRequest& exchange)
         CloseStatus();
         return HttpOutcome::NoInternetHandle;
     }
-    SetTimeouts(internet.Get());
+    SetTransferTimeouts(internet.Get());
     SetStatusText(IDS_CONNECTING_SRV);
     StepStatus();
     std::string host;

@@ -16,4 +16,6 @@ struct HttpRequest {
 };
 
 HttpOutcome HttpExchange(const HttpRequest& request);
+// Connect, send and receive time-outs, so a silent server ends in the error box.
+void SetTransferTimeouts(HINTERNET handle);
 bool ReadAnswer(HINTERNET request, std::string& body);

@@ -9,6 +9,7 @@
 #include "app/lang_text.h"
 #include "app/paths.h"
 #include "online/error_box.h"
+#include "online/http_exchange.h"
 #include "online/server_hosts.h"
 #include "online/server_settings.h"
 #include "planes/handles.h"
@@ -37,7 +38,10 @@ bool InternetReachable()
 
 HINTERNET OpenInternet()
 {
-    return InternetOpenA(AgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET internet = InternetOpenA(AgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (internet)
+        SetTransferTimeouts(internet);
+    return internet;
 }
 
 // Active mode (no passive flag); a failed connection shows up at the next step.
