@@ -17,13 +17,14 @@ struct BitmapHeader {
 // ExtCreateRegion takes at most this many rectangles in one call.
 constexpr std::size_t RegionBatch = 4000;
 
-// The header query: fills the skin's size, and tells the bitmap's bits per pixel.
-bool ReadHeader(HWND window, Skin& skin, int& bitsPerPixel)
+// The header query on a device context of the window: fills the skin's size, and tells the
+// bitmap's bits per pixel. The builders pass the context they go on with, as getting one
+// costs a round trip to the window system.
+bool ReadHeader(HDC dc, Skin& skin, int& bitsPerPixel)
 {
     BitmapHeader header = {};
     header.info.biSize = sizeof(BITMAPINFOHEADER);
-    WindowDC dc(window);
-    if (!GetDIBits(dc.get(), skin.Bitmap, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS))
+    if (!GetDIBits(dc, skin.Bitmap, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS))
         return false;
     skin.Width = header.info.biWidth;
     skin.Height = header.info.biHeight;
@@ -119,16 +120,16 @@ bool Skin::Load(HWND window, HMODULE library, int id, bool withRegion)
         return true;
     }
     int bitsPerPixel;
-    ReadHeader(window, *this, bitsPerPixel);
+    ReadHeader(WindowDC(window).get(), *this, bitsPerPixel);
     return true;
 }
 
 bool Skin::BuildRegion(HWND window)
 {
-    int bitsPerPixel;
-    if (!ReadHeader(window, *this, bitsPerPixel))
-        return false;
     WindowDC windowDc(window);
+    int bitsPerPixel;
+    if (!ReadHeader(windowDc.get(), *this, bitsPerPixel))
+        return false;
     MemoryDC memory(windowDc.get());
     if (!memory.get() || Width < 1 || Height < 1)
         return true;
@@ -143,10 +144,10 @@ bool Skin::BuildRegion(HWND window)
 
 bool Skin::BuildRegionByPixels(HWND window)
 {
-    int bitsPerPixel;
-    if (!ReadHeader(window, *this, bitsPerPixel))
-        return false;
     WindowDC windowDc(window);
+    int bitsPerPixel;
+    if (!ReadHeader(windowDc.get(), *this, bitsPerPixel))
+        return false;
     MemoryDC memory(windowDc.get());
     if (!memory.get())
         return true;

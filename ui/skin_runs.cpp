@@ -1,5 +1,7 @@
 #include "ui/skin_runs.h"
 
+#include <cstring>
+
 namespace {
 // The key colour, red 255 green 0 blue 255, as a 24-bit pixel stores it.
 constexpr uint8_t KeyBlue = 255, KeyGreen = 0, KeyRed = 255;
@@ -8,6 +10,52 @@ const uint8_t* RowStart(const DibPixels& pixels, int32_t y)
 {
     const int32_t memoryRow = pixels.topDown ? y : pixels.height - 1 - y;
     return pixels.bits + static_cast<std::size_t>(memoryRow) * DibRowBytes(pixels.width, pixels.bitsPerPixel);
+}
+
+// The palette index of the key colour when exactly one entry holds it, else -1.
+int OnlyKeyIndex(const bool* keyIndex)
+{
+    int found = -1;
+    for (int i = 0; i < 256; ++i) {
+        if (!keyIndex[i])
+            continue;
+        if (found >= 0)
+            return -1;
+        found = i;
+    }
+    return found;
+}
+
+// The first x from x on whose byte is key, or width. A row is mostly long stretches of opaque
+// pixels, so eight bytes are tested at a time for a byte equal to key.
+int32_t NextKeyByte(const uint8_t* row, int32_t x, int32_t width, uint8_t key)
+{
+    constexpr uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
+    const uint64_t pattern = Ones * key;
+    for (; x + 8 <= width; x += 8) {
+        uint64_t chunk;
+        std::memcpy(&chunk, row + x, sizeof chunk);
+        const uint64_t diff = chunk ^ pattern;   // a zero byte wherever the key is
+        if ((diff - Ones) & ~diff & Highs)
+            break;
+    }
+    while (x < width && row[x] != key)
+        ++x;
+    return x;
+}
+
+// ScanRow for an 8-bit row whose key colour has the one palette index key.
+void ScanSingleKeyRow(const uint8_t* row, int32_t width, int32_t y, uint8_t key, std::vector<PixelRun>& runs)
+{
+    int32_t x = 0;
+    while (x < width) {
+        while (x < width && row[x] == key)
+            ++x;
+        const int32_t start = x;
+        x = NextKeyByte(row, x, width, key);
+        if (x > start)
+            runs.push_back({start, x, y});
+    }
 }
 
 // True when the bands from first on end right above the row and match its runs one to one.
@@ -53,9 +101,12 @@ std::vector<PixelRun> ScanDibRuns(const DibPixels& pixels)
     const bool known = (pixels.bitsPerPixel == 8 && pixels.keyIndex) || pixels.bitsPerPixel == 24;
     if (!known || pixels.width < 1 || pixels.height < 1)
         return runs;
+    const int singleKey = pixels.bitsPerPixel == 8 ? OnlyKeyIndex(pixels.keyIndex) : -1;
     for (int32_t y = 0; y < pixels.height; ++y) {
         const uint8_t* row = RowStart(pixels, y);
-        if (pixels.bitsPerPixel == 8) {
+        if (singleKey >= 0) {
+            ScanSingleKeyRow(row, pixels.width, y, static_cast<uint8_t>(singleKey), runs);
+        } else if (pixels.bitsPerPixel == 8) {
             ScanRow(pixels.width, y, [&](int32_t x) { return pixels.keyIndex[row[x]]; }, runs);
         } else {
             ScanRow(pixels.width, y, [&](int32_t x) {

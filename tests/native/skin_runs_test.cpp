@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -149,4 +150,28 @@ TEST(SkinRuns, RowsWithTheSameRunsMergeIntoBands)
     };
     for (const Case& c : cases)
         EXPECT_EQ(describe(MergeRowRuns(Scan(c.picture, 8, true))), c.bands) << c.name;
+}
+
+// A palette with the key colour in one entry takes the path that tests eight pixels at a time.
+TEST(SkinRuns, OneKeyEntryGivesTheSameRunsAsPixelByPixel)
+{
+    bool oneKey[256] = {};
+    oneKey[KeyIndex] = true;
+    std::mt19937 random(1234);
+    const char pixels[] = "MMMK...rgb";
+    for (int round = 0; round < 200; ++round) {
+        const int width = 1 + static_cast<int>(random() % 40), height = 1 + static_cast<int>(random() % 4);
+        // Long opaque stretches as well as noise, so that whole eight-pixel words are skipped.
+        const bool stretches = round % 2 == 0;
+        Picture picture(height, std::string(width, '.'));
+        for (std::string& row : picture)
+            for (char& c : row)
+                c = stretches && random() % 6 ? '.' : pixels[random() % (sizeof pixels - 1)];
+        std::vector<PixelRun> expected;
+        for (int y = 0; y < height; ++y)
+            ScanRow(width, y, [&](int32_t x) { return picture[y][x] == 'M'; }, expected);
+        const std::vector<uint8_t> bits = Encode(picture, 8, round % 4 < 2);
+        const std::vector<PixelRun> runs = ScanDibRuns({bits.data(), width, height, round % 4 < 2, 8, oneKey});
+        ASSERT_EQ(Describe(runs), Describe(expected)) << width << "x" << height << " round " << round;
+    }
 }
