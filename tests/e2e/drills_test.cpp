@@ -250,8 +250,7 @@ TEST_F(Drills, ASilentServerEndsInTheErrorBoxAndTheWindowsKeepPainting)
     EXPECT_GE(GetTickCount() - start, 25000u);
     wait.ExpectAlive();
     EXPECT_EQ(wait.Box.Text.rfind(TransferErrorHead(), 0), 0u) << wait.Box.Text;
-    const uidriver::MessageBoxInfo box = wait.Box;
-    Dismiss(box);
+    Dismiss(wait.Box);
     ExpectNoBox();
     ExpectCleanExit();
 }
@@ -350,8 +349,7 @@ TEST_F(Drills, ASilentFtpServerEndsInTheErrorBox)
     ASSERT_NE(wait.Box.Window, nullptr) << "no error box within " << SilentPeerLimitMs << " ms";
     wait.ExpectAlive();
     EXPECT_EQ(wait.Box.Text.rfind(TransferErrorHead(), 0), 0u) << wait.Box.Text;
-    const uidriver::MessageBoxInfo box = wait.Box;
-    Dismiss(box);
+    Dismiss(wait.Box);
     EXPECT_TRUE(Install->PlaneFiles().empty());
     ExpectCleanExit();
 }
