@@ -97,6 +97,24 @@ PlaneCell PlaneRowCell(const PlaneEntry& entry, int column)
     return cell;
 }
 
+namespace {
+// CON, NUL.plane, com1.x ... name devices, not files, in any folder.
+bool IsDeviceName(std::string_view name)
+{
+    std::string base(name.substr(0, name.find('.')));
+    for (char& c : base)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : devices)
+        if (base == device)
+            return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+}
+
 bool IsSafePlaneFileName(std::string_view name)
 {
     // Windows drops trailing dots and blanks, so ".. " would still name the parent folder.
@@ -105,5 +123,5 @@ bool IsSafePlaneFileName(std::string_view name)
     for (unsigned char c : name)
         if (c < 32 || c == 127 || c == '\\' || c == '/' || c == ':')
             return false;
-    return true;
+    return !IsDeviceName(name);
 }

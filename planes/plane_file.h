@@ -53,5 +53,6 @@ struct PlaneCell {
 PlaneCell PlaneRowCell(const PlaneEntry& entry, int column);
 
 // A catalogue file name that may be joined to the myPlanes folder: not empty, not "." or ".."
-// (nor ending in a dot or blank, which Windows drops), without "\", "/", ":" or control characters.
+// (nor ending in a dot or blank, which Windows drops), without "\", "/", ":" or control characters,
+// and not a device name such as CON or NUL.plane.
 bool IsSafePlaneFileName(std::string_view name);

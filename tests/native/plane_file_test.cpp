@@ -149,11 +149,13 @@ TEST(PlaneRow, CellsFollowTheColumnOrder)
 TEST(PlaneFileName, RefusesNamesThatLeaveTheFolder)
 {
     const char* refused[] = {"", ".", "..", "..\\x.plane", "C:x.plane", "a/b.plane", "a\\b", "x\t.plane",
-                             "x\r", "\x7f", "...", ".. ", "x.plane."};
+                             "x\r", "\x7f", "...", ".. ", "x.plane.",
+                             "CON", "nul.plane", "Com1.plane", "LPT9", "aux .plane", "conin$.plane"};
     for (const char* name : refused)
         EXPECT_FALSE(IsSafePlaneFileName(name)) << name;
     EXPECT_FALSE(IsSafePlaneFileName(std::string_view("a\0b", 3)));
-    const char* accepted[] = {"5eed0001.plane", "x..plane", ".x", "Design 1.plane", "\xe4.plane"};
+    const char* accepted[] = {"5eed0001.plane", "x..plane", ".x", "Design 1.plane", "\xe4.plane",
+                              "CONSOLE.plane", "COM0.plane", "com10.plane", "nul_.plane"};
     for (const char* name : accepted)
         EXPECT_TRUE(IsSafePlaneFileName(name)) << name;
 }
