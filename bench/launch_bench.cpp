@@ -3,6 +3,7 @@
 // reports by setting the event named in STARTER_PAINTED_EVENT, and the peak working set at rest.
 #include <windows.h>
 #include <psapi.h>
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -187,8 +188,11 @@ int StartupBench(const BenchOptions& options)
     PrintFigure("baseline program", baseline);
     PrintFigure("Starter.exe", starter);
     const double ratio = Median(pairRatios);
-    std::printf("  ratio Starter / baseline: %.2f (median of the pairs), %.2f (of the medians)\n", ratio,
-                Median(starter) / Median(baseline));
+    // The fastest start of each shows what is left when nothing else disturbs it.
+    const double fastest = *std::min_element(starter.begin(), starter.end()) /
+                           *std::min_element(baseline.begin(), baseline.end());
+    std::printf("  ratio Starter / baseline: %.2f (median of the pairs), %.2f (of the medians), %.2f (of the fastest)\n",
+                ratio, Median(starter) / Median(baseline), fastest);
     PrintTarget("ratio at most 1.3 (median of the pairs)", ratio <= 1.3);
     return 0;
 }
