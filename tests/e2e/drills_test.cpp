@@ -286,7 +286,7 @@ TEST_F(Drills, TheFtpServerRefusesTheLogin)
     FtpDouble ftp("127.0.0.145", "refuse-login");
     ASSERT_TRUE(ftp.Running());
     ASSERT_TRUE(Install->WriteStarterDatText("[setup]\r\nHTTP_URL=127.0.0.144\r\nFTP_URL=127.0.0.145\r\n"));
-    const std::string precious = PlaneBytes(PlaneSpec());
+    const std::string precious = PlaneBytes(PlaneDesign());
     ASSERT_TRUE(WriteFileBytes(Install->GameFile("myPlanes\\5eed0001.plane"), precious));
     Start();
 
@@ -319,7 +319,7 @@ TEST_F(Drills, TheDataConnectionDropsHalfwayThroughADownloadOntoAnExistingDesign
     FtpDouble ftp("127.0.0.147", "drop-data", server.DataDir() + "\\planes");
     ASSERT_TRUE(ftp.Running());
     ASSERT_TRUE(Install->WriteStarterDatText("[setup]\r\nHTTP_URL=127.0.0.146\r\nFTP_URL=127.0.0.147\r\n"));
-    const std::string precious = PlaneBytes(PlaneSpec());
+    const std::string precious = PlaneBytes(PlaneDesign());
     ASSERT_TRUE(WriteFileBytes(Install->GameFile("myPlanes\\5eed0001.plane"), precious));
     Start();
 
@@ -360,9 +360,9 @@ TEST_F(Drills, MyPlanesReadOnlyOrMissing)
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_EQ(server.Admin("seed-planes 1").ExitCode, 0);
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
-    PlaneSpec spec;
-    spec.Name = "Mine";
-    const std::string precious = PlaneBytes(spec);
+    PlaneDesign design;
+    design.Name = "Mine";
+    const std::string precious = PlaneBytes(design);
     ASSERT_TRUE(WriteFileBytes(Install->GameFile("myPlanes\\5eed0001.plane"), precious));
     Start();
     {
@@ -564,9 +564,9 @@ TEST_F(Drills, ExitDuringAnUploadEndsTheProgramAfterItWithTheDesignRegistered)
     GameServer server("127.0.0.155");
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
-    PlaneSpec spec;
-    spec.Name = "Last Flight";
-    ASSERT_TRUE(Install->WritePlane("mine.plane", spec));
+    PlaneDesign design;
+    design.Name = "Last Flight";
+    ASSERT_TRUE(Install->WritePlane("mine.plane", design));
     Start();
 
     ASSERT_TRUE(uidriver::ClickButton(Main, IDC_UPLOAD));
@@ -579,7 +579,7 @@ TEST_F(Drills, ExitDuringAnUploadEndsTheProgramAfterItWithTheDesignRegistered)
     EXPECT_EQ(code, 0u);
     const std::vector<std::string> stored = server.StoredPlanes();
     ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(server.StoredPlane(stored[0]), PlaneBytes(spec));
+    EXPECT_EQ(server.StoredPlane(stored[0]), PlaneBytes(design));
     EXPECT_NE(server.Admin("stats").Output.find("designs 1"), std::string::npos) << server.Admin("stats").Output;
-    EXPECT_EQ(ReadFileBytes(Install->GameFile("myPlanes\\mine.plane")), PlaneBytes(spec));
+    EXPECT_EQ(ReadFileBytes(Install->GameFile("myPlanes\\mine.plane")), PlaneBytes(design));
 }

@@ -250,18 +250,18 @@ std::string HiscoreLine(const std::string& name, int64_t score, int64_t mask)
            std::to_string(k3) + ";" + std::to_string(score ^ mask);
 }
 
-std::string PlaneBytes(const PlaneSpec& spec)
+std::string PlaneBytes(const PlaneDesign& design)
 {
     std::string bytes;
     auto put = [&](uint32_t value) {
         for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((value >> shift) & 0xff);
     };
-    put(static_cast<uint32_t>(28 + spec.Name.size() + 1));
-    for (int32_t n : {spec.Costs, spec.Weight, spec.Consumption, spec.Noise, spec.Reliability, spec.Velocity, spec.Range})
+    put(static_cast<uint32_t>(28 + design.Name.size() + 1));
+    for (int32_t n : {design.Costs, design.Weight, design.Consumption, design.Noise, design.Reliability, design.Velocity, design.Range})
         put(static_cast<uint32_t>(n));
-    bytes += spec.Name;
+    bytes += design.Name;
     bytes += '\0';
-    return bytes + spec.Body;
+    return bytes + design.Body;
 }
 
 std::vector<StandinRun> ReadStandinLog(const std::string& logPath)
@@ -324,9 +324,9 @@ bool GameInstall::WriteHiscoreText(const std::string& text)
     return WriteFileBytes(GameFile("misc\\xmlmap.fla"), text);
 }
 
-bool GameInstall::WritePlane(const std::string& fileName, const PlaneSpec& spec)
+bool GameInstall::WritePlane(const std::string& fileName, const PlaneDesign& design)
 {
-    return WriteFileBytes(GameFile("myPlanes\\" + fileName), PlaneBytes(spec));
+    return WriteFileBytes(GameFile("myPlanes\\" + fileName), PlaneBytes(design));
 }
 
 std::vector<std::string> GameInstall::PlaneFiles() const

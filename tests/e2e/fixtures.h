@@ -67,12 +67,12 @@ std::string LangText(int row, int language = English);         // string 10000 +
 // ---- Game files.
 // One line of the hiscore file whose check values make SCORE valid.
 std::string HiscoreLine(const std::string& name, int64_t score, int64_t mask = 0x5a5a1234);
-struct PlaneSpec {
+struct PlaneDesign {
     std::string Name = "Test Plane";
     int32_t Costs = 1000, Weight = 500, Consumption = 20, Noise = 3, Reliability = 5, Velocity = 800, Range = 3000;
     std::string Body = "design body bytes\r\n\x01\x02\x03";   // what follows the summary block
 };
-std::string PlaneBytes(const PlaneSpec& spec);
+std::string PlaneBytes(const PlaneDesign& design);
 
 // A run of a stand-in program, as it recorded it.
 struct StandinRun {
@@ -101,7 +101,7 @@ public:
     bool WriteStarterDatText(const std::string& text);
     bool WriteHiscores(const std::vector<std::pair<std::string, int64_t>>& entries);  // 6 lines
     bool WriteHiscoreText(const std::string& text);
-    bool WritePlane(const std::string& fileName, const PlaneSpec& spec);   // into myPlanes
+    bool WritePlane(const std::string& fileName, const PlaneDesign& design);   // into myPlanes
     std::vector<std::string> PlaneFiles() const;                            // names in myPlanes
     bool WriteAutorun(const std::string& lang);                             // beside the Starter
     bool WriteLanguageFile(const std::string& bytes, bool inGameDir = true);  // misc\sabbel.dat

@@ -83,7 +83,7 @@ TEST(Harness, InstallationHoldsItsFilesAndIsRemovedAfterwards)
         GetPrivateProfileStringA("setup", "FTP_URL", "", value, sizeof value, install.StarterFile("starter.dat").c_str());
         EXPECT_STREQ(value, "127.0.0.41");
 
-        ASSERT_TRUE(install.WritePlane("mine.plane", PlaneSpec{}));
+        ASSERT_TRUE(install.WritePlane("mine.plane", PlaneDesign{}));
         EXPECT_EQ(install.PlaneFiles(), std::vector<std::string>{"mine.plane"});
     }
     EXPECT_EQ(GetFileAttributesA(root.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -91,11 +91,11 @@ TEST(Harness, InstallationHoldsItsFilesAndIsRemovedAfterwards)
 
 TEST(Harness, PlaneBytesAndHiscoreLinesFollowTheGameFormats)
 {
-    PlaneSpec spec;
-    spec.Name = "Kite";
-    spec.Costs = -2;
-    spec.Body = "rest";
-    const std::string bytes = PlaneBytes(spec);
+    PlaneDesign design;
+    design.Name = "Kite";
+    design.Costs = -2;
+    design.Body = "rest";
+    const std::string bytes = PlaneBytes(design);
     ASSERT_EQ(bytes.size(), 4u + 28 + 5 + 4);
     EXPECT_EQ(bytes.substr(0, 4), std::string("\x21\0\0\0", 4));   // 28 + "Kite" + zero
     EXPECT_EQ(bytes.substr(4, 4), std::string("\xfe\xff\xff\xff", 4));

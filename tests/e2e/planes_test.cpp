@@ -183,10 +183,10 @@ TEST_F(Planes, UploadStoresTheFileAndRegistersIt)
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
     ASSERT_TRUE(WriteUserString(NetSettingsKeyPath, "Mail", "pilot.one@example.org"));
-    PlaneSpec spec;
-    spec.Name = "Sky Jet";
-    spec.Noise = -7;
-    ASSERT_TRUE(Install->WritePlane("mine.plane", spec));
+    PlaneDesign design;
+    design.Name = "Sky Jet";
+    design.Noise = -7;
+    ASSERT_TRUE(Install->WritePlane("mine.plane", design));
     Start();
 
     const std::regex serverName("^[0-9a-f]{4,24}\\.plane$");
@@ -217,7 +217,7 @@ TEST_F(Planes, UploadStoresTheFileAndRegistersIt)
                 name = file;
         ASSERT_FALSE(name.empty()) << "no new name";
         EXPECT_TRUE(std::regex_match(name, serverName)) << name;
-        EXPECT_EQ(server.StoredPlane(name), PlaneBytes(spec));
+        EXPECT_EQ(server.StoredPlane(name), PlaneBytes(design));
         names.push_back(name);
 
         const std::vector<RequestLine> requests = server.Requests();
@@ -235,7 +235,7 @@ TEST_F(Planes, NothingIsUploadedWithoutASelectionOrFromAnEmptyFile)
     GameServer server("127.0.0.94");
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
-    ASSERT_TRUE(Install->WritePlane("good.plane", PlaneSpec()));
+    ASSERT_TRUE(Install->WritePlane("good.plane", PlaneDesign()));
     Start();
 
     // A click into the empty part of the list clears the selection; OK then only closes.
@@ -310,7 +310,7 @@ TEST_F(Planes, AFailedDownloadLeavesTheDesignThere)
     ASSERT_EQ(server.Admin("seed-planes 1 --no-files").ExitCode, 0);
     ASSERT_EQ(server.Admin("add-plane Real 1 2 3 4 5 6 7").ExitCode, 0);
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
-    const std::string precious = PlaneBytes(PlaneSpec());
+    const std::string precious = PlaneBytes(PlaneDesign());
     ASSERT_TRUE(WriteFileBytes(Install->GameFile("myPlanes\\5eed0001.plane"), precious));
     Start();
 
@@ -343,7 +343,7 @@ TEST_F(Planes, AnyAnswerToTheRegistrationCountsAsDone)
     GameServer server("127.0.0.97", true);
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_TRUE(Install->WriteStarterDat(server.Address(), {{"ADDPLANE_PHP", "test/title404.php"}}));
-    ASSERT_TRUE(Install->WritePlane("mine.plane", PlaneSpec()));
+    ASSERT_TRUE(Install->WritePlane("mine.plane", PlaneDesign()));
     Start();
 
     ASSERT_TRUE(uidriver::ClickButton(Main, IDC_UPLOAD));
