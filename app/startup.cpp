@@ -5,6 +5,7 @@
 #include "app/language.h"
 #include "app/launch.h"
 #include "app/main_window.h"
+#include "app/painted_event.h"
 #include "app/paths.h"
 #include "online/error_box.h"
 #include "ui/skin_windows.h"
@@ -34,20 +35,6 @@ void LoadAcceleratorTable(HINSTANCE instance)
     App.Accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
 }
 
-// For start-up measurements: CreateMainWindow has painted the window and its children by
-// now. A measuring run names an event in STARTER_PAINTED_EVENT; nothing else changes.
-void SignalFirstPaint()
-{
-    char name[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA("STARTER_PAINTED_EVENT", name, sizeof name);
-    if (length == 0 || length >= sizeof name)
-        return;
-    if (HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name)) {
-        SetEvent(event);
-        CloseHandle(event);
-    }
-}
-
 // Returns the code of the quit message.
 int RunMessageLoop()
 {
@@ -74,6 +61,7 @@ int StartUp(HINSTANCE instance)
     if (!CreateMainWindow(instance, SW_SHOWNORMAL))
         return 0;
     LoadAcceleratorTable(instance);
+    // CreateMainWindow has painted the window, its description and its buttons.
     SignalFirstPaint();
     const int exitCode = RunMessageLoop();
     ShutDown();

@@ -4,6 +4,8 @@
 // in STARTER_PAINTED_EVENT, at the same point as Starter.exe.
 #include <windows.h>
 
+#include "app/painted_event.h"
+
 namespace {
 constexpr char ClassName[] = "SKV_PerfBaseline";
 constexpr int MainBitmap = 3;
@@ -61,18 +63,6 @@ void LibraryPath(const char* commandLine, char* path, int size)
     MoveMemory(path, path + 1, length);
     if (length > 1 && path[length - 2] == '"')
         path[length - 2] = '\0';
-}
-
-void SignalFirstPaint()
-{
-    char name[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA("STARTER_PAINTED_EVENT", name, sizeof name);
-    if (length == 0 || length >= sizeof name)
-        return;
-    if (HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name)) {
-        SetEvent(event);
-        CloseHandle(event);
-    }
 }
 
 HWND CreateBaselineWindow(HINSTANCE instance, HBITMAP bitmap)
