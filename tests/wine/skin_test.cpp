@@ -185,29 +185,6 @@ TEST(SkinRegion, FastBuilderEqualsTheLiteralOneOnEveryShapingBitmapOfTheLibrary)
     FreeLibrary(library);
 }
 
-TEST(SkinRegion, FastBuilderIsMeasurablyFasterOnTheMainBitmap)
-{
-    HMODULE library = LoadLibraryA(LibraryPath().c_str());
-    ASSERT_NE(library, nullptr) << LibraryPath();
-    using Clock = std::chrono::steady_clock;
-    Skin fast, literal;
-    ASSERT_TRUE(fast.Load(nullptr, library, IDB_MAIN, false));
-    ASSERT_TRUE(literal.Load(nullptr, library, IDB_MAIN, false));
-    const auto start = Clock::now();
-    fast.BuildRegion(nullptr);
-    const auto middle = Clock::now();
-    literal.BuildRegionByPixels(nullptr);
-    const auto end = Clock::now();
-    const double fastMs = std::chrono::duration<double, std::milli>(middle - start).count();
-    const double literalMs = std::chrono::duration<double, std::milli>(end - middle).count();
-    std::printf("bitmap 3 (%dx%d): fast %.2f ms, literal %.2f ms\n", fast.Width, fast.Height, fastMs, literalMs);
-    RecordProperty("fast_ms", std::to_string(fastMs));
-    RecordProperty("literal_ms", std::to_string(literalMs));
-    EXPECT_TRUE(EqualRgn(fast.Region, literal.Region));
-    EXPECT_LT(fastMs * 3, literalMs);
-    FreeLibrary(library);
-}
-
 TEST(Skin, MissingBitmapLeavesAnEmptySkinThatDrawsNothing)
 {
     HMODULE library = LoadLibraryA(LibraryPath().c_str());
