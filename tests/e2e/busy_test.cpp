@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "res/resource.h"
@@ -78,24 +77,6 @@ bool VisiblePoint(HWND window, POINT& point)
     return false;
 }
 
-// Real keys: the accelerator looks at the keyboard state, not at the message alone.
-void PressAltQuestionMark()
-{
-    const WORD slashKey = LOBYTE(VkKeyScanA('/'));
-    const std::pair<WORD, DWORD> strokes[] = {{VK_MENU, 0}, {VK_SHIFT, 0}, {slashKey, 0}, {slashKey, KEYEVENTF_KEYUP},
-                                              {VK_SHIFT, KEYEVENTF_KEYUP}, {VK_MENU, KEYEVENTF_KEYUP}};
-    std::vector<INPUT> inputs;
-    for (const auto& [key, flags] : strokes) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
-        input.ki.dwFlags = flags;
-        inputs.push_back(input);
-    }
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
 class Busy : public BrowserTest {
 protected:
     void StartHeld(const char* script, const char* setting)
@@ -126,21 +107,27 @@ protected:
         }, TransferTimeoutMs));
     }
 
+    void ExpectWaitCursor(const char* where)
+    {
+        std::string seen;
+        EXPECT_TRUE(uidriver::WaitFor([&] { return (seen = Shape(XCursor())) == WaitShape; }, 5000))
+            << where << ": cursor " << seen << ", wait cursor " << WaitShape;
+    }
+
     // Over the window's own surface the wait cursor shows, then the mouse rests on the button
     // with this id until the Starter marks it hovered: input is handled in order, so everything
-    // sent before has been handled too.
+    // sent before has been handled too. The button shows the wait cursor as well.
     void ExpectWaitCursorThenHover(int id)
     {
         ASSERT_EQ(WindowFromPoint(uidriver::ClientToScreenPoint(Main, SurfacePoint)), Main);
         ASSERT_TRUE(uidriver::MoveMouseToClient(Main, SurfacePoint));
-        std::string seen;
-        EXPECT_TRUE(uidriver::WaitFor([&] { return (seen = Shape(XCursor())) == WaitShape; }, 5000))
-            << "cursor " << seen << ", wait cursor " << WaitShape;
+        ExpectWaitCursor("surface");
         HWND button = uidriver::ChildById(Main, id);
         POINT point;
         ASSERT_TRUE(VisiblePoint(button, point));
         ASSERT_TRUE(uidriver::MoveMouseTo(point));
         ASSERT_TRUE(uidriver::WaitFor([&] { return GetPropA(button, "Hover") != nullptr; }));
+        ExpectWaitCursor("button");
     }
 
     void Release() { ASSERT_TRUE(Server.WriteDataFile("release", "now")); }
@@ -182,7 +169,9 @@ TEST_F(Busy, HiscorePlayAndDownloadDuringAHiscoreExchangeAreIgnored)
     EXPECT_TRUE(Install->GameRuns().empty());
 }
 
-TEST_F(Busy, OkCancelAndAboutDuringADesignUploadAreIgnored)
+// The main buttons are disabled while the browser is open; its own OK and Cancel must not
+// start a second upload or close the browser under the transfer.
+TEST_F(Busy, OkAndCancelDuringADesignUploadAreIgnored)
 {
     ASSERT_TRUE(Install->WritePlane("mine.plane", PlaneDesign()));
     StartHeld("test/hold.php", "ADDPLANE_PHP");
@@ -193,9 +182,6 @@ TEST_F(Busy, OkCancelAndAboutDuringADesignUploadAreIgnored)
 
     Click(IDOK);
     Click(IDCANCEL);
-    SetForegroundWindow(Main);
-    ASSERT_TRUE(uidriver::WaitFor([&] { return GetForegroundWindow() == Main; }));
-    PressAltQuestionMark();
     ExpectWaitCursorThenHover(IDOK);
     Release();
 
