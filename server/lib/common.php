@@ -2,21 +2,66 @@
 // Shared code of the game scripts, the website, the router and the admin tool.
 declare(strict_types=1);
 
-const PLANE_FILE_PATTERN = '/^[0-9a-f]{4,24}\.plane$/';
+const PLANE_FILE_PATTERN = '/^[0-9a-f]{4,24}\.plane\z/'; // \z: "$" would let a trailing line feed through
 const PAGE_CAP = 100;        // most catalogue entries one request gets
 const MAX_SCORE_NAME = 63;   // bytes; the game's hiscore names are shorter
 const MAX_PLANE_NAME = 1023; // bytes; what a design file can hold
-const MAX_MAIL = 127;        // bytes; the client keeps at most this much of the third text
+const MAX_MAIL = 255;        // bytes after decoding; the Options dialog stores up to 255 characters
+const MAX_HEADER_BLOCK = 1051; // bytes after the length field: the most a client's design header holds
+const REGISTER_WINDOW = 120;   // seconds from a completed upload in which only its address may register it
+
+// Mail addresses and the database password live in the data folder: owner only.
+umask(0077);
+
+// DATA/server.ini: storage (dsn, user, password), where design files live, limits.
+function settings(): array
+{
+    static $ini = null;
+    if ($ini === null) {
+        $path = data_dir() . '/server.ini';
+        $ini = is_file($path) ? (parse_ini_file($path) ?: []) : [];
+    }
+    return $ini;
+}
 
 function data_dir(): string
 {
-    $dir = getenv('SKV_DATA');
-    return rtrim($dir !== false && $dir !== '' ? $dir : dirname(__DIR__) . '/data', '/');
+    static $dir = null;
+    if ($dir === null) {
+        $env = getenv('SKV_DATA');
+        $dir = rtrim($env !== false && $env !== '' ? $env : dirname(__DIR__) . '/data', '/');
+        // A missing data folder is made on first use rather than failing every request.
+        if (!is_dir($dir) && !@mkdir($dir, 0700, true) && !is_dir($dir)) {
+            throw new RuntimeException("cannot create the data folder $dir");
+        }
+    }
+    return $dir;
+}
+
+// Design files and their upload records; several web nodes name one shared folder here.
+function storage_dir(): string
+{
+    return rtrim((string)(settings()['storage'] ?? data_dir()), '/');
 }
 
 function planes_dir(): string
 {
-    return data_dir() . '/planes';
+    $dir = storage_dir() . '/planes';
+    if (!is_dir($dir)) {
+        @mkdir($dir, 0700, true);
+    }
+    return $dir;
+}
+
+// One file per upload the FTP server took and nobody registered yet: "ADDRESS TIME SIZE".
+function uploads_dir(): string
+{
+    return storage_dir() . '/uploads';
+}
+
+function register_window(): int
+{
+    return (int)(settings()['register_window'] ?? REGISTER_WINDOW);
 }
 
 // Storage settings come from DATA/server.ini (dsn, user, password); without it, SQLite in DATA.
@@ -26,7 +71,7 @@ function db(): PDO
     if ($pdo !== null) {
         return $pdo;
     }
-    $ini = is_file(data_dir() . '/server.ini') ? parse_ini_file(data_dir() . '/server.ini') : [];
+    $ini = settings();
     $dsn = $ini['dsn'] ?? 'sqlite:' . data_dir() . '/skv.sqlite';
     $pdo = new PDO($dsn, $ini['user'] ?? null, $ini['password'] ?? null, [
         PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
@@ -218,7 +263,7 @@ function text_field(string $raw, string $what, int $maxBytes): string
 
 function int_field(string $raw, string $what, int $min, int $max): int
 {
-    $v = preg_match('/^-?(0|[1-9][0-9]{0,18})$/', $raw) ? filter_var($raw, FILTER_VALIDATE_INT) : false;
+    $v = preg_match('/^-?(0|[1-9][0-9]{0,18})\z/', $raw) ? filter_var($raw, FILTER_VALIDATE_INT) : false;
     if ($v === false || $v < $min || $v > $max) {
         refuse(400, "$what is not an integer from $min to $max");
     }
@@ -244,4 +289,28 @@ function plane_file_bytes(array $numbers, string $nameCp1252, string $body): str
 {
     $block = pack('V7', ...$numbers) . $nameCp1252 . "\0";
     return pack('V', strlen($block)) . $block . $body;
+}
+
+// Why a stored file is no design file, or null: the length field N, seven numbers and a name
+// within 28..1051 bytes, and at least that much file after the length field.
+function design_file_fault(string $path): ?string
+{
+    $size = @filesize($path);
+    $f = @fopen($path, 'rb');
+    if ($size === false || $f === false) {
+        return 'file cannot be read';
+    }
+    $head = fread($f, 4);
+    fclose($f);
+    if (strlen($head) < 4) {
+        return 'file is too short for a design';
+    }
+    $n = unpack('V', $head)[1];
+    if ($n < 28 || $n > MAX_HEADER_BLOCK) {
+        return "file is not a design: header length $n is outside 28 to " . MAX_HEADER_BLOCK;
+    }
+    if ($size < 4 + $n) {
+        return 'file is cut: ' . $size . ' bytes, its header alone needs ' . (4 + $n);
+    }
+    return null;
 }

@@ -1,9 +1,13 @@
-"""Servers for the tests, started on demand through start.sh on 127.0.0.30-39 and stopped at exit."""
+"""Servers for the tests, started on demand through start.sh on 127.0.0.30-39 and 127.0.1.10-19 and
+stopped at exit."""
 import atexit
+import ftplib
 import http.client
+import io
 import os
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -11,6 +15,9 @@ import unittest
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TMP = tempfile.mkdtemp(prefix="skv-server-tests-")
 AGENT = "SKV Starter"
+FTP_USER, FTP_PASSWORD = "skv_starter", "qpl47"
+# Test servers run in production mode (nginx, PHP-FPM) when this is set; see docs/SERVER.md.
+PRODUCTION = os.environ.get("SKV_TEST_PRODUCTION") == "1"
 _started = {}
 
 
@@ -26,8 +33,10 @@ class Server:
         self.start()
 
     def start_args(self):
+        # The suite sends bursts from one address: production's rate limit has its own test.
         return [os.path.join(SERVER_DIR, "start.sh"), "--addr", self.addr, "--data", self.data] + (
-            ["--doubles"] if self.doubles else [])
+            ["--doubles"] if self.doubles else []) + (
+            ["--production", "--rate", "10000", "--burst", "10000"] if PRODUCTION else [])
 
     def start(self):
         subprocess.run(self.start_args(), check=True, stdout=subprocess.DEVNULL)
@@ -45,15 +54,36 @@ class Server:
         lines = dict(line.split() for line in self.admin("stats").splitlines())
         return int(lines["scores"]), int(lines["designs"])
 
-    def get(self, target, method="GET", timeout=10):
+    def get(self, target, method="GET", timeout=10, source=None):
         """Sends the target as it is, like the Starter; returns (status, headers, body bytes)."""
-        conn = http.client.HTTPConnection(self.addr, 80, timeout=timeout)
+        conn = http.client.HTTPConnection(self.addr, 80, timeout=timeout,
+                                          source_address=(source, 0) if source else None)
         try:
             conn.request(method, target, headers={"User-Agent": AGENT})
             resp = conn.getresponse()
             return resp.status, resp.headers, resp.read()
         finally:
             conn.close()
+
+    def ftp(self, source=None):
+        """A logged-in FTP session in active mode, like the Starter's, from the source address."""
+        ftp = ftplib.FTP(timeout=10, source_address=(source, 0) if source else None)
+        try:
+            ftp.connect(self.addr, 21)
+            ftp.login(FTP_USER, FTP_PASSWORD)
+        except BaseException:
+            ftp.close()
+            raise
+        ftp.set_pasv(False)
+        return ftp
+
+    def upload(self, name, data, source=None):
+        """Stores a file through FTP; returns the server's reply."""
+        ftp = self.ftp(source)
+        try:
+            return ftp.storbinary("STOR " + name, io.BytesIO(data))
+        finally:
+            ftp.close()
 
     def path(self, *parts):
         return os.path.join(self.data, *parts)
@@ -87,6 +117,12 @@ def encode_field(text):
             continue
         out.append(chr(b) if chr(b).isascii() and chr(b).isalpha() else "%%%02x" % b)
     return "".join(out)
+
+
+def design_bytes(numbers=(1000, 2000, 30, 40, 50, 800, 5000), name=b"Sky Jet", body=b"body" * 10):
+    """A design file: length N, seven numbers, the name and its zero, then the game's part."""
+    block = struct.pack("<7i", *numbers) + name + b"\0"
+    return struct.pack("<I", len(block)) + block + body
 
 
 def has_title(body):

@@ -3,7 +3,7 @@ import ftplib
 import io
 import unittest
 
-from harness import ServerCase
+from harness import ServerCase, design_bytes
 
 USER, PASSWORD = "skv_starter", "qpl47"
 
@@ -18,7 +18,7 @@ class FtpTests(ServerCase):
         return ftp
 
     def test_store_and_retrieve_byte_for_byte_in_active_mode(self):
-        data = bytes(range(256)) * 64 + b"\r\n\n\r\x00end"  # line ends must survive: binary
+        data = design_bytes(body=bytes(range(256)) * 64 + b"\r\n\n\r\x00end")  # line ends must survive: binary
         ftp = self.connect()
         self.assertTrue(ftp.storbinary("STOR 0123abcd.plane", io.BytesIO(data)).startswith("226"))
         with open(self.server.path("planes", "0123abcd.plane"), "rb") as f:
@@ -33,7 +33,7 @@ class FtpTests(ServerCase):
 
         # The scripts accept the uploaded name for registration.
         status, _, body = self.server.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Up;0123abcd.plane;")
-        self.assertIn(status, (200, 409), body)
+        self.assertEqual(status, 200, body)
 
     def test_wrong_logins_are_refused(self):
         for user, password in ((USER, "wrong"), ("anonymous", "a@b.c"), ("root", PASSWORD)):
