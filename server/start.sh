@@ -89,6 +89,7 @@ start_production() {
   fpm=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
   [ -x /usr/sbin/nginx ] && [ -n "$fpm" ] || { echo "production mode needs Debian's nginx and php-fpm" >&2; exit 1; }
   mkdir -p "$run/tmp"
+  ln -sf /etc/nginx/fastcgi_params "$run/fastcgi_params"  # the site includes it relative to the configuration
   fill nginx-site.conf > "$run/site.conf"
   { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $data/fpm.log"; echo "daemonize = no"
     fill php-fpm-pool.conf; } > "$run/php-fpm.conf"

@@ -62,10 +62,14 @@ class CappedDTPHandler(DTPHandler):
     handle_read_event = handle_read
 
     def close(self):
-        # The record must exist before the client reads "226" and registers the file.
-        if not self._closed and self.receive and self.transfer_finished and self.file_obj is not None:
-            self.cmd_channel.record(self.file_obj.name, "%s %d %d" % (
-                self.cmd_channel.remote_ip, int(time.time()), self.tot_bytes_received))
+        # Before the client reads the reply: the record must exist when it registers after "226",
+        # and a refused or cut upload must be gone when it hears so.
+        if not self._closed and self.receive and self.file_obj is not None:
+            if self.transfer_finished:
+                self.cmd_channel.record(self.file_obj.name, "%s %d %d" % (
+                    self.cmd_channel.remote_ip, int(time.time()), self.tot_bytes_received))
+            else:
+                self.cmd_channel.forget(self.file_obj.name)
         super().close()
 
 
@@ -100,7 +104,7 @@ class StarterHandler(FTPHandler):
     def ftp_STOU(self, line):
         self.respond("502 STOU is not served; use STOR with a new name.")
 
-    def on_incomplete_file_received(self, file):
+    def forget(self, file):
         for path in (file, os.path.join(self.uploads, os.path.basename(file))):
             try:
                 os.remove(path)

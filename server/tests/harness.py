@@ -22,8 +22,9 @@ _started = {}
 
 
 class Server:
-    def __init__(self, addr, name, doubles=False, ini=None):
+    def __init__(self, addr, name, doubles=False, ini=None, extra=()):
         self.addr = addr
+        self.extra = list(extra)
         self.data = os.path.join(TMP, name)
         os.makedirs(self.data, exist_ok=True)
         if ini:
@@ -36,10 +37,14 @@ class Server:
         # The suite sends bursts from one address: production's rate limit has its own test.
         return [os.path.join(SERVER_DIR, "start.sh"), "--addr", self.addr, "--data", self.data] + (
             ["--doubles"] if self.doubles else []) + (
-            ["--production", "--rate", "10000", "--burst", "10000"] if PRODUCTION else [])
+            ["--production", "--rate", "10000", "--burst", "10000"] if PRODUCTION and not self.extra else []) + self.extra
 
     def start(self):
-        subprocess.run(self.start_args(), check=True, stdout=subprocess.DEVNULL)
+        try:
+            subprocess.run(self.start_args(), check=True, stdout=subprocess.DEVNULL)
+        except subprocess.CalledProcessError:
+            self.stop()  # what did come up
+            raise
 
     def stop(self):
         subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", self.data], check=True)
@@ -93,10 +98,10 @@ class Server:
             return f.read().splitlines()
 
 
-def server(name, addr, doubles=False, ini=None):
-    """One server per name for the whole run."""
+def server(name, addr, doubles=False, ini=None, extra=()):
+    """One server per name for the whole run; extra: more start.sh options."""
     if name not in _started:
-        _started[name] = Server(addr, name, doubles, ini)
+        _started[name] = Server(addr, name, doubles, ini, extra)
     return _started[name]
 
 
