@@ -117,6 +117,9 @@ function create_schema(PDO $pdo): void
         velocity INTEGER NOT NULL,
         flight_range INTEGER NOT NULL,
         uploaded BIGINT NOT NULL)");
+    if (!is_sqlite($pdo)) {
+        create_rank_counts($pdo);
+    }
 }
 
 const PLANE_NUMBERS = ['costs', 'weight', 'consumption', 'noise', 'reliability', 'velocity', 'flight_range'];
@@ -131,11 +134,86 @@ function add_score(string $name, int $score, string $mail): int
     return score_rank($score);
 }
 
-// Equal scores share a rank: 1 + the number of entries with a higher score.
+// Equal scores share a rank: 1 + the number of entries with a higher score. On PostgreSQL from
+// the prefix counts (exact, bounded cost); SQLite, for small stores, counts the rows.
 function score_rank(int $score): int
 {
-    $q = db()->prepare('SELECT COUNT(*) FROM scores WHERE score > ?');
+    $pdo = db();
+    if (!is_sqlite($pdo)) {
+        return counted_rank($pdo, $score);
+    }
+    $q = $pdo->prepare('SELECT COUNT(*) FROM scores WHERE score > ?');
     $q->execute([$score]);
+    return 1 + (int)$q->fetchColumn();
+}
+
+// --- Rank at scale (PostgreSQL): exact counts per score prefix, kept by a trigger ---
+// Level L (1..8) counts the scores per prefix score >> (64 - 8L): the top byte, two bytes, ... the
+// whole score. The scores above x are those whose prefix at some level has x's parent prefix
+// and a larger last byte, so a rank reads at most 8 x 255 small rows, whatever the table holds.
+const RANK_LEVELS = 8;
+
+function create_rank_counts(PDO $pdo): void
+{
+    $pdo->exec('CREATE TABLE IF NOT EXISTS score_counts (
+        level SMALLINT NOT NULL, prefix BIGINT NOT NULL, n BIGINT NOT NULL, PRIMARY KEY (level, prefix))');
+    if ($pdo->query("SELECT 1 FROM pg_trigger WHERE tgname = 'scores_count'")->fetchColumn() !== false) {
+        return;
+    }
+    $pdo->beginTransaction();
+    // Nobody stores a score while the counts are built; the second of two first requests finds them.
+    $pdo->exec('LOCK TABLE scores IN SHARE ROW EXCLUSIVE MODE');
+    if ($pdo->query("SELECT 1 FROM pg_trigger WHERE tgname = 'scores_count'")->fetchColumn() === false) {
+        $pdo->exec(<<<'SQL'
+            CREATE OR REPLACE FUNCTION scores_count() RETURNS trigger LANGUAGE plpgsql AS $$
+            DECLARE s BIGINT; d INTEGER;
+            BEGIN
+                IF TG_OP = 'INSERT' THEN s := NEW.score; d := 1; ELSE s := OLD.score; d := -1; END IF;
+                FOR lvl IN 1..8 LOOP
+                    INSERT INTO score_counts (level, prefix, n) VALUES (lvl, s >> (64 - 8 * lvl), d)
+                        ON CONFLICT (level, prefix) DO UPDATE SET n = score_counts.n + d;
+                END LOOP;
+                RETURN NULL;
+            END $$
+            SQL);
+        $pdo->exec(<<<'SQL'
+            CREATE OR REPLACE FUNCTION skv_rebuild_score_counts() RETURNS void LANGUAGE sql AS $$
+                DELETE FROM score_counts;
+                INSERT INTO score_counts (level, prefix, n)
+                    SELECT l, score >> (64 - 8 * l), COUNT(*) FROM scores, generate_series(1, 8) l GROUP BY 1, 2;
+            $$
+            SQL);
+        // Bulk loads (benchmarks): rows in one statement without the per-row trigger, then a rebuild.
+        $pdo->exec(<<<'SQL'
+            CREATE OR REPLACE FUNCTION skv_bulk_load(first BIGINT, last BIGINT) RETURNS void LANGUAGE plpgsql AS $$
+            BEGIN
+                ALTER TABLE scores DISABLE TRIGGER scores_count;
+                INSERT INTO scores (name, score, mail, uploaded)
+                    SELECT 'Seed ' || i, (random() * 10000000)::BIGINT, '', 0 FROM generate_series(first, last) i;
+                ALTER TABLE scores ENABLE TRIGGER scores_count;
+                PERFORM skv_rebuild_score_counts();
+            END $$
+            SQL);
+        $pdo->exec('CREATE TRIGGER scores_count AFTER INSERT OR DELETE ON scores
+                    FOR EACH ROW EXECUTE FUNCTION scores_count()');
+        $pdo->exec('SELECT skv_rebuild_score_counts()');
+    }
+    $pdo->commit();
+}
+
+function counted_rank(PDO $pdo, int $score): int
+{
+    static $q = null;
+    $terms = ['(level = 1 AND prefix > ?)'];
+    $args = [$score >> 56];
+    for ($level = 2; $level <= RANK_LEVELS; $level++) {
+        $shift = 64 - 8 * $level;
+        $parent = $score >> ($shift + 8);
+        $terms[] = "(level = $level AND prefix > ? AND prefix <= ?)";
+        array_push($args, $score >> $shift, ($parent << 8) | 255);
+    }
+    $q ??= $pdo->prepare('SELECT COALESCE(SUM(n), 0) FROM score_counts WHERE ' . implode(' OR ', $terms));
+    $q->execute($args);
     return 1 + (int)$q->fetchColumn();
 }
 
