@@ -157,3 +157,38 @@ class ServerCase(unittest.TestCase):
         status, _, body = self.server.get(target)
         self.assertEqual(status, 200, body)
         return body.decode("cp1252").split("\n")
+
+
+class Postgres:
+    """A PostgreSQL cluster of its own in a temporary folder, database skv for user skv."""
+
+    def __init__(self, addr):
+        import glob
+        self.addr = addr
+        self.bindir = os.path.dirname(sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"))[-1])
+        self.root = tempfile.mkdtemp(prefix="skv-pg-")
+        if os.geteuid() == 0:
+            shutil.chown(self.root, "postgres", "postgres")
+        self.cluster = os.path.join(self.root, "cluster")
+        self.as_postgres("initdb", "-D", self.cluster, "-U", "skv", "-A", "trust", "-E", "UTF8")
+        self.as_postgres("pg_ctl", "-D", self.cluster, "-w", "-l", os.path.join(self.root, "pg.log"), "start",
+                         "-o", "-c listen_addresses=%s -c port=5432 -k %s -c fsync=off" % (addr, self.root))
+        self.as_postgres("createdb", "-h", addr, "-U", "skv", "skv")
+
+    def as_postgres(self, tool, *args):
+        # PostgreSQL refuses to run as root.
+        prefix = ["runuser", "-u", "postgres", "--"] if os.geteuid() == 0 else []
+        subprocess.run(prefix + [os.path.join(self.bindir, tool), *args], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+
+    def ini(self, extra=""):
+        return "dsn = \"pgsql:host=%s;port=5432;dbname=skv\"\nuser = skv\n%s" % (self.addr, extra)
+
+    def psql(self, sql):
+        return subprocess.run([os.path.join(self.bindir, "psql"), "-h", self.addr, "-U", "skv", "-d", "skv",
+                               "-v", "ON_ERROR_STOP=1", "-qtAc", sql], capture_output=True, text=True,
+                              check=True).stdout
+
+    def stop(self):
+        self.as_postgres("pg_ctl", "-D", self.cluster, "-m", "fast", "stop")
+        shutil.rmtree(self.root, ignore_errors=True)
