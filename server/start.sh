@@ -89,7 +89,17 @@ start_production() {
   fpm=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
   [ -x /usr/sbin/nginx ] && [ -n "$fpm" ] || { echo "production mode needs Debian's nginx and php-fpm" >&2; exit 1; }
   mkdir -p "$run/tmp"
-  ln -sf /etc/nginx/fastcgi_params "$run/fastcgi_params"  # the site includes it relative to the configuration
+  # The site includes fastcgi_params relative to the configuration: Debian's set, written here so
+  # that nothing outside this folder is needed.
+  rm -f "$run/fastcgi_params"
+  for p in QUERY_STRING:query_string REQUEST_METHOD:request_method CONTENT_TYPE:content_type \
+           CONTENT_LENGTH:content_length SCRIPT_NAME:fastcgi_script_name REQUEST_URI:request_uri \
+           DOCUMENT_URI:document_uri DOCUMENT_ROOT:document_root SERVER_PROTOCOL:server_protocol \
+           REQUEST_SCHEME:scheme REMOTE_ADDR:remote_addr REMOTE_PORT:remote_port SERVER_ADDR:server_addr \
+           SERVER_PORT:server_port SERVER_NAME:server_name; do
+    echo "fastcgi_param ${p%%:*} \$${p#*:};"
+  done > "$run/fastcgi_params"
+  printf 'fastcgi_param GATEWAY_INTERFACE CGI/1.1;\nfastcgi_param REDIRECT_STATUS 200;\n' >> "$run/fastcgi_params"
   fill nginx-site.conf > "$run/site.conf"
   { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $data/fpm.log"; echo "daemonize = no"
     fill php-fpm-pool.conf; } > "$run/php-fpm.conf"
@@ -101,7 +111,7 @@ pid $run/nginx.pid;
 error_log $data/nginx-error.log;
 events { worker_connections 1024; }
 http {
-    include /etc/nginx/mime.types;
+    $([ -f /etc/nginx/mime.types ] && echo "include /etc/nginx/mime.types;")
     default_type application/octet-stream;
     client_body_temp_path $run/tmp/body;
     fastcgi_temp_path $run/tmp/fastcgi;

@@ -15,7 +15,7 @@ import shutil
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 USER, PASSWORD = "skv_starter", "qpl47"
@@ -73,9 +73,21 @@ class CappedDTPHandler(DTPHandler):
         super().close()
 
 
+class HandingOverActiveDTP(ActiveDTP):
+    """Once connected, the socket belongs to the data channel. pyftpdlib closed the connector again
+    when the session ended, unregistering a number the system may have given another session's
+    new data connection meanwhile: that session then waited 30 s and failed (seen under load)."""
+
+    def handle_connect(self):
+        super().handle_connect()
+        if getattr(self.cmd_channel.data_channel, "socket", None) is self.socket:
+            self._closed = True
+
+
 class StarterHandler(FTPHandler):
     banner = "Skyvora design storage ready."
     dtp_handler = CappedDTPHandler
+    active_dtp = HandingOverActiveDTP
     uploads = ""
     min_free = DEFAULTS["ftp_min_free_bytes"]
 

@@ -1,6 +1,7 @@
 """The FTP storage: the fixed account, active mode, binary transfers, files the scripts then see."""
 import ftplib
 import io
+import threading
 import unittest
 
 from harness import ServerCase, design_bytes
@@ -51,6 +52,26 @@ class FtpTests(ServerCase):
                     ftp.storbinary("STOR " + name, io.BytesIO(b"second"))
         with open(self.server.path("planes", "feedface.plane"), "rb") as f:
             self.assertEqual(f.read(), b"first")
+
+
+class ConcurrentUploadTests(ServerCase):
+    def test_many_sessions_in_active_mode_all_complete(self):
+        # Sessions ending while others open data connections once left one of those waiting 30 s.
+        failures = []
+
+        def uploads(worker):
+            for i in range(12):
+                try:
+                    self.server.upload("c0c%02x%02x.plane" % (worker, i), design_bytes())
+                except Exception as e:
+                    failures.append(repr(e))
+
+        threads = [threading.Thread(target=uploads, args=(w,)) for w in range(6)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(failures, [])
 
 
 if __name__ == "__main__":
