@@ -124,7 +124,9 @@ def main():
     pg = harness.Postgres(PG_ADDR)
     servers = []
     try:
-        print("%-8s %8s %9s %8s %8s %7s %6s" % ("set-up", "requests", "req/s", "p50 ms", "p99 ms", "errors", "lost"))
+        print("%-8s %8s %9s %8s %8s %7s %6s %12s" % ("set-up", "requests", "req/s", "p50 ms", "p99 ms", "errors", "lost",
+                                                    "req/s ratio"))
+        baseline = None
         for name, addrs in SETUPS.items():
             pg.as_postgres("createdb", "-h", PG_ADDR, "-U", "skv", name)
             storage = tempfile.mkdtemp(prefix="skv-load-storage-", dir=harness.TMP)
@@ -147,9 +149,11 @@ def main():
             registered = set(psql("SELECT file FROM planes WHERE name LIKE 'Load %'").split("\n"))
             lost = sum(n not in stored for n in load.scores) + sum(f not in registered for f in load.files)
             times = sorted(load.times)
-            print("%-8s %8d %9.1f %8.1f %8.1f %7d %6d" % (
-                name, len(times), len(times) / wall, statistics.median(times) * 1000,
-                times[max(0, int(len(times) * 0.99) - 1)] * 1000, len(load.errors), lost))
+            rate = len(times) / wall
+            baseline = baseline or rate  # the built-in server, run first in this same command
+            print("%-8s %8d %9.1f %8.1f %8.1f %7d %6d %12.2f" % (
+                name, len(times), rate, statistics.median(times) * 1000,
+                times[max(0, int(len(times) * 0.99) - 1)] * 1000, len(load.errors), lost, rate / baseline))
             for e in load.errors[:3]:
                 print("  error:", e)
             if load.errors and os.environ.get("SKV_LOAD_DEBUG"):

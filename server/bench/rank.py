@@ -61,10 +61,39 @@ def main():
             adds = [timed_get("/php/_addscore.php?data=Bench%%20%d%%20%d;%d;" % (size, i, rng.randint(0, 10_000_000)))[0]
                     for i in range(opts.requests)]
             report("_addscore with %d scores (PostgreSQL)" % size, adds)
+            compare_ranks(data, rng, opts.requests)
     finally:
         subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", data])
         as_postgres(os.path.join(bindir, "pg_ctl"), "-D", cluster, "-m", "fast", "stop")
         shutil.rmtree(root, ignore_errors=True)
+
+
+# The rank alone, both ways on the same random scores: the plain count of higher scores (the
+# baseline) and the prefix counts that score_rank uses on PostgreSQL. Prints p50, p99 and ratios.
+COMPARE = r"""
+require '%s/lib/common.php';
+$plain = db()->prepare('SELECT 1 + COUNT(*) FROM scores WHERE score > ?');
+$t = ['count' => [], 'counted' => []];
+foreach (explode(',', $argv[1]) as $x) {
+    $x = (int)$x;
+    $s = hrtime(true); $plain->execute([$x]); $a = (int)$plain->fetchColumn(); $t['count'][] = hrtime(true) - $s;
+    $s = hrtime(true); $b = score_rank($x); $t['counted'][] = hrtime(true) - $s;
+    if ($a !== $b) { fwrite(STDERR, "rank differs for $x: $a != $b\n"); exit(1); }
+}
+foreach ($t as $k => $v) { sort($v); $n = count($v);
+    printf("%%s %%.3f %%.3f\n", $k, $v[intdiv($n, 2)] / 1e6, $v[max(0, (int)($n * 0.99) - 1)] / 1e6); }
+"""
+
+
+def compare_ranks(data, rng, count):
+    xs = ",".join(str(rng.randint(0, 10_000_000)) for _ in range(count))
+    out = subprocess.run(["php", "-r", COMPARE % SERVER_DIR, "--", xs], env=dict(os.environ, SKV_DATA=data),
+                         capture_output=True, text=True, check=True).stdout.split("\n")
+    got = {line.split()[0]: tuple(map(float, line.split()[1:])) for line in out if line}
+    (c50, c99), (f50, f99) = got["count"], got["counted"]
+    print("%-44s median %6.2f ms   p99 %6.2f ms" % ("  rank by plain count (baseline)", c50, c99))
+    print("%-44s median %6.2f ms   p99 %6.2f ms   (%.0fx, %.0fx faster)" % (
+        "  rank by prefix counts", f50, f99, c50 / f50, c99 / f99))
 
 
 def fill_function(psql):
