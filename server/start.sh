@@ -105,7 +105,8 @@ start_production() {
     fill php-fpm-pool.conf; } > "$run/php-fpm.conf"
   cat > "$run/nginx.conf" <<EOF
 $([ "$(id -u)" = 0 ] && echo "user root root;")
-worker_processes 2;
+# One worker: ample beside the PHP pool, and the request log keeps the order of the requests.
+worker_processes 1;
 daemon off;
 pid $run/nginx.pid;
 error_log $data/nginx-error.log;
