@@ -149,7 +149,8 @@ function clear_planes(): void
 function main(array $args): void
 {
     $data = take_option($args, '--data') ?? fail(USAGE);
-    @mkdir("$data/planes", 0777, true);
+    umask(0077);
+    @mkdir($data, 0700, true);
     putenv('SKV_DATA=' . (realpath($data) ?: fail("cannot use $data")));
     require_once __DIR__ . '/lib/common.php';
 
@@ -157,6 +158,8 @@ function main(array $args): void
     switch ($cmd) {
         case 'init':
             db();
+            planes_dir();
+            @mkdir(uploads_dir(), 0700, true);
             break;
         case 'add-score':
             $score = filter_var($args[1] ?? '', FILTER_VALIDATE_INT);

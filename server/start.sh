@@ -1,40 +1,71 @@
 #!/usr/bin/env bash
 # Starts the game's web server (ADDR:80) and FTP server (ADDR:21) in the background and waits
 # until both accept connections. A server already running with the same settings is left alone.
+# Default: PHP's built-in web server, for trying it out and for tests (127.x only).
+# --production: nginx and PHP-FPM with the site and pool of server/deploy/ (any IPv4 address).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-usage() { echo "usage: $0 --addr 127.0.0.X --data DIR [--doubles]" >&2; exit 2; }
+usage() {
+  echo "usage: $0 --addr ADDR --data DIR [--doubles] [--production [--rate N] [--burst N] [--workers N]]" >&2
+  exit 2
+}
 
-addr='' data='' doubles=0
+addr='' data='' doubles=0 production=0 rate=5 burst=20 workers=8
 while [ $# -gt 0 ]; do
   case $1 in
     --addr) [ $# -ge 2 ] || usage; addr=$2; shift 2 ;;
     --data) [ $# -ge 2 ] || usage; data=$2; shift 2 ;;
     --doubles) doubles=1; shift ;;
+    --production) production=1; shift ;;
+    --rate) [ $# -ge 2 ] || usage; rate=$2; shift 2 ;;
+    --burst) [ $# -ge 2 ] || usage; burst=$2; shift 2 ;;
+    --workers) [ $# -ge 2 ] || usage; workers=$2; shift 2 ;;
     *) usage ;;
   esac
 done
 [ -n "$data" ] || usage
-[[ $addr =~ ^127\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}$ ]] || { echo "--addr must be a 127.x.x.x address" >&2; exit 2; }
-mkdir -p "$data/planes"
+if [ $production = 1 ]; then
+  [[ $addr =~ ^[0-9]{1,3}(\.[0-9]{1,3}){3}$ ]] || { echo "--addr must be an IPv4 address" >&2; exit 2; }
+  [[ $rate$burst$workers =~ ^[0-9]+$ ]] || usage
+else
+  [[ $addr =~ ^127\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}$ ]] || { echo "--addr must be a 127.x.x.x address" >&2; exit 2; }
+fi
+# Mail addresses and the database password live here: owner only, for every file made below.
+umask 077
+mkdir -p "$data"
+chmod 700 "$data"
 data=$(cd "$data" && pwd)
 
-# A zombie waiting to be reaped does not count as running.
-running() { local pid st; pid=$(cat "$data/$1.pid" 2>/dev/null) && st=$(ps -o stat= -p "$pid" 2>/dev/null) && [[ $st != Z* ]]; }
+# The pid file holds the pid and the process's start time, so a reused pid is not taken for ours.
+started_at() { awk '{print $22}' "/proc/$1/stat" 2>/dev/null; }
+running() {
+  local pid when st
+  read -r pid when 2>/dev/null < "$data/$1.pid" || return 1
+  [ -n "$when" ] && [ "$(started_at "$pid")" = "$when" ] || return 1
+  st=$(ps -o stat= -p "$pid" 2>/dev/null) && [[ $st != Z* ]]  # a zombie does not count
+}
 accepting() { timeout 1 bash -c "exec 3<>/dev/tcp/$addr/$1" 2>/dev/null; }
 
-# start NAME SETTINGS PORT COMMAND...: (re)starts one server in its own process group.
+# start NAME SETTINGS PORT COMMAND...: (re)starts one server in its own process group; PORT 0
+# for a server without a port of its own.
 start() {
   local name=$1 settings=$2 port=$3; shift 3
   if running "$name"; then
     [ "$(cat "$data/$name.settings" 2>/dev/null)" = "$settings" ] && return 0
     "$here/stop.sh" --data "$data" --only "$name"
   fi
+  if [ "$port" != 0 ] && accepting "$port"; then
+    echo "$addr:$port already answers: another server runs there; stop it or choose another address" >&2
+    exit 1
+  fi
   echo "$settings" > "$data/$name.settings"
+  [ "$port" != 0 ] || rm -f "$data/run/php-fpm.sock"
   setsid "$@" </dev/null >>"$data/$name.log" 2>&1 &
-  echo $! > "$data/$name.pid"
+  local pid=$!
+  echo "$pid $(started_at $pid)" > "$data/$name.pid"
   for _ in $(seq 100); do
-    accepting "$port" && return 0
+    if [ "$port" = 0 ]; then [ -S "$data/run/php-fpm.sock" ] && return 0
+    else accepting "$port" && return 0; fi
     running "$name" || break
     sleep 0.1
   done
@@ -43,10 +74,68 @@ start() {
   exit 1
 }
 
+# fill TEMPLATE: a deploy file with the @...@ values of this data folder.
+fill() {
+  local me; me=$(id -un)
+  sed -e "s|@ADDR@|$addr|g" -e "s|@SERVER@|$here|g" -e "s|@DATA@|$data|g" -e "s|@LOGS@|$data|g" \
+      -e "s|@FPM@|$data/run/php-fpm.sock|g" -e "s|@RATE@|$rate|g" -e "s|@BURST@|$burst|g" \
+      -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$me|g" -e "s|@WEBUSER@|$me|g" \
+      "$here/deploy/$1"
+}
+
+# nginx and PHP-FPM run from configuration files in DATA/run made from server/deploy/.
+start_production() {
+  local run=$data/run fpm
+  fpm=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
+  [ -x /usr/sbin/nginx ] && [ -n "$fpm" ] || { echo "production mode needs Debian's nginx and php-fpm" >&2; exit 1; }
+  mkdir -p "$run/tmp"
+  # The site includes fastcgi_params relative to the configuration: Debian's set, written here so
+  # that nothing outside this folder is needed.
+  rm -f "$run/fastcgi_params"
+  for p in QUERY_STRING:query_string REQUEST_METHOD:request_method CONTENT_TYPE:content_type \
+           CONTENT_LENGTH:content_length SCRIPT_NAME:fastcgi_script_name REQUEST_URI:request_uri \
+           DOCUMENT_URI:document_uri DOCUMENT_ROOT:document_root SERVER_PROTOCOL:server_protocol \
+           REQUEST_SCHEME:scheme REMOTE_ADDR:remote_addr REMOTE_PORT:remote_port SERVER_ADDR:server_addr \
+           SERVER_PORT:server_port SERVER_NAME:server_name; do
+    echo "fastcgi_param ${p%%:*} \$${p#*:};"
+  done > "$run/fastcgi_params"
+  printf 'fastcgi_param GATEWAY_INTERFACE CGI/1.1;\nfastcgi_param REDIRECT_STATUS 200;\n' >> "$run/fastcgi_params"
+  fill nginx-site.conf > "$run/site.conf"
+  { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $data/fpm.log"; echo "daemonize = no"
+    fill php-fpm-pool.conf; } > "$run/php-fpm.conf"
+  cat > "$run/nginx.conf" <<EOF
+$([ "$(id -u)" = 0 ] && echo "user root root;")
+# One worker: ample beside the PHP pool, and the request log keeps the order of the requests.
+worker_processes 1;
+daemon off;
+pid $run/nginx.pid;
+error_log $data/nginx-error.log;
+events { worker_connections 1024; }
+http {
+    $([ -f /etc/nginx/mime.types ] && echo "include /etc/nginx/mime.types;")
+    default_type application/octet-stream;
+    client_body_temp_path $run/tmp/body;
+    fastcgi_temp_path $run/tmp/fastcgi;
+    proxy_temp_path $run/tmp/proxy;
+    uwsgi_temp_path $run/tmp/uwsgi;
+    scgi_temp_path $run/tmp/scgi;
+    include $run/site.conf;
+}
+EOF
+  local settings="$addr doubles=$doubles rate=$rate burst=$burst workers=$workers"
+  start fpm "$settings" 0 "$fpm" -F -y "$run/php-fpm.conf" $([ "$(id -u)" = 0 ] && echo -R)
+  start web "nginx $settings" 80 /usr/sbin/nginx -c "$run/nginx.conf"
+}
+
 export SKV_DATA=$data
 php "$here/admin.php" --data "$data" init
-SKV_DOUBLES=$doubles PHP_CLI_SERVER_WORKERS=8 \
-  start web "$addr doubles=$doubles" 80 \
-  php -d display_errors=0 -d log_errors=1 -d expose_php=0 -d opcache.enable_cli=1 -S "$addr:80" -t "$here/www" "$here/lib/router.php"
-start ftp "$addr" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$addr" --root "$data/planes" --log "$data/ftp.log"
+if [ $production = 1 ]; then
+  start_production
+else
+  if running fpm; then "$here/stop.sh" --data "$data" --only fpm; fi
+  SKV_DOUBLES=$doubles PHP_CLI_SERVER_WORKERS=8 \
+    start web "$addr doubles=$doubles" 80 \
+    php -d display_errors=0 -d log_errors=1 -d expose_php=0 -d opcache.enable_cli=1 -S "$addr:80" -t "$here/www" "$here/lib/router.php"
+fi
+start ftp "$addr" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$addr" --data "$data" --log "$data/ftp.log"
 echo "web http://$addr/ and ftp://$addr/ running, data in $data"

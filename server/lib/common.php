@@ -2,21 +2,66 @@
 // Shared code of the game scripts, the website, the router and the admin tool.
 declare(strict_types=1);
 
-const PLANE_FILE_PATTERN = '/^[0-9a-f]{4,24}\.plane$/';
+const PLANE_FILE_PATTERN = '/^[0-9a-f]{4,24}\.plane\z/'; // \z: "$" would let a trailing line feed through
 const PAGE_CAP = 100;        // most catalogue entries one request gets
 const MAX_SCORE_NAME = 63;   // bytes; the game's hiscore names are shorter
 const MAX_PLANE_NAME = 1023; // bytes; what a design file can hold
-const MAX_MAIL = 127;        // bytes; the client keeps at most this much of the third text
+const MAX_MAIL = 255;        // bytes after decoding; the Options dialog stores up to 255 characters
+const MAX_HEADER_BLOCK = 1051; // bytes after the length field: the most a client's design header holds
+const REGISTER_WINDOW = 120;   // seconds from a completed upload in which only its address may register it
+
+// Mail addresses and the database password live in the data folder: owner only.
+umask(0077);
+
+// DATA/server.ini: storage (dsn, user, password), where design files live, limits.
+function settings(): array
+{
+    static $ini = null;
+    if ($ini === null) {
+        $path = data_dir() . '/server.ini';
+        $ini = is_file($path) ? (parse_ini_file($path) ?: []) : [];
+    }
+    return $ini;
+}
 
 function data_dir(): string
 {
-    $dir = getenv('SKV_DATA');
-    return rtrim($dir !== false && $dir !== '' ? $dir : dirname(__DIR__) . '/data', '/');
+    static $dir = null;
+    if ($dir === null) {
+        $env = getenv('SKV_DATA');
+        $dir = rtrim($env !== false && $env !== '' ? $env : dirname(__DIR__) . '/data', '/');
+        // A missing data folder is made on first use rather than failing every request.
+        if (!is_dir($dir) && !@mkdir($dir, 0700, true) && !is_dir($dir)) {
+            throw new RuntimeException("cannot create the data folder $dir");
+        }
+    }
+    return $dir;
+}
+
+// Design files and their upload records; several web nodes name one shared folder here.
+function storage_dir(): string
+{
+    return rtrim((string)(settings()['storage'] ?? data_dir()), '/');
 }
 
 function planes_dir(): string
 {
-    return data_dir() . '/planes';
+    $dir = storage_dir() . '/planes';
+    if (!is_dir($dir)) {
+        @mkdir($dir, 0700, true);
+    }
+    return $dir;
+}
+
+// One file per upload the FTP server took and nobody registered yet: "ADDRESS TIME SIZE".
+function uploads_dir(): string
+{
+    return storage_dir() . '/uploads';
+}
+
+function register_window(): int
+{
+    return (int)(settings()['register_window'] ?? REGISTER_WINDOW);
 }
 
 // Storage settings come from DATA/server.ini (dsn, user, password); without it, SQLite in DATA.
@@ -26,7 +71,7 @@ function db(): PDO
     if ($pdo !== null) {
         return $pdo;
     }
-    $ini = is_file(data_dir() . '/server.ini') ? parse_ini_file(data_dir() . '/server.ini') : [];
+    $ini = settings();
     $dsn = $ini['dsn'] ?? 'sqlite:' . data_dir() . '/skv.sqlite';
     $pdo = new PDO($dsn, $ini['user'] ?? null, $ini['password'] ?? null, [
         PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
@@ -72,6 +117,9 @@ function create_schema(PDO $pdo): void
         velocity INTEGER NOT NULL,
         flight_range INTEGER NOT NULL,
         uploaded BIGINT NOT NULL)");
+    if (!is_sqlite($pdo)) {
+        create_rank_counts($pdo);
+    }
 }
 
 const PLANE_NUMBERS = ['costs', 'weight', 'consumption', 'noise', 'reliability', 'velocity', 'flight_range'];
@@ -86,11 +134,86 @@ function add_score(string $name, int $score, string $mail): int
     return score_rank($score);
 }
 
-// Equal scores share a rank: 1 + the number of entries with a higher score.
+// Equal scores share a rank: 1 + the number of entries with a higher score. On PostgreSQL from
+// the prefix counts (exact, bounded cost); SQLite, for small stores, counts the rows.
 function score_rank(int $score): int
 {
-    $q = db()->prepare('SELECT COUNT(*) FROM scores WHERE score > ?');
+    $pdo = db();
+    if (!is_sqlite($pdo)) {
+        return counted_rank($pdo, $score);
+    }
+    $q = $pdo->prepare('SELECT COUNT(*) FROM scores WHERE score > ?');
     $q->execute([$score]);
+    return 1 + (int)$q->fetchColumn();
+}
+
+// --- Rank at scale (PostgreSQL): exact counts per score prefix, kept by a trigger ---
+// Level L (1..8) counts the scores per prefix score >> (64 - 8L): the top byte, two bytes, ... the
+// whole score. The scores above x are those whose prefix at some level has x's parent prefix
+// and a larger last byte, so a rank reads at most 8 x 255 small rows, whatever the table holds.
+const RANK_LEVELS = 8;
+
+function create_rank_counts(PDO $pdo): void
+{
+    $pdo->exec('CREATE TABLE IF NOT EXISTS score_counts (
+        level SMALLINT NOT NULL, prefix BIGINT NOT NULL, n BIGINT NOT NULL, PRIMARY KEY (level, prefix))');
+    if ($pdo->query("SELECT 1 FROM pg_trigger WHERE tgname = 'scores_count'")->fetchColumn() !== false) {
+        return;
+    }
+    $pdo->beginTransaction();
+    // Nobody stores a score while the counts are built; the second of two first requests finds them.
+    $pdo->exec('LOCK TABLE scores IN SHARE ROW EXCLUSIVE MODE');
+    if ($pdo->query("SELECT 1 FROM pg_trigger WHERE tgname = 'scores_count'")->fetchColumn() === false) {
+        $pdo->exec(<<<'SQL'
+            CREATE OR REPLACE FUNCTION scores_count() RETURNS trigger LANGUAGE plpgsql AS $$
+            DECLARE s BIGINT; d INTEGER;
+            BEGIN
+                IF TG_OP = 'INSERT' THEN s := NEW.score; d := 1; ELSE s := OLD.score; d := -1; END IF;
+                FOR lvl IN 1..8 LOOP
+                    INSERT INTO score_counts (level, prefix, n) VALUES (lvl, s >> (64 - 8 * lvl), d)
+                        ON CONFLICT (level, prefix) DO UPDATE SET n = score_counts.n + d;
+                END LOOP;
+                RETURN NULL;
+            END $$
+            SQL);
+        $pdo->exec(<<<'SQL'
+            CREATE OR REPLACE FUNCTION skv_rebuild_score_counts() RETURNS void LANGUAGE sql AS $$
+                DELETE FROM score_counts;
+                INSERT INTO score_counts (level, prefix, n)
+                    SELECT l, score >> (64 - 8 * l), COUNT(*) FROM scores, generate_series(1, 8) l GROUP BY 1, 2;
+            $$
+            SQL);
+        // Bulk loads (benchmarks): rows in one statement without the per-row trigger, then a rebuild.
+        $pdo->exec(<<<'SQL'
+            CREATE OR REPLACE FUNCTION skv_bulk_load(first BIGINT, last BIGINT) RETURNS void LANGUAGE plpgsql AS $$
+            BEGIN
+                ALTER TABLE scores DISABLE TRIGGER scores_count;
+                INSERT INTO scores (name, score, mail, uploaded)
+                    SELECT 'Seed ' || i, (random() * 10000000)::BIGINT, '', 0 FROM generate_series(first, last) i;
+                ALTER TABLE scores ENABLE TRIGGER scores_count;
+                PERFORM skv_rebuild_score_counts();
+            END $$
+            SQL);
+        $pdo->exec('CREATE TRIGGER scores_count AFTER INSERT OR DELETE ON scores
+                    FOR EACH ROW EXECUTE FUNCTION scores_count()');
+        $pdo->exec('SELECT skv_rebuild_score_counts()');
+    }
+    $pdo->commit();
+}
+
+function counted_rank(PDO $pdo, int $score): int
+{
+    static $q = null;
+    $terms = ['(level = 1 AND prefix > ?)'];
+    $args = [$score >> 56];
+    for ($level = 2; $level <= RANK_LEVELS; $level++) {
+        $shift = 64 - 8 * $level;
+        $parent = $score >> ($shift + 8);
+        $terms[] = "(level = $level AND prefix > ? AND prefix <= ?)";
+        array_push($args, $score >> $shift, ($parent << 8) | 255);
+    }
+    $q ??= $pdo->prepare('SELECT COALESCE(SUM(n), 0) FROM score_counts WHERE ' . implode(' OR ', $terms));
+    $q->execute($args);
     return 1 + (int)$q->fetchColumn();
 }
 
@@ -218,7 +341,7 @@ function text_field(string $raw, string $what, int $maxBytes): string
 
 function int_field(string $raw, string $what, int $min, int $max): int
 {
-    $v = preg_match('/^-?(0|[1-9][0-9]{0,18})$/', $raw) ? filter_var($raw, FILTER_VALIDATE_INT) : false;
+    $v = preg_match('/^-?(0|[1-9][0-9]{0,18})\z/', $raw) ? filter_var($raw, FILTER_VALIDATE_INT) : false;
     if ($v === false || $v < $min || $v > $max) {
         refuse(400, "$what is not an integer from $min to $max");
     }
@@ -244,4 +367,28 @@ function plane_file_bytes(array $numbers, string $nameCp1252, string $body): str
 {
     $block = pack('V7', ...$numbers) . $nameCp1252 . "\0";
     return pack('V', strlen($block)) . $block . $body;
+}
+
+// Why a stored file is no design file, or null: the length field N, seven numbers and a name
+// within 28..1051 bytes, and at least that much file after the length field.
+function design_file_fault(string $path): ?string
+{
+    $size = @filesize($path);
+    $f = @fopen($path, 'rb');
+    if ($size === false || $f === false) {
+        return 'file cannot be read';
+    }
+    $head = fread($f, 4);
+    fclose($f);
+    if (strlen($head) < 4) {
+        return 'file is too short for a design';
+    }
+    $n = unpack('V', $head)[1];
+    if ($n < 28 || $n > MAX_HEADER_BLOCK) {
+        return "file is not a design: header length $n is outside 28 to " . MAX_HEADER_BLOCK;
+    }
+    if ($size < 4 + $n) {
+        return 'file is cut: ' . $size . ' bytes, its header alone needs ' . (4 + $n);
+    }
+    return null;
 }

@@ -1,6 +1,6 @@
 <?php
 // Router of PHP's built-in server: logs every request for the tests and serves the fault
-// doubles under /php/test/ only when the server was started with them.
+// doubles under /php/test/ only when the server was started with them (also under PHP-FPM).
 declare(strict_types=1);
 require_once __DIR__ . '/common.php';
 
@@ -10,16 +10,24 @@ function log_request(): void
     $line = sprintf("%s %s %s\t%s\t%s\n",
         $_SERVER['REQUEST_METHOD'] ?? '', $_SERVER['REQUEST_URI'] ?? '', $_SERVER['SERVER_PROTOCOL'] ?? '',
         $clean($_SERVER['HTTP_HOST'] ?? ''), $clean($_SERVER['HTTP_USER_AGENT'] ?? ''));
-    file_put_contents(data_dir() . '/requests.log', $line, FILE_APPEND | LOCK_EX);
+    $log = data_dir() . '/requests.log';
+    // Rotated by size, one generation kept; under nginx, logrotate does this (deploy/logrotate).
+    if (@filesize($log) > (int)(settings()['log_max_bytes'] ?? 16 << 20)) {
+        @rename($log, "$log.1");
+    }
+    file_put_contents($log, $line, FILE_APPEND | LOCK_EX);
 }
 
-log_request();
+// Under PHP-FPM the router only serves the doubles; nginx logs the requests.
+if (PHP_SAPI === 'cli-server') {
+    log_request();
+}
 $path = parse_url($_SERVER['REQUEST_URI'] ?? '/', PHP_URL_PATH) ?: '/';
 if (!str_starts_with($path, '/php/test/')) {
     return false; // the built-in server serves www/ as usual
 }
 $double = substr($path, strlen('/php/test/'));
-if (getenv('SKV_DOUBLES') !== '1' || !preg_match('/^[a-z0-9]+\.php$/', $double)
+if (getenv('SKV_DOUBLES') !== '1' || !preg_match('/^[a-z0-9]+\.php\z/', $double)
     || !is_file(dirname(__DIR__) . "/doubles/$double")) {
     refuse(404, 'not found');
 }

@@ -1,9 +1,13 @@
-"""Servers for the tests, started on demand through start.sh on 127.0.0.30-39 and stopped at exit."""
+"""Servers for the tests, started on demand through start.sh on 127.0.0.30-39 and 127.0.1.10-19 and
+stopped at exit."""
 import atexit
+import ftplib
 import http.client
+import io
 import os
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -11,12 +15,16 @@ import unittest
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TMP = tempfile.mkdtemp(prefix="skv-server-tests-")
 AGENT = "SKV Starter"
+FTP_USER, FTP_PASSWORD = "skv_starter", "qpl47"
+# Test servers run in production mode (nginx, PHP-FPM) when this is set; see docs/SERVER.md.
+PRODUCTION = os.environ.get("SKV_TEST_PRODUCTION") == "1"
 _started = {}
 
 
 class Server:
-    def __init__(self, addr, name, doubles=False, ini=None):
+    def __init__(self, addr, name, doubles=False, ini=None, extra=()):
         self.addr = addr
+        self.extra = list(extra)
         self.data = os.path.join(TMP, name)
         os.makedirs(self.data, exist_ok=True)
         if ini:
@@ -26,11 +34,17 @@ class Server:
         self.start()
 
     def start_args(self):
+        # The suite sends bursts from one address: production's rate limit has its own test.
         return [os.path.join(SERVER_DIR, "start.sh"), "--addr", self.addr, "--data", self.data] + (
-            ["--doubles"] if self.doubles else [])
+            ["--doubles"] if self.doubles else []) + (
+            ["--production", "--rate", "10000", "--burst", "10000"] if PRODUCTION and not self.extra else []) + self.extra
 
     def start(self):
-        subprocess.run(self.start_args(), check=True, stdout=subprocess.DEVNULL)
+        try:
+            subprocess.run(self.start_args(), check=True, stdout=subprocess.DEVNULL)
+        except subprocess.CalledProcessError:
+            self.stop()  # what did come up
+            raise
 
     def stop(self):
         subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", self.data], check=True)
@@ -45,15 +59,36 @@ class Server:
         lines = dict(line.split() for line in self.admin("stats").splitlines())
         return int(lines["scores"]), int(lines["designs"])
 
-    def get(self, target, method="GET", timeout=10):
+    def get(self, target, method="GET", timeout=10, source=None):
         """Sends the target as it is, like the Starter; returns (status, headers, body bytes)."""
-        conn = http.client.HTTPConnection(self.addr, 80, timeout=timeout)
+        conn = http.client.HTTPConnection(self.addr, 80, timeout=timeout,
+                                          source_address=(source, 0) if source else None)
         try:
             conn.request(method, target, headers={"User-Agent": AGENT})
             resp = conn.getresponse()
             return resp.status, resp.headers, resp.read()
         finally:
             conn.close()
+
+    def ftp(self, source=None):
+        """A logged-in FTP session in active mode, like the Starter's, from the source address."""
+        ftp = ftplib.FTP(timeout=10, source_address=(source, 0) if source else None)
+        try:
+            ftp.connect(self.addr, 21)
+            ftp.login(FTP_USER, FTP_PASSWORD)
+        except BaseException:
+            ftp.close()
+            raise
+        ftp.set_pasv(False)
+        return ftp
+
+    def upload(self, name, data, source=None):
+        """Stores a file through FTP; returns the server's reply."""
+        ftp = self.ftp(source)
+        try:
+            return ftp.storbinary("STOR " + name, io.BytesIO(data))
+        finally:
+            ftp.close()
 
     def path(self, *parts):
         return os.path.join(self.data, *parts)
@@ -63,10 +98,10 @@ class Server:
             return f.read().splitlines()
 
 
-def server(name, addr, doubles=False, ini=None):
-    """One server per name for the whole run."""
+def server(name, addr, doubles=False, ini=None, extra=()):
+    """One server per name for the whole run; extra: more start.sh options."""
     if name not in _started:
-        _started[name] = Server(addr, name, doubles, ini)
+        _started[name] = Server(addr, name, doubles, ini, extra)
     return _started[name]
 
 
@@ -87,6 +122,12 @@ def encode_field(text):
             continue
         out.append(chr(b) if chr(b).isascii() and chr(b).isalpha() else "%%%02x" % b)
     return "".join(out)
+
+
+def design_bytes(numbers=(1000, 2000, 30, 40, 50, 800, 5000), name=b"Sky Jet", body=b"body" * 10):
+    """A design file: length N, seven numbers, the name and its zero, then the game's part."""
+    block = struct.pack("<7i", *numbers) + name + b"\0"
+    return struct.pack("<I", len(block)) + block + body
 
 
 def has_title(body):
@@ -116,3 +157,38 @@ class ServerCase(unittest.TestCase):
         status, _, body = self.server.get(target)
         self.assertEqual(status, 200, body)
         return body.decode("cp1252").split("\n")
+
+
+class Postgres:
+    """A PostgreSQL cluster of its own in a temporary folder, database skv for user skv."""
+
+    def __init__(self, addr):
+        import glob
+        self.addr = addr
+        self.bindir = os.path.dirname(sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"))[-1])
+        self.root = tempfile.mkdtemp(prefix="skv-pg-")
+        if os.geteuid() == 0:
+            shutil.chown(self.root, "postgres", "postgres")
+        self.cluster = os.path.join(self.root, "cluster")
+        self.as_postgres("initdb", "-D", self.cluster, "-U", "skv", "-A", "trust", "-E", "UTF8")
+        self.as_postgres("pg_ctl", "-D", self.cluster, "-w", "-l", os.path.join(self.root, "pg.log"), "start",
+                         "-o", "-c listen_addresses=%s -c port=5432 -k %s -c fsync=off" % (addr, self.root))
+        self.as_postgres("createdb", "-h", addr, "-U", "skv", "skv")
+
+    def as_postgres(self, tool, *args):
+        # PostgreSQL refuses to run as root.
+        prefix = ["runuser", "-u", "postgres", "--"] if os.geteuid() == 0 else []
+        subprocess.run(prefix + [os.path.join(self.bindir, tool), *args], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+
+    def ini(self, extra=""):
+        return "dsn = \"pgsql:host=%s;port=5432;dbname=skv\"\nuser = skv\n%s" % (self.addr, extra)
+
+    def psql(self, sql):
+        return subprocess.run([os.path.join(self.bindir, "psql"), "-h", self.addr, "-U", "skv", "-d", "skv",
+                               "-v", "ON_ERROR_STOP=1", "-qtAc", sql], capture_output=True, text=True,
+                              check=True).stdout
+
+    def stop(self):
+        self.as_postgres("pg_ctl", "-D", self.cluster, "-m", "fast", "stop")
+        shutil.rmtree(self.root, ignore_errors=True)

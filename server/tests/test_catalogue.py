@@ -2,7 +2,7 @@
 import os
 import unittest
 
-from harness import ServerCase, encode_field, has_title
+from harness import ServerCase, design_bytes, encode_field, has_title
 
 NUMBERS = "1000;2000;30;40;50;800;5000"
 
@@ -18,8 +18,7 @@ class CatalogueTests(ServerCase):
         self.server.admin("clear-planes")
 
     def put_file(self, name):
-        with open(self.server.path("planes", name), "wb") as f:
-            f.write(b"\x20\x00\x00\x00" + bytes(40))
+        self.server.upload(name, design_bytes())
 
     def register(self, fields):
         return self.server.get("/php/_addplane.php?data=" + fields)

@@ -70,7 +70,7 @@ class ScoreTests(ServerCase):
             "leading zero": "/php/_addscore.php?data=Ann;007;",
             "empty name": "/php/_addscore.php?data=;5;",
             "name too long": "/php/_addscore.php?data=%s;5;" % ("a" * 64),
-            "mail too long": "/php/_addscore.php?data=Ann;5;%s" % ("m" * 128),
+            "mail too long": "/php/_addscore.php?data=Ann;5;%s" % ("m" * 256),
         }
         for what, target in cases.items():
             with self.subTest(what):

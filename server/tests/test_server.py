@@ -22,6 +22,10 @@ class LogAndCommandTests(ServerCase):
         target = "/php/_addscore.php?data=Ann%20Lee;123456;"
         self.server.get(target)
         self.server.get("/nothing/here.txt")
+        # nginx writes its line after the answer went out.
+        deadline = time.monotonic() + 5
+        while "/nothing/here.txt" not in self.server.log_lines()[-1] and time.monotonic() < deadline:
+            time.sleep(0.05)
         self.assertEqual(self.server.log_lines()[-2:], [
             "GET %s HTTP/1.1\t%s\t%s" % (target, self.server.addr, AGENT),
             "GET /nothing/here.txt HTTP/1.1\t%s\t%s" % (self.server.addr, AGENT),

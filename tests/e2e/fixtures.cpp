@@ -364,11 +364,12 @@ std::vector<StandinRun> GameInstall::SetupRuns() const { return ReadStandinLog(S
 
 // ---- Game server
 
-GameServer::GameServer(const std::string& address, bool doubles)
+GameServer::GameServer(const std::string& address, bool doubles, const std::string& options)
     : Host(address), Data("skv-server")
 {
     StartResult = RunUnix(ShellQuote(SourceDirUnix() + "/server/start.sh") + " --addr " + ShellQuote(address) +
-                          " --data " + ShellQuote(Data.UnixPath()) + (doubles ? " --doubles" : ""));
+                          " --data " + ShellQuote(Data.UnixPath()) + (doubles ? " --doubles" : "") +
+                          (options.empty() ? "" : " " + options));
     if (!Running()) ADD_FAILURE() << "game server on " << address << " did not start: " << StartResult.Output;
 }
 

@@ -122,7 +122,8 @@ struct RequestLine {
 };
 class GameServer {
 public:
-    explicit GameServer(const std::string& address, bool doubles = false);
+    // options: more start.sh options, e.g. "--production" for nginx and PHP-FPM.
+    explicit GameServer(const std::string& address, bool doubles = false, const std::string& options = "");
     ~GameServer();   // stops both servers
     GameServer(const GameServer&) = delete;
     GameServer& operator=(const GameServer&) = delete;

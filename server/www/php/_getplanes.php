@@ -13,7 +13,7 @@ function count_param(string $key, int $default): int
     if ($raw === null || $raw === '') {
         return $default;
     }
-    if (!is_string($raw) || !preg_match('/^-?[0-9]+$/', $raw)) {
+    if (!is_string($raw) || !preg_match('/^-?[0-9]+\z/', $raw)) {
         refuse(400, "$key must be a decimal number");
     }
     if ($raw[0] === '-' && trim($raw, '-0') !== '') {

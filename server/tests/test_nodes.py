@@ -1,0 +1,61 @@
+"""Two web nodes (nginx, PHP-FPM, FTP) on 127.0.1.50 and .51 over one PostgreSQL (127.0.1.52) and
+one design storage: what one node takes in, the other serves."""
+import io
+import os
+import tempfile
+import unittest
+
+import harness
+import test_postgres
+from harness import design_bytes
+
+_set = {}
+
+
+def setUpModule():
+    reason = test_postgres._skip_reason()
+    if reason or not os.path.exists("/usr/sbin/nginx"):
+        raise unittest.SkipTest(reason or "nginx is not installed")
+    _set["pg"] = harness.Postgres("127.0.1.52")
+    shared = tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP)
+    ini = _set["pg"].ini("storage = %s\n" % shared)
+    _set["a"] = harness.server("node-a", "127.0.1.50", ini=ini, extra=["--production"])
+    _set["b"] = harness.server("node-b", "127.0.1.51", ini=ini, extra=["--production"])
+
+
+def tearDownModule():
+    for name in ("node-a", "node-b"):
+        if name in harness._started:
+            harness._started.pop(name).stop()
+    if "pg" in _set:
+        _set["pg"].stop()
+
+
+class TwoNodeTests(unittest.TestCase):
+    def test_a_design_taken_in_by_one_node_is_served_by_the_other(self):
+        a, b = _set["a"], _set["b"]
+        data = design_bytes(name=b"Twin Jet", body=b"across nodes" * 20)
+        self.assertTrue(a.upload("70de01.plane", data).startswith("226"))
+        status, _, body = a.get("/php/_addplane.php?data=1000;2000;30;40;50;800;5000;Twin%20Jet;70de01.plane;")
+        self.assertEqual(status, 200, body)
+        status, _, body = b.get("/php/_getplanes.php?style=1&from=0&num=17")
+        self.assertEqual(body.decode().split("\n")[1].split(";")[:2], ["Twin Jet", "70de01.plane"])
+        got = io.BytesIO()
+        ftp = b.ftp()
+        self.addCleanup(ftp.close)
+        ftp.retrbinary("RETR 70de01.plane", got.write)
+        self.assertEqual(got.getvalue(), data)
+        self.assertEqual(b.get("/download.php?file=70de01.plane")[2], data)
+        # The registration is done once, whichever node is asked again.
+        self.assertEqual(b.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Again;70de01.plane;")[0], 409)
+
+    def test_a_rank_on_one_node_counts_scores_stored_through_the_other(self):
+        a, b = _set["a"], _set["b"]
+        for name, score in (("Ann", 700), ("Bob", 500)):
+            self.assertEqual(a.get("/php/_addscore.php?data=%s;%d;" % (name, score))[0], 200)
+        self.assertEqual(b.get("/php/_addscore.php?data=Cid;600;")[2], b"2")
+        self.assertEqual(a.get("/php/_addscore.php?data=Dan;550;")[2], b"3")
+
+
+if __name__ == "__main__":
+    unittest.main()
