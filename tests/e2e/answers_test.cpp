@@ -96,7 +96,7 @@ protected:
 TEST_F(Answers, ARefusedRegistrationShowsTheStatusAndTheReason)
 {
     GameServer server("127.0.0.132");
-    ASSERT_TRUE(WriteUserString(NetSettingsKeyPath, "Mail", std::string(200, 'm') + "@example.org"));
+    ASSERT_TRUE(WriteUserString(NetSettingsKeyPath, "Mail", std::string(300, 'm') + "@example.org"));
     ASSERT_TRUE(Install->WritePlane("mine.plane", PlaneDesign()));
     StartWith(server, {});
     Click(IDC_UPLOAD);
@@ -105,7 +105,7 @@ TEST_F(Answers, ARefusedRegistrationShowsTheStatusAndTheReason)
 
     const uidriver::MessageBoxInfo box = WaitForBox("Error");
     ASSERT_NE(box.Window, nullptr) << "no error box";
-    EXPECT_EQ(box.Text, RefusalBoxText("400 Bad Request\r\nmail is longer than 127 bytes"));
+    EXPECT_EQ(box.Text, RefusalBoxText("400 Bad Request\r\nmail is longer than 255 bytes"));
     Dismiss(box);
     ASSERT_TRUE(uidriver::WaitFor([&] { return !List(); }));
     ExpectCleanExit();
