@@ -72,6 +72,18 @@ function create_schema(PDO $pdo): void
         velocity INTEGER NOT NULL,
         flight_range INTEGER NOT NULL,
         uploaded BIGINT NOT NULL)");
+    create_site_indexes($pdo);
+}
+
+// The website's lists: hiscores in rank order (ties by name), a player's best entry, and the
+// catalogue sorted by each number (ties by id, so every order is total).
+function create_site_indexes(PDO $pdo): void
+{
+    $pdo->exec('CREATE INDEX IF NOT EXISTS scores_by_rank ON scores (score DESC, name)');
+    $pdo->exec('CREATE INDEX IF NOT EXISTS scores_by_name ON scores (name, score)');
+    foreach (PLANE_NUMBERS as $col) {
+        $pdo->exec("CREATE INDEX IF NOT EXISTS planes_by_$col ON planes ($col, id)");
+    }
 }
 
 const PLANE_NUMBERS = ['costs', 'weight', 'consumption', 'noise', 'reliability', 'velocity', 'flight_range'];

@@ -1,0 +1,189 @@
+<?php
+// Queries of the website. Every page is a few index range scans, so pages stay fast with a
+// million scores: an offset is only ever walked inside a covering index, from the nearer end.
+declare(strict_types=1);
+require_once __DIR__ . '/common.php';
+
+const SCORES_PER_PAGE = 50;
+const DESIGNS_PER_PAGE = 25;
+
+// Runs $fn in one read transaction, so counts and rows of a page come from the same state.
+function in_snapshot(callable $fn): mixed
+{
+    $pdo = db();
+    $pdo->exec(is_sqlite($pdo) ? 'BEGIN' : 'BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY');
+    try {
+        return $fn($pdo);
+    } finally {
+        $pdo->exec('COMMIT');
+    }
+}
+
+function query_all(PDO $pdo, string $sql, array $args = []): array
+{
+    $q = $pdo->prepare($sql);
+    foreach (array_values($args) as $i => $v) {
+        $q->bindValue($i + 1, $v, is_int($v) ? PDO::PARAM_INT : PDO::PARAM_STR);
+    }
+    $q->execute();
+    return $q->fetchAll();
+}
+
+function query_value(PDO $pdo, string $sql, array $args = []): mixed
+{
+    $rows = query_all($pdo, $sql, $args);
+    return $rows ? array_values($rows[0])[0] : null;
+}
+
+function page_count(int $total, int $per): int
+{
+    return max(1, intdiv($total + $per - 1, $per));
+}
+
+// --- Hiscores: rank order is score descending, ties by name ascending. ---
+
+function score_total(PDO $pdo): int
+{
+    return (int)query_value($pdo, 'SELECT COUNT(*) FROM scores');
+}
+
+// The (score, name) at position $pos (from 0) in rank order.
+function score_at(PDO $pdo, int $pos, int $total): array
+{
+    if ($pos < $total / 2) {
+        $sql = 'SELECT score, name FROM scores ORDER BY score DESC, name LIMIT 1 OFFSET ?';
+    } else {
+        [$pos, $sql] = [$total - 1 - $pos, 'SELECT score, name FROM scores ORDER BY score, name DESC LIMIT 1 OFFSET ?'];
+    }
+    $row = query_all($pdo, $sql, [$pos])[0];
+    return [(int)$row['score'], $row['name']];
+}
+
+// Entries before (score, name) that share its score: the rank counts only the higher scores.
+function ties_before(PDO $pdo, int $score, string $name): int
+{
+    return (int)query_value($pdo, 'SELECT COUNT(*) FROM scores WHERE score = ? AND name < ?', [$score, $name]);
+}
+
+// Page $page (from 1) of the hiscores: ['page', 'pages', 'total', 'rows' => [rank, name, score, mail]].
+function hiscore_page(PDO $pdo, int $page, int $total): array
+{
+    $pages = page_count($total, SCORES_PER_PAGE);
+    $page = min(max(1, $page), $pages);
+    $first = ($page - 1) * SCORES_PER_PAGE;
+    $rows = [];
+    if ($total > 0) {
+        [$score, $name] = score_at($pdo, $first, $total);
+        $rows = query_all($pdo, 'SELECT name, score, mail FROM scores WHERE score = ? AND name >= ?
+                                 ORDER BY name LIMIT ?', [$score, $name, SCORES_PER_PAGE]);
+        if (count($rows) < SCORES_PER_PAGE) {
+            $rows = array_merge($rows, query_all($pdo, 'SELECT name, score, mail FROM scores WHERE score < ?
+                ORDER BY score DESC, name LIMIT ?', [$score, SCORES_PER_PAGE - count($rows)]));
+        }
+        $rank = 1 + $first - ties_before($pdo, $score, $name);
+        foreach ($rows as $i => &$row) {
+            $row['score'] = (int)$row['score'];
+            if ($i > 0 && $row['score'] !== $rows[$i - 1]['score']) {
+                $rank = $first + $i + 1; // everything above has a higher score
+            }
+            $row['rank'] = $rank;
+        }
+        unset($row);
+    }
+    return ['page' => $page, 'pages' => $pages, 'total' => $total, 'rows' => $rows];
+}
+
+// The page holding rank $rank: the first entry of that rank stands at position rank - 1.
+function hiscore_page_of_rank(int $rank): int
+{
+    return intdiv(max(1, $rank) - 1, SCORES_PER_PAGE) + 1;
+}
+
+// A player's best entry as [score, rank, page], or null when the name has no entry.
+function hiscore_best_of(PDO $pdo, string $name): ?array
+{
+    $score = query_value($pdo, 'SELECT score FROM scores WHERE name = ? ORDER BY score DESC LIMIT 1', [$name]);
+    if ($score === null) {
+        return null;
+    }
+    $score = (int)$score;
+    $rank = score_rank($score);
+    $pos = $rank - 1 + ties_before($pdo, $score, $name);
+    return [$score, $rank, intdiv($pos, SCORES_PER_PAGE) + 1];
+}
+
+// --- The catalogue ---
+
+const DESIGN_SORTS = ['new' => 'id', 'costs' => 'costs', 'weight' => 'weight', 'consumption' => 'consumption',
+    'noise' => 'noise', 'reliability' => 'reliability', 'velocity' => 'velocity', 'range' => 'flight_range'];
+
+function like_pattern(string $text): string
+{
+    return '%' . strtr($text, ['\\' => '\\\\', '%' => '\\%', '_' => '\\_']) . '%';
+}
+
+function name_filter(PDO $pdo): string
+{
+    return is_sqlite($pdo) ? "name LIKE ? ESCAPE '\\'" : "name ILIKE ? ESCAPE '\\'";
+}
+
+// One page of designs ordered by column $col ('id' = age), ties by id in the same direction.
+function catalogue_page(PDO $pdo, string $col, bool $desc, string $search, int $page): array
+{
+    $where = $search === '' ? '' : 'WHERE ' . name_filter($pdo);
+    $args = $search === '' ? [] : [like_pattern($search)];
+    $total = (int)query_value($pdo, "SELECT COUNT(*) FROM planes $where", $args);
+    $pages = page_count($total, DESIGNS_PER_PAGE);
+    $page = min(max(1, $page), $pages);
+    $first = ($page - 1) * DESIGNS_PER_PAGE;
+    $order = fn(bool $d) => $col === 'id' ? ($d ? 'id DESC' : 'id') : ($d ? "$col DESC, id DESC" : "$col, id");
+    if ($search !== '' || $first + DESIGNS_PER_PAGE <= $total / 2) {
+        $sql = "SELECT id FROM planes $where ORDER BY {$order($desc)} LIMIT ? OFFSET ?";
+        $ids = array_column(query_all($pdo, $sql, [...$args, DESIGNS_PER_PAGE, $first]), 'id');
+    } else {
+        // Past the middle, walk the index from the other end.
+        $n = min(DESIGNS_PER_PAGE, $total - $first);
+        $sql = "SELECT id FROM planes ORDER BY {$order(!$desc)} LIMIT ? OFFSET ?";
+        $ids = array_reverse(array_column(query_all($pdo, $sql, [$n, $total - $first - $n]), 'id'));
+    }
+    $rows = [];
+    if ($ids) {
+        $marks = implode(', ', array_fill(0, count($ids), '?'));
+        $byId = array_column(query_all($pdo, "SELECT * FROM planes WHERE id IN ($marks)", array_map('intval', $ids)),
+            null, 'id');
+        foreach ($ids as $id) {
+            $rows[] = $byId[$id];
+        }
+    }
+    return ['page' => $page, 'pages' => $pages, 'total' => $total, 'rows' => $rows];
+}
+
+function design_by_file(PDO $pdo, string $file): ?array
+{
+    return query_all($pdo, 'SELECT * FROM planes WHERE file = ?', [$file])[0] ?? null;
+}
+
+// The catalogue's size and the minimum, median (the lower one of an even count) and maximum of
+// each number. They change only when a design arrives, so they are kept in
+// DATA/catalogue-stats.json, keyed by the count and the last id.
+function catalogue_stats(PDO $pdo): array
+{
+    $count = (int)query_value($pdo, 'SELECT COUNT(*) FROM planes');
+    $last = (int)query_value($pdo, 'SELECT MAX(id) FROM planes');
+    $cache = data_dir() . '/catalogue-stats.json';
+    $kept = is_file($cache) ? json_decode((string)@file_get_contents($cache), true) : null;
+    if (is_array($kept) && ($kept['count'] ?? -1) === $count && ($kept['last'] ?? -1) === $last) {
+        return ['count' => $count, 'ranges' => $kept['stats']];
+    }
+    $stats = [];
+    foreach (PLANE_NUMBERS as $col) {
+        $at = fn(int $pos) => (int)query_value($pdo, "SELECT $col FROM planes ORDER BY $col LIMIT 1 OFFSET ?", [$pos]);
+        $stats[$col] = $count === 0 ? [0, 0, 0]
+            : [$at(0), $at(intdiv($count - 1, 2)), (int)query_value($pdo, "SELECT MAX($col) FROM planes")];
+    }
+    $tmp = $cache . '.' . getmypid();
+    if (@file_put_contents($tmp, json_encode(['count' => $count, 'last' => $last, 'stats' => $stats])) !== false) {
+        @rename($tmp, $cache);
+    }
+    return ['count' => $count, 'ranges' => $stats];
+}
