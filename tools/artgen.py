@@ -1196,7 +1196,7 @@ def web_hills():
     for base, amp, colour, seed in HILLS:
         ph = random.Random(seed).uniform(0, 6)
         pts = ["%d,%.1f" % (x - x0, base - amp * (0.6 * math.sin(x / 37.0 + ph) + 0.4 * math.sin(x / 13.0 + ph * 2)) - 270)
-               for x in range(x0, x1, 4)]
+               for x in list(range(x0, x1, 4)) + [x1]]
         shapes.append('<polygon fill="#%02x%02x%02x" points="0,40 %s %d,40"/>' % (colour + (" ".join(pts), x1 - x0)))
     return ('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 %d 40" preserveAspectRatio="none">%s</svg>\n'
             % (x1 - x0, "".join(shapes)))
