@@ -63,8 +63,8 @@ const NUMBER_LABELS = ['costs' => 'Costs', 'weight' => 'Weight', 'consumption' =
 function rating_html(string $col, int $value): string
 {
     return match ($col) {
-        'noise' => '<span class="word">' . noise_word($value) . '</span>',
-        'reliability' => '<span class="word">' . reliability_word($value) . '</span>',
+        'noise' => ' <span class="word">' . noise_word($value) . '</span>',
+        'reliability' => ' <span class="word">' . reliability_word($value) . '</span>',
         default => '',
     };
 }
