@@ -31,7 +31,13 @@ function db(): PDO
     $pdo = new PDO($dsn, $ini['user'] ?? null, $ini['password'] ?? null, [
         PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
         PDO::ATTR_DEFAULT_FETCH_MODE => PDO::FETCH_ASSOC,
+        // A new PostgreSQL session per request (a forked backend, cold caches) cost more than
+        // the page itself; each server worker keeps its session instead.
+        PDO::ATTR_PERSISTENT => str_starts_with($dsn, 'pgsql:'),
     ]);
+    if ($pdo->inTransaction()) {
+        $pdo->rollBack(); // left open by a request that died in a kept session
+    }
     if (is_sqlite($pdo)) {
         // Several server workers write at once: wait for the lock instead of failing.
         $pdo->exec('PRAGMA busy_timeout = 10000');
@@ -79,10 +85,19 @@ function create_schema(PDO $pdo): void
 // catalogue sorted by each number (ties by id, so every order is total).
 function create_site_indexes(PDO $pdo): void
 {
-    $pdo->exec('CREATE INDEX IF NOT EXISTS scores_by_rank ON scores (score DESC, name)');
-    $pdo->exec('CREATE INDEX IF NOT EXISTS scores_by_name ON scores (name, score)');
+    $indexes = ['scores_by_rank' => 'scores (score DESC, name)', 'scores_by_name' => 'scores (name, score)'];
     foreach (PLANE_NUMBERS as $col) {
-        $pdo->exec("CREATE INDEX IF NOT EXISTS planes_by_$col ON planes ($col, id)");
+        $indexes["planes_by_$col"] = "planes ($col, id)";
+    }
+    // One look-up instead of a statement per index on every request (DDL is slow on PostgreSQL).
+    $names = "'" . implode("', '", array_keys($indexes)) . "'";
+    $have = (int)$pdo->query(is_sqlite($pdo)
+        ? "SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name IN ($names)"
+        : "SELECT COUNT(*) FROM pg_indexes WHERE schemaname = current_schema() AND indexname IN ($names)")->fetchColumn();
+    if ($have !== count($indexes)) {
+        foreach ($indexes as $name => $on) {
+            $pdo->exec("CREATE INDEX IF NOT EXISTS $name ON $on");
+        }
     }
 }
 
