@@ -82,23 +82,58 @@ function create_schema(PDO $pdo): void
 }
 
 // The website's lists: hiscores in rank order (ties by name), a player's best entry, and the
-// catalogue sorted by each number (ties by id, so every order is total).
+// catalogue sorted by each number (ties by id, so every order is total). score_buckets counts the
+// scores per 65,536-wide score range, kept by triggers: page and rank look-ups add up a few
+// hundred bucket counts instead of counting a million index entries.
+const SCORE_BUCKET_BITS = 16;
+
 function create_site_indexes(PDO $pdo): void
 {
     $indexes = ['scores_by_rank' => 'scores (score DESC, name)', 'scores_by_name' => 'scores (name, score)'];
     foreach (PLANE_NUMBERS as $col) {
         $indexes["planes_by_$col"] = "planes ($col, id)";
     }
-    // One look-up instead of a statement per index on every request (DDL is slow on PostgreSQL).
+    // One look-up instead of a statement per object on every request (DDL is slow on PostgreSQL).
+    $sqlite = is_sqlite($pdo);
     $names = "'" . implode("', '", array_keys($indexes)) . "'";
-    $have = (int)$pdo->query(is_sqlite($pdo)
-        ? "SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name IN ($names)"
-        : "SELECT COUNT(*) FROM pg_indexes WHERE schemaname = current_schema() AND indexname IN ($names)")->fetchColumn();
-    if ($have !== count($indexes)) {
-        foreach ($indexes as $name => $on) {
-            $pdo->exec("CREATE INDEX IF NOT EXISTS $name ON $on");
-        }
+    $have = (int)$pdo->query($sqlite
+        ? "SELECT COUNT(*) FROM sqlite_master WHERE name IN ($names, 'score_buckets', 'scores_bucket_insert',
+              'scores_bucket_delete', 'scores_bucket_update')"
+        : "SELECT (SELECT COUNT(*) FROM pg_indexes WHERE schemaname = current_schema() AND indexname IN ($names))
+              + (SELECT COUNT(*) FROM pg_trigger WHERE tgname = 'scores_bucket_count')
+              + (CASE WHEN to_regclass('score_buckets') IS NULL THEN 0 ELSE 1 END)")->fetchColumn();
+    if ($have === count($indexes) + ($sqlite ? 4 : 2)) {
+        return;
     }
+    foreach ($indexes as $name => $on) {
+        $pdo->exec("CREATE INDEX IF NOT EXISTS $name ON $on");
+    }
+    $pdo->beginTransaction();
+    $b = SCORE_BUCKET_BITS;
+    $fresh = (int)$pdo->query($sqlite ? "SELECT COUNT(*) FROM sqlite_master WHERE name = 'score_buckets'"
+        : "SELECT CASE WHEN to_regclass('score_buckets') IS NULL THEN 0 ELSE 1 END")->fetchColumn() === 0;
+    $pdo->exec('CREATE TABLE IF NOT EXISTS score_buckets (bucket BIGINT PRIMARY KEY, n BIGINT NOT NULL)');
+    if ($fresh) {
+        $pdo->exec("INSERT INTO score_buckets SELECT score >> $b, COUNT(*) FROM scores GROUP BY score >> $b");
+    }
+    $add = "INSERT INTO score_buckets (bucket, n) VALUES (NEW.score >> $b, 1)
+            ON CONFLICT (bucket) DO UPDATE SET n = score_buckets.n + 1";
+    $sub = "UPDATE score_buckets SET n = n - 1 WHERE bucket = OLD.score >> $b";
+    if ($sqlite) {
+        $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_insert AFTER INSERT ON scores BEGIN $add; END");
+        $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_delete AFTER DELETE ON scores BEGIN $sub; END");
+        $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_update AFTER UPDATE OF score ON scores BEGIN $sub; $add; END");
+    } else {
+        $pdo->exec("CREATE OR REPLACE FUNCTION scores_bucket_count() RETURNS trigger LANGUAGE plpgsql AS \$\$
+            BEGIN
+                IF TG_OP <> 'INSERT' THEN $sub; END IF;
+                IF TG_OP <> 'DELETE' THEN $add; END IF;
+                RETURN NULL;
+            END \$\$");
+        $pdo->exec('CREATE OR REPLACE TRIGGER scores_bucket_count AFTER INSERT OR DELETE OR UPDATE OF score ON scores
+                    FOR EACH ROW EXECUTE FUNCTION scores_bucket_count()');
+    }
+    $pdo->commit();
 }
 
 const PLANE_NUMBERS = ['costs', 'weight', 'consumption', 'noise', 'reliability', 'velocity', 'flight_range'];

@@ -23,6 +23,12 @@ function fmt_int(int|string $n): string
     return preg_replace('/\B(?=(\d{3})+$)/', ',', (string)$n);
 }
 
+// The same in a table cell: a very long number may break after a comma on a narrow screen.
+function fmt_int_html(int|string $n): string
+{
+    return str_replace(',', ',<wbr>', fmt_int($n));
+}
+
 function date_html(int $unix): string
 {
     return '<time datetime="' . gmdate('Y-m-d\TH:i\Z', $unix) . '">' . gmdate('j M Y', $unix) . '</time>';

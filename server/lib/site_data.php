@@ -1,6 +1,7 @@
 <?php
 // Queries of the website. Every page is a few index range scans, so pages stay fast with a
-// million scores: an offset is only ever walked inside a covering index, from the nearer end.
+// million scores: hiscore positions come from the score buckets, and a catalogue offset is only
+// walked inside a covering index, from the nearer end.
 declare(strict_types=1);
 require_once __DIR__ . '/common.php';
 
@@ -44,19 +45,36 @@ function page_count(int $total, int $per): int
 
 function score_total(PDO $pdo): int
 {
-    return (int)query_value($pdo, 'SELECT COUNT(*) FROM scores');
+    return (int)query_value($pdo, 'SELECT COALESCE(SUM(n), 0) FROM score_buckets');
 }
 
-// The (score, name) at position $pos (from 0) in rank order.
-function score_at(PDO $pdo, int $pos, int $total): array
+// The scores of bucket $b lie from $b << bits to that | (2^bits - 1).
+function bucket_range(int $b): array
 {
-    if ($pos < $total / 2) {
-        $sql = 'SELECT score, name FROM scores ORDER BY score DESC, name LIMIT 1 OFFSET ?';
-    } else {
-        [$pos, $sql] = [$total - 1 - $pos, 'SELECT score, name FROM scores ORDER BY score, name DESC LIMIT 1 OFFSET ?'];
+    return [$b << SCORE_BUCKET_BITS, ($b << SCORE_BUCKET_BITS) | ((1 << SCORE_BUCKET_BITS) - 1)];
+}
+
+// The number of entries with a higher score: whole buckets above, then a count inside its own.
+function scores_above(PDO $pdo, int $score): int
+{
+    $b = $score >> SCORE_BUCKET_BITS;
+    $hi = bucket_range($b)[1];
+    return (int)query_value($pdo, 'SELECT COALESCE(SUM(n), 0) FROM score_buckets WHERE bucket > ?', [$b])
+        + (int)query_value($pdo, 'SELECT COUNT(*) FROM scores WHERE score > ? AND score <= ?', [$score, $hi]);
+}
+
+// The (score, name) at position $pos (from 0) in rank order: find its bucket, then walk inside it.
+function score_at(PDO $pdo, int $pos): array
+{
+    foreach (query_all($pdo, 'SELECT bucket, n FROM score_buckets WHERE n > 0 ORDER BY bucket DESC') as $bucket) {
+        if ($pos < (int)$bucket['n']) {
+            $row = query_all($pdo, 'SELECT score, name FROM scores WHERE score >= ? AND score <= ?
+                                    ORDER BY score DESC, name LIMIT 1 OFFSET ?', [...bucket_range((int)$bucket['bucket']), $pos])[0];
+            return [(int)$row['score'], $row['name']];
+        }
+        $pos -= (int)$bucket['n'];
     }
-    $row = query_all($pdo, $sql, [$pos])[0];
-    return [(int)$row['score'], $row['name']];
+    throw new RuntimeException('score position past the end');
 }
 
 // Entries before (score, name) that share its score: the rank counts only the higher scores.
@@ -73,7 +91,7 @@ function hiscore_page(PDO $pdo, int $page, int $total): array
     $first = ($page - 1) * SCORES_PER_PAGE;
     $rows = [];
     if ($total > 0) {
-        [$score, $name] = score_at($pdo, $first, $total);
+        [$score, $name] = score_at($pdo, $first);
         $rows = query_all($pdo, 'SELECT name, score, mail FROM scores WHERE score = ? AND name >= ?
                                  ORDER BY name LIMIT ?', [$score, $name, SCORES_PER_PAGE]);
         if (count($rows) < SCORES_PER_PAGE) {
@@ -107,7 +125,7 @@ function hiscore_best_of(PDO $pdo, string $name): ?array
         return null;
     }
     $score = (int)$score;
-    $rank = score_rank($score);
+    $rank = 1 + scores_above($pdo, $score);
     $pos = $rank - 1 + ties_before($pdo, $score, $name);
     return [$score, $rank, intdiv($pos, SCORES_PER_PAGE) + 1];
 }
@@ -137,14 +155,14 @@ function catalogue_page(PDO $pdo, string $col, bool $desc, string $search, int $
     $page = min(max(1, $page), $pages);
     $first = ($page - 1) * DESIGNS_PER_PAGE;
     $order = fn(bool $d) => $col === 'id' ? ($d ? 'id DESC' : 'id') : ($d ? "$col DESC, id DESC" : "$col, id");
-    if ($search !== '' || $first + DESIGNS_PER_PAGE <= $total / 2) {
+    if ($first + DESIGNS_PER_PAGE <= $total / 2) {
         $sql = "SELECT id FROM planes $where ORDER BY {$order($desc)} LIMIT ? OFFSET ?";
         $ids = array_column(query_all($pdo, $sql, [...$args, DESIGNS_PER_PAGE, $first]), 'id');
     } else {
         // Past the middle, walk the index from the other end.
         $n = min(DESIGNS_PER_PAGE, $total - $first);
-        $sql = "SELECT id FROM planes ORDER BY {$order(!$desc)} LIMIT ? OFFSET ?";
-        $ids = array_reverse(array_column(query_all($pdo, $sql, [$n, $total - $first - $n]), 'id'));
+        $sql = "SELECT id FROM planes $where ORDER BY {$order(!$desc)} LIMIT ? OFFSET ?";
+        $ids = array_reverse(array_column(query_all($pdo, $sql, [...$args, $n, $total - $first - $n]), 'id'));
     }
     $rows = [];
     if ($ids) {

@@ -7,6 +7,7 @@ with the mouse, type, take screenshots.
 import base64
 import json
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -74,7 +75,8 @@ class Browser:
 
     def _read_message(self, deadline):
         while b"\0" not in self._buf:
-            if time.monotonic() > deadline:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self._from_chrome], [], [], left)[0]:
                 raise BrowserError("chromium did not answer in time")
             chunk = os.read(self._from_chrome, 1 << 16)
             if not chunk:

@@ -13,8 +13,10 @@ HOSTILE_MAIL = "\"><img src=x onerror=alert(1)>@example.org"
 
 def expected_scores():
     """(name, score) of every entry: groups of three equal scores, so ties straddle positions 49/50."""
-    rows = [("P%03d" % i, 100_000 - (i // 3) * 7) for i in range(130)]
+    rows = [("P%03d" % i, 100_000 - ((i + 1) // 3) * 7) for i in range(130)]
     rows += [("Ann", 99_993), ("Ann", 50), (HOSTILE_NAME, 77_777), (LONG, 66_666)]
+    # Both ends of the 64-bit range and the edges of a 65,536-wide score bucket.
+    rows += [("Top", 2**63 - 1), ("Bottom", -2**63), ("Minus", -1), ("Zero", 0), ("Edge", 65_535), ("Edge", 65_536)]
     return rows
 
 
@@ -73,7 +75,7 @@ def php_str(s):
 def php(server, code):
     env = dict(os.environ, SKV_DATA=server.data)
     src = "require '%s/lib/common.php';\n%s" % (SERVER_DIR, code)
-    subprocess.run(["php", "-r", src], check=True, env=env, capture_output=True)
+    return subprocess.run(["php", "-r", src], check=True, env=env, capture_output=True, text=True).stdout
 
 
 class Rows(html.parser.HTMLParser):

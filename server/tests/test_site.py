@@ -3,6 +3,7 @@
 HTTP-level checks of what each page lists; test_site_browser renders the same pages in Chromium.
 Served on 127.0.3.10 (SQLite); test_site_postgres runs these cases again on PostgreSQL.
 """
+import json
 import math
 import re
 import unittest
@@ -101,6 +102,24 @@ class HiscoreTests(SiteCase):
         body = self.page("/hiscores.php?name=ann")  # names match exactly
         self.assertIn("No hiscore of a player named", body)
         self.assertFalse([r for r in table_rows(body, "scores") if r["marked"]])
+
+    def test_score_buckets_follow_every_change(self):
+        counts = ("$b = []; foreach (db()->query('SELECT bucket, n FROM score_buckets WHERE n > 0 ORDER BY bucket') as $r)"
+                  " $b[] = [(int)$r['bucket'], (int)$r['n']]; $c = []; foreach (db()->query('SELECT score >> 16 AS k,"
+                  " COUNT(*) AS n FROM scores GROUP BY score >> 16 ORDER BY 1') as $r) $c[] = [(int)$r['k'], (int)$r['n']];"
+                  " echo json_encode([$b, $c]);")
+        try:
+            for change in ("add_score('Ann', 99993, 'again@example.org');",  # a repeat updates the mail only
+                           "add_score('New', -70000, '');",
+                           "db()->exec('UPDATE scores SET score = score + 200000 WHERE name = \\'New\\'');",
+                           "db()->exec('DELETE FROM scores WHERE name = \\'Edge\\'');"):
+                with self.subTest(change):
+                    buckets, grouped = json.loads(sitedata.php(self.server, change + counts))
+                    self.assertEqual(buckets, grouped)
+            self.assertIn("is on rank %d" % (1 + sum(1 for _, s in sitedata.expected_scores() if s > 130_000)),
+                          self.page("/hiscores.php?name=New").replace(",", ""))
+        finally:
+            sitedata.fill(self.server)
 
     def test_empty_ranking(self):
         sitedata.php(self.server, "db()->exec('DELETE FROM scores');")

@@ -45,7 +45,7 @@ page_start($list['page'] > 1 ? "Hiscores, page {$list['page']}" : 'Hiscores', 'h
 <thead><tr><th scope="col" class="rank">Rank</th><th scope="col">Player</th><th scope="col" class="num">Score</th></tr></thead>
 <tbody>
 <?php $anchor = true; foreach ($list['rows'] as $r): $mark = $marked($r); ?>
-<tr<?= $mark ? ($anchor ? ' id="marked"' : '') . ' class="marked" aria-current="true"' : '' ?>><?php $anchor = $anchor && !$mark ?><td class="rank"><span class="r<?= min($r['rank'], 4) ?>"><?= fmt_int($r['rank']) ?></span></td><td class="who"><span class="name"><?= h($r['name']) ?></span> <?= mail_html($r['mail']) ?></td><td class="num"><?= fmt_int($r['score']) ?></td></tr>
+<tr<?= $mark ? ($anchor ? ' id="marked"' : '') . ' class="marked" aria-current="true"' : '' ?>><?php $anchor = $anchor && !$mark ?><td class="rank"><span class="r<?= min($r['rank'], 4) ?>"><?= fmt_int($r['rank']) ?></span></td><td class="who"><span class="name"><?= h($r['name']) ?></span> <?= mail_html($r['mail']) ?></td><td class="num"><?= fmt_int_html($r['score']) ?></td></tr>
 <?php endforeach ?>
 </tbody>
 </table>
