@@ -148,22 +148,8 @@ function name_filter(PDO $pdo): string
 // One page of designs ordered by column $col ('id' = age), ties by id in the same direction.
 function catalogue_page(PDO $pdo, string $col, bool $desc, string $search, int $page): array
 {
-    $where = $search === '' ? '' : 'WHERE ' . name_filter($pdo);
-    $args = $search === '' ? [] : [like_pattern($search)];
-    $total = (int)query_value($pdo, "SELECT COUNT(*) FROM planes $where", $args);
-    $pages = page_count($total, DESIGNS_PER_PAGE);
-    $page = min(max(1, $page), $pages);
-    $first = ($page - 1) * DESIGNS_PER_PAGE;
-    $order = fn(bool $d) => $col === 'id' ? ($d ? 'id DESC' : 'id') : ($d ? "$col DESC, id DESC" : "$col, id");
-    if ($first + DESIGNS_PER_PAGE <= $total / 2) {
-        $sql = "SELECT id FROM planes $where ORDER BY {$order($desc)} LIMIT ? OFFSET ?";
-        $ids = array_column(query_all($pdo, $sql, [...$args, DESIGNS_PER_PAGE, $first]), 'id');
-    } else {
-        // Past the middle, walk the index from the other end.
-        $n = min(DESIGNS_PER_PAGE, $total - $first);
-        $sql = "SELECT id FROM planes $where ORDER BY {$order(!$desc)} LIMIT ? OFFSET ?";
-        $ids = array_reverse(array_column(query_all($pdo, $sql, [...$args, $n, $total - $first - $n]), 'id'));
-    }
+    [$ids, $total, $page] = $search === '' ? catalogue_ids($pdo, $col, $desc, $page)
+        : catalogue_search_ids($pdo, $col, $desc, like_pattern($search), $page);
     $rows = [];
     if ($ids) {
         $marks = implode(', ', array_fill(0, count($ids), '?'));
@@ -173,7 +159,47 @@ function catalogue_page(PDO $pdo, string $col, bool $desc, string $search, int $
             $rows[] = $byId[$id];
         }
     }
-    return ['page' => $page, 'pages' => $pages, 'total' => $total, 'rows' => $rows];
+    return ['page' => $page, 'pages' => page_count($total, DESIGNS_PER_PAGE), 'total' => $total, 'rows' => $rows];
+}
+
+function sort_order(string $col, bool $desc, string $suffix = ''): string
+{
+    $dir = $desc ? ' DESC' : '';
+    return $col === 'id' ? "id$suffix$dir" : "$col$suffix$dir, id$suffix$dir";
+}
+
+// The whole catalogue: the offset is walked in the column's covering index, from the nearer end.
+function catalogue_ids(PDO $pdo, string $col, bool $desc, int $page): array
+{
+    $total = (int)query_value($pdo, 'SELECT COUNT(*) FROM planes');
+    $page = min(max(1, $page), page_count($total, DESIGNS_PER_PAGE));
+    $first = ($page - 1) * DESIGNS_PER_PAGE;
+    if ($first + DESIGNS_PER_PAGE <= $total / 2) {
+        $sql = 'SELECT id FROM planes ORDER BY ' . sort_order($col, $desc) . ' LIMIT ? OFFSET ?';
+        $ids = array_column(query_all($pdo, $sql, [DESIGNS_PER_PAGE, $first]), 'id');
+    } else {
+        $n = min(DESIGNS_PER_PAGE, $total - $first);
+        $sql = 'SELECT id FROM planes ORDER BY ' . sort_order($col, !$desc) . ' LIMIT ? OFFSET ?';
+        $ids = array_reverse(array_column(query_all($pdo, $sql, [$n, $total - $first - $n]), 'id'));
+    }
+    return [$ids, $total, $page];
+}
+
+// Designs whose name matches: one pass over the table that counts and sorts the matches. The "+ 0"
+// keeps the databases from walking a sort index and testing every name it passes, which costs
+// far more when the matches are few or the page is deep.
+function catalogue_search_ids(PDO $pdo, string $col, bool $desc, string $pattern, int $page): array
+{
+    $page = max(1, $page);
+    $sql = 'SELECT id, COUNT(*) OVER () AS total FROM planes WHERE ' . name_filter($pdo)
+        . ' ORDER BY ' . sort_order($col, $desc, ' + 0') . ' LIMIT ? OFFSET ?';
+    $rows = query_all($pdo, $sql, [$pattern, DESIGNS_PER_PAGE, ($page - 1) * DESIGNS_PER_PAGE]);
+    if (!$rows && $page > 1) { // past the end: show the last page
+        $total = (int)query_value($pdo, 'SELECT COUNT(*) FROM planes WHERE ' . name_filter($pdo), [$pattern]);
+        return $total === 0 ? [[], 0, 1]
+            : catalogue_search_ids($pdo, $col, $desc, $pattern, page_count($total, DESIGNS_PER_PAGE));
+    }
+    return [array_column($rows, 'id'), (int)($rows[0]['total'] ?? 0), $page];
 }
 
 function design_by_file(PDO $pdo, string $file): ?array

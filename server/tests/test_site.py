@@ -166,6 +166,8 @@ class CatalogueTests(SiteCase):
         self.assertEqual(self.files("/designs.php?q=design%2005"), ["5eed%04x.plane" % i for i in range(59, 49, -1)])
         self.assertEqual(self.files("/designs.php?q=_100%25"), ["e0020.plane"])  # _ and % are no wildcards
         self.assertEqual(self.files("/designs.php?q=%3Cscript"), ["e0000.plane"])
+        for outside in ("page=0", "page=99"):  # out of range: the nearest page
+            self.assertEqual(self.files("/designs.php?q=design+05&" + outside), self.files("/designs.php?q=design+05"))
         body = self.page("/designs.php?q=nothing+like+this")
         self.assertIn("No design name holds", body)
         self.assertEqual(table_rows(body, "designs"), [])
