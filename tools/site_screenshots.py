@@ -68,7 +68,7 @@ def main():
                    stdout=subprocess.DEVNULL)
     try:
         fill(data)
-        shots = {"home": "/", "hiscores": "/hiscores.php?name=Chloe+Martin#marked",
+        shots = {"home": "/", "hiscores": "/hiscores.php?name=Dev+Berg",
                  "designs": "/designs.php?sort=velocity&dir=desc", "design": "/design.php?file=%s"}
         newest = subprocess.run(["php", "-r", "require '%s/server/lib/common.php'; echo db()->query("
                                  "\"SELECT file FROM planes WHERE name = 'Swift 7'\")->fetchColumn();" % ROOT],

@@ -23,10 +23,11 @@ function fmt_int(int|string $n): string
     return preg_replace('/\B(?=(\d{3})+$)/', ',', (string)$n);
 }
 
-// The same in a table cell: a very long number may break after a comma on a narrow screen.
+// The same in a table cell: a number beyond the billions may break after a comma on a phone.
 function fmt_int_html(int|string $n): string
 {
-    return str_replace(',', ',<wbr>', fmt_int($n));
+    $text = fmt_int($n);
+    return strlen($text) > 14 ? str_replace(',', ',<wbr>', $text) : $text;
 }
 
 function date_html(int $unix): string
