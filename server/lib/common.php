@@ -100,9 +100,10 @@ function create_site_indexes(PDO $pdo): void
         ? "SELECT COUNT(*) FROM sqlite_master WHERE name IN ($names, 'score_buckets', 'scores_bucket_insert',
               'scores_bucket_delete', 'scores_bucket_update')"
         : "SELECT (SELECT COUNT(*) FROM pg_indexes WHERE schemaname = current_schema() AND indexname IN ($names))
-              + (SELECT COUNT(*) FROM pg_trigger WHERE tgname = 'scores_bucket_count')
+              + (SELECT COUNT(*) FROM pg_trigger WHERE tgname IN ('scores_bucket_insert', 'scores_bucket_delete',
+                  'scores_bucket_update'))
               + (CASE WHEN to_regclass('score_buckets') IS NULL THEN 0 ELSE 1 END)")->fetchColumn();
-    if ($have === count($indexes) + ($sqlite ? 4 : 2)) {
+    if ($have === count($indexes) + 4) {
         return;
     }
     foreach ($indexes as $name => $on) {
@@ -124,14 +125,23 @@ function create_site_indexes(PDO $pdo): void
         $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_delete AFTER DELETE ON scores BEGIN $sub; END");
         $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_update AFTER UPDATE OF score ON scores BEGIN $sub; $add; END");
     } else {
-        $pdo->exec("CREATE OR REPLACE FUNCTION scores_bucket_count() RETURNS trigger LANGUAGE plpgsql AS \$\$
+        // Per statement, from the statement's changed rows: a bulk load updates each bucket row
+        // once per statement instead of once per score (row versions pile up in one transaction).
+        $count = "SELECT score >> $b AS bucket, COUNT(*) AS n FROM %s GROUP BY 1";
+        $plus = "INSERT INTO score_buckets (bucket, n) $count ON CONFLICT (bucket) DO UPDATE SET n = score_buckets.n + excluded.n";
+        $minus = "UPDATE score_buckets SET n = score_buckets.n - gone.n FROM ($count) gone WHERE score_buckets.bucket = gone.bucket";
+        $pdo->exec(sprintf("CREATE OR REPLACE FUNCTION scores_bucket_count() RETURNS trigger LANGUAGE plpgsql AS \$\$
             BEGIN
-                IF TG_OP <> 'INSERT' THEN $sub; END IF;
-                IF TG_OP <> 'DELETE' THEN $add; END IF;
+                IF TG_OP <> 'INSERT' THEN $minus; END IF;
+                IF TG_OP <> 'DELETE' THEN $plus; END IF;
                 RETURN NULL;
-            END \$\$");
-        $pdo->exec('CREATE OR REPLACE TRIGGER scores_bucket_count AFTER INSERT OR DELETE OR UPDATE OF score ON scores
-                    FOR EACH ROW EXECUTE FUNCTION scores_bucket_count()');
+            END \$\$", 'old_rows', 'new_rows'));
+        foreach (['INSERT' => 'NEW TABLE AS new_rows', 'DELETE' => 'OLD TABLE AS old_rows',
+                     'UPDATE' => 'OLD TABLE AS old_rows NEW TABLE AS new_rows'] as $event => $tables) {
+            $name = 'scores_bucket_' . strtolower($event);
+            $pdo->exec("CREATE OR REPLACE TRIGGER $name AFTER $event ON scores REFERENCING $tables
+                        FOR EACH STATEMENT EXECUTE FUNCTION scores_bucket_count()");
+        }
     }
     $pdo->commit();
 }
