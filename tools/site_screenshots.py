@@ -57,7 +57,6 @@ def fill(data):
         php(data, "file_put_contents(planes_dir() . '/%s', plane_file_bytes(%s, %s, 'body'));"
                   "add_plane(%s, '%s', %s, %s);" % (file, numbers, quote(name), quote(name), file, quote(mail),
                                                      numbers))
-    return file  # the newest design
 
 
 def main():
@@ -70,10 +69,10 @@ def main():
         fill(data)
         shots = {"home": "/", "hiscores": "/hiscores.php?name=Dev+Berg",
                  "designs": "/designs.php?sort=velocity&dir=desc", "design": "/design.php?file=%s"}
-        newest = subprocess.run(["php", "-r", "require '%s/server/lib/common.php'; echo db()->query("
-                                 "\"SELECT file FROM planes WHERE name = 'Swift 7'\")->fetchColumn();" % ROOT],
+        shown = subprocess.run(["php", "-r", "require '%s/server/lib/common.php'; echo db()->query("
+                                 "\"SELECT file FROM planes WHERE name = 'Kestrel Mk II'\")->fetchColumn();" % ROOT],
                                 env=dict(os.environ, SKV_DATA=data), capture_output=True, text=True).stdout
-        shots["design"] %= newest
+        shots["design"] %= shown
         for width, height, tag in ((1440, 900, "1440"), (360, 760, "360")):
             with Browser(width, height, mobile=width < 600) as b:
                 for name, target in shots.items():

@@ -144,6 +144,15 @@ function create_site_indexes(PDO $pdo): void
         }
     }
     $pdo->commit();
+    if (!$sqlite) {
+        // Trigrams let a name search read only the matching rows; without the extension it scans.
+        try {
+            $pdo->exec('CREATE EXTENSION IF NOT EXISTS pg_trgm');
+            $pdo->exec('CREATE INDEX IF NOT EXISTS planes_by_name_trgm ON planes USING gin (name gin_trgm_ops)');
+        } catch (PDOException $e) {
+            error_log('skv: name search without trigram index: ' . $e->getMessage());
+        }
+    }
 }
 
 const PLANE_NUMBERS = ['costs', 'weight', 'consumption', 'noise', 'reliability', 'velocity', 'flight_range'];

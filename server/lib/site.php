@@ -163,9 +163,9 @@ function pager(int $page, int $pages, callable $url, string $label): string
     if ($pages <= 1) {
         return '';
     }
-    $link = fn(int $p, string $text, string $rel = '') => $p === $page
+    $link = fn(int $p, string $text) => $p === $page
         ? '<li><span aria-current="page">' . $text . '</span></li>'
-        : '<li><a href="' . h($url($p)) . '"' . ($rel ? " rel=\"$rel\"" : '') . ">$text</a></li>";
+        : '<li><a href="' . h($url($p)) . "\">$text</a></li>";
     $out = '<nav class="pager" aria-label="' . h($label) . '"><ul>';
     if ($page > 1) {
         $out .= '<li><a href="' . h($url($page - 1)) . '" rel="prev" class="step">‹ Previous</a></li>';
