@@ -89,7 +89,9 @@ const SCORE_BUCKET_BITS = 16;
 
 function create_site_indexes(PDO $pdo): void
 {
-    $indexes = ['scores_by_rank' => 'scores (score DESC, name)', 'scores_by_name' => 'scores (name, score)'];
+    // Rank order is (~score, name): ~score falls as the score rises. A (score DESC, name) index
+    // would also serve the rank count (score > x), which SQLite then walks backwards at half speed.
+    $indexes = ['scores_by_rank_key' => 'scores ((~score), name)', 'scores_by_name' => 'scores (name, score)'];
     foreach (PLANE_NUMBERS as $col) {
         $indexes["planes_by_$col"] = "planes ($col, id)";
     }

@@ -41,7 +41,7 @@ function page_count(int $total, int $per): int
     return max(1, intdiv($total + $per - 1, $per));
 }
 
-// --- Hiscores: rank order is score descending, ties by name ascending. ---
+// --- Hiscores: rank order is score descending, ties by name ascending: (~score, name). ---
 
 function score_total(PDO $pdo): int
 {
@@ -68,8 +68,9 @@ function score_at(PDO $pdo, int $pos): array
 {
     foreach (query_all($pdo, 'SELECT bucket, n FROM score_buckets WHERE n > 0 ORDER BY bucket DESC') as $bucket) {
         if ($pos < (int)$bucket['n']) {
-            $row = query_all($pdo, 'SELECT score, name FROM scores WHERE score >= ? AND score <= ?
-                                    ORDER BY score DESC, name LIMIT 1 OFFSET ?', [...bucket_range((int)$bucket['bucket']), $pos])[0];
+            [$lo, $hi] = bucket_range((int)$bucket['bucket']);
+            $row = query_all($pdo, 'SELECT score, name FROM scores WHERE ~score >= ? AND ~score <= ?
+                                    ORDER BY ~score, name LIMIT 1 OFFSET ?', [~$hi, ~$lo, $pos])[0];
             return [(int)$row['score'], $row['name']];
         }
         $pos -= (int)$bucket['n'];
@@ -95,8 +96,8 @@ function hiscore_page(PDO $pdo, int $page, int $total): array
         $rows = query_all($pdo, 'SELECT name, score, mail FROM scores WHERE score = ? AND name >= ?
                                  ORDER BY name LIMIT ?', [$score, $name, SCORES_PER_PAGE]);
         if (count($rows) < SCORES_PER_PAGE) {
-            $rows = array_merge($rows, query_all($pdo, 'SELECT name, score, mail FROM scores WHERE score < ?
-                ORDER BY score DESC, name LIMIT ?', [$score, SCORES_PER_PAGE - count($rows)]));
+            $rows = array_merge($rows, query_all($pdo, 'SELECT name, score, mail FROM scores WHERE ~score > ?
+                ORDER BY ~score, name LIMIT ?', [~$score, SCORES_PER_PAGE - count($rows)]));
         }
         $rank = 1 + $first - ties_before($pdo, $score, $name);
         foreach ($rows as $i => &$row) {
