@@ -3,7 +3,8 @@
 
 Run from anywhere:  /usr/bin/python3 tools/artgen.py [--preview DIR]
 
-Writes res/dll/bmp/*.bmp, res/dll/starter_dll.rc and res/icons/starter.ico.
+Writes res/dll/bmp/*.bmp, res/dll/starter_dll.rc and res/icons/starter.ico, and the
+website's pictures and palette into server/www/site/.
 Needs Pillow (Debian python3-pil) and the DejaVu fonts (fonts-dejavu-core).
 The output is deterministic (for one Pillow and FreeType), so the committed
 files only change when the drawing code does.  Every BMP is read back and
@@ -435,10 +436,8 @@ def windshield(c, d, grow=0.0, fill=255):
 def sky(c, ws):
     W, H = c.hi
     y0, y1 = WS_RECT[1], WS_RECT[3]
-    stops = [(0.0, (12, 16, 44)), (0.30, (34, 32, 86)), (0.55, (92, 54, 124)),
-             (0.74, (190, 92, 112)), (0.88, (244, 150, 92)), (1.0, (255, 204, 132))]
     col = Image.new("RGB", (1, H))
-    col.putdata([ramp(stops, (yy / c.S - y0) / (y1 - y0)) for yy in range(H)])
+    col.putdata([ramp(SKY_STOPS, (yy / c.S - y0) / (y1 - y0)) for yy in range(H)])
     c.paint(col.resize((W, H), Image.NEAREST), ws)
     # stars in the high, dark part
     rnd = random.Random(7)
@@ -459,8 +458,7 @@ def sky(c, ws):
     c.paint((255, 240, 200), c.blur(sun, 6), 0.7)
     c.paint((255, 236, 190), ImageChops.multiply(sun, ws))
     # two ridges of hills against the glow
-    for k, (base, amp, colr, seed) in enumerate([(290, 9, (96, 48, 86), 3),
-                                                  (300, 7, (44, 28, 58), 5)]):
+    for k, (base, amp, colr, seed) in enumerate(HILLS):
         rr = random.Random(seed)
         pts = [(WS_RECT[0] - 2, 330)]
         ph = rr.uniform(0, 6)
@@ -696,7 +694,7 @@ def wing_pts(sg):
     return [(64 + sg * (x - 64), y) for x, y in pts]
 
 
-def render_badge(lit):
+def render_badge(lit, web=False):
     c = Canvas(BIG_SIZE, BS, RIM)
     out = c.shape(lambda d, cc: [cc.poly(d, wing_pts(1)), cc.poly(d, wing_pts(-1)),
                                  cc.ellipse(d, 64, 32, 28.5, 28.5)])
@@ -725,6 +723,9 @@ def render_badge(lit):
     glass(c, dome, (43, 11, 85, 53), lit)
     star = glyph_mask(c, g_star, 64, 33, 23)
     glyph_on(c, star, lit, AMBER, (120, 170, 220))
+    if web:  # twice the size, with a soft edge instead of the key colour
+        size = (BIG_SIZE[0] * 2, BIG_SIZE[1] * 2)
+        return c.im.resize(size, Image.LANCZOS), out.resize(size, Image.BOX)
     return finish(c, out, BIG_SIZE)
 
 
@@ -1134,6 +1135,104 @@ def verify(items):
     return problems
 
 
+# ---------------------------------------------------------------- website
+
+WEB_DIR = os.path.join(ROOT, "server", "www", "site")
+SKY_STOPS = [(0.0, (12, 16, 44)), (0.30, (34, 32, 86)), (0.55, (92, 54, 124)),
+             (0.74, (190, 92, 112)), (0.88, (244, 150, 92)), (1.0, (255, 204, 132))]
+HILLS = [(290, 9, (96, 48, 86), 3), (300, 7, (44, 28, 58), 5)]
+
+
+def rgba(rgb, alpha):
+    out = rgb.convert("RGBA")
+    out.putalpha(alpha)
+    return out
+
+
+def web_plane():
+    """The windshield's aircraft with its contrails, on a clear background."""
+    w, h = 300, 160
+    c = Canvas((w, h), 3, (255, 236, 226))
+    cx, cy, length, ang = 214, 50, 96, -0.62
+    trail = c.mask()
+    td = ImageDraw.Draw(trail)
+    back = (math.cos(ang + math.pi), math.sin(ang + math.pi))
+    for sgn in (1, -1):
+        ex, ey = rot([(-0.03 * length, sgn * 0.18 * length)], ang, cx, cy)[0]
+        for k in range(40):
+            t0, t1 = k / 40, (k + 1) / 40
+            p0 = (ex + back[0] * (8 + 260 * t0), ey + back[1] * (8 + 260 * t0) + 30 * t0 * t0)
+            p1 = (ex + back[0] * (8 + 260 * t1), ey + back[1] * (8 + 260 * t1) + 30 * t1 * t1)
+            c.line(td, [p0, p1], 1.0 + 3.0 * t0, fill=int(200 * (1 - t0) ** 1.5))
+    trail = scale_alpha(c.blur(trail, 1.0), 0.75)
+    m = c.mask()
+    d = ImageDraw.Draw(m)
+    for part in plane_pts(cx, cy, length, ang):
+        c.poly(d, part)
+    c.paint((20, 16, 36), m)
+    rim = ImageChops.subtract(m, shift(m, -c.s(1.2), -c.s(1.6)))
+    c.paint((255, 170, 110), c.blur(rim, 0.4), 0.8)
+    alpha = ImageChops.lighter(trail, m)
+    return rgba(c.im.resize((w * 2, h * 2), Image.LANCZOS), alpha.resize((w * 2, h * 2), Image.BOX))
+
+
+def web_stars():
+    """A tile of the windshield's stars."""
+    w, h = 320, 200
+    c = Canvas((w, h), 3, (255, 250, 235))
+    st = c.mask()
+    sd = ImageDraw.Draw(st)
+    rnd = random.Random(7)
+    for _ in range(70):
+        r = rnd.choice([0.45, 0.5, 0.6, 0.8])
+        c.ellipse(sd, rnd.uniform(2, w - 2), rnd.uniform(2, h - 2), r, r, fill=rnd.randint(90, 255))
+    return rgba(c.final(), st.resize((w, h), Image.BOX))
+
+
+def web_hills():
+    """The two ridges under the sunset, as an SVG stretched to any width."""
+    x0, x1 = WS_RECT[0] - 2, WS_RECT[2] + 4
+    shapes = []
+    for base, amp, colour, seed in HILLS:
+        ph = random.Random(seed).uniform(0, 6)
+        pts = ["%d,%.1f" % (x - x0, base - amp * (0.6 * math.sin(x / 37.0 + ph) + 0.4 * math.sin(x / 13.0 + ph * 2)) - 270)
+               for x in list(range(x0, x1, 4)) + [x1]]
+        shapes.append('<polygon fill="#%02x%02x%02x" points="0,40 %s %d,40"/>' % (colour + (" ".join(pts), x1 - x0)))
+    return ('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 %d 40" preserveAspectRatio="none">%s</svg>\n'
+            % (x1 - x0, "".join(shapes)))
+
+
+def web_icon():
+    rgb, alpha = render_icon_size(64)
+    return rgba(rgb, alpha)
+
+
+def web_palette():
+    """The art's colours as CSS custom properties, for the site's style sheet."""
+    hexc = lambda c: "#%02x%02x%02x" % c
+    sky = ", ".join("%s %d%%" % (hexc(col), round(t * 100)) for t, col in SKY_STOPS)
+    lines = ["/* Generated by tools/artgen.py from the colours of starter.dll; do not edit. */", ":root {"]
+    lines += ["  --steel-%d: %s;" % (i, hexc(col)) for i, (_, col) in enumerate(STEEL)]
+    lines += ["  --amber: %s;" % hexc(AMBER), "  --cyan: %s;" % hexc(CYAN), "  --rim: %s;" % hexc(RIM),
+              "  --sun: %s;" % hexc((255, 196, 120)), "  --hill-far: %s;" % hexc(HILLS[0][2]),
+              "  --hill-near: %s;" % hexc(HILLS[1][2]),
+              "  --sky: linear-gradient(180deg, %s);" % sky, "}"]
+    return "\n".join(lines) + "\n"
+
+
+def write_web():
+    os.makedirs(WEB_DIR, exist_ok=True)
+    badge, alpha = render_badge(False, web=True)
+    pictures = {"badge.png": rgba(badge, alpha), "plane.png": web_plane(), "stars.png": web_stars(),
+                "icon.png": web_icon()}
+    for name, im in pictures.items():
+        im.save(os.path.join(WEB_DIR, name), optimize=True)
+    with open(os.path.join(WEB_DIR, "hills.svg"), "w") as f:
+        f.write(web_hills())
+    with open(os.path.join(WEB_DIR, "palette.css"), "w") as f:
+        f.write(web_palette())
+
+
 # ---------------------------------------------------------------- preview
 
 DESC_OF = {"play": 5, "hiscore": 1, "download": 3, "upload": 2, "options": 0, "exit": 4}
@@ -1200,6 +1299,7 @@ def main(argv):
         bmp8(os.path.join(BMP_DIR, name), im.size, pal, idx)
     write_rc(items)
     write_ico(ICON_PATH)
+    write_web()
     problems = verify(items)
     total = sum(os.path.getsize(os.path.join(BMP_DIR, n)) for _, n, *_ in items)
     print("%d bitmaps, %d bytes" % (len(items), total))

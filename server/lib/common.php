@@ -76,7 +76,13 @@ function db(): PDO
     $pdo = new PDO($dsn, $ini['user'] ?? null, $ini['password'] ?? null, [
         PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
         PDO::ATTR_DEFAULT_FETCH_MODE => PDO::FETCH_ASSOC,
+        // A new PostgreSQL session per request (a forked backend, cold caches) cost more than
+        // the page itself; each server worker keeps its session instead.
+        PDO::ATTR_PERSISTENT => str_starts_with($dsn, 'pgsql:'),
     ]);
+    if ($pdo->inTransaction()) {
+        $pdo->rollBack(); // left open by a request that died in a kept session
+    }
     if (is_sqlite($pdo)) {
         // Several server workers write at once: wait for the lock instead of failing.
         $pdo->exec('PRAGMA busy_timeout = 10000');
@@ -119,6 +125,83 @@ function create_schema(PDO $pdo): void
         uploaded BIGINT NOT NULL)");
     if (!is_sqlite($pdo)) {
         create_rank_counts($pdo);
+    }
+    create_site_indexes($pdo);
+}
+
+// The website's lists: hiscores in rank order (ties by name), a player's best entry, and the
+// catalogue sorted by each number (ties by id, so every order is total). score_buckets counts the
+// scores per 65,536-wide score range, kept by triggers: page and rank look-ups add up a few
+// hundred bucket counts instead of counting a million index entries.
+const SCORE_BUCKET_BITS = 16;
+
+function create_site_indexes(PDO $pdo): void
+{
+    // Rank order is (~score, name): ~score falls as the score rises. A (score DESC, name) index
+    // would also serve the rank count (score > x), which SQLite then walks backwards at half speed.
+    $indexes = ['scores_by_rank_key' => 'scores ((~score), name)', 'scores_by_name' => 'scores (name, score)'];
+    foreach (PLANE_NUMBERS as $col) {
+        $indexes["planes_by_$col"] = "planes ($col, id)";
+    }
+    // One look-up instead of a statement per object on every request (DDL is slow on PostgreSQL).
+    $sqlite = is_sqlite($pdo);
+    $names = "'" . implode("', '", array_keys($indexes)) . "'";
+    $have = (int)$pdo->query($sqlite
+        ? "SELECT COUNT(*) FROM sqlite_master WHERE name IN ($names, 'score_buckets', 'scores_bucket_insert',
+              'scores_bucket_delete', 'scores_bucket_update')"
+        : "SELECT (SELECT COUNT(*) FROM pg_indexes WHERE schemaname = current_schema() AND indexname IN ($names))
+              + (SELECT COUNT(*) FROM pg_trigger WHERE tgname IN ('scores_bucket_insert', 'scores_bucket_delete',
+                  'scores_bucket_update'))
+              + (CASE WHEN to_regclass('score_buckets') IS NULL THEN 0 ELSE 1 END)")->fetchColumn();
+    if ($have === count($indexes) + 4) {
+        return;
+    }
+    foreach ($indexes as $name => $on) {
+        $pdo->exec("CREATE INDEX IF NOT EXISTS $name ON $on");
+    }
+    $pdo->beginTransaction();
+    $b = SCORE_BUCKET_BITS;
+    $fresh = (int)$pdo->query($sqlite ? "SELECT COUNT(*) FROM sqlite_master WHERE name = 'score_buckets'"
+        : "SELECT CASE WHEN to_regclass('score_buckets') IS NULL THEN 0 ELSE 1 END")->fetchColumn() === 0;
+    $pdo->exec('CREATE TABLE IF NOT EXISTS score_buckets (bucket BIGINT PRIMARY KEY, n BIGINT NOT NULL)');
+    if ($fresh) {
+        $pdo->exec("INSERT INTO score_buckets SELECT score >> $b, COUNT(*) FROM scores GROUP BY score >> $b");
+    }
+    $add = "INSERT INTO score_buckets (bucket, n) VALUES (NEW.score >> $b, 1)
+            ON CONFLICT (bucket) DO UPDATE SET n = score_buckets.n + 1";
+    $sub = "UPDATE score_buckets SET n = n - 1 WHERE bucket = OLD.score >> $b";
+    if ($sqlite) {
+        $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_insert AFTER INSERT ON scores BEGIN $add; END");
+        $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_delete AFTER DELETE ON scores BEGIN $sub; END");
+        $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_update AFTER UPDATE OF score ON scores BEGIN $sub; $add; END");
+    } else {
+        // Per statement, from the statement's changed rows: a bulk load updates each bucket row
+        // once per statement instead of once per score (row versions pile up in one transaction).
+        $count = "SELECT score >> $b AS bucket, COUNT(*) AS n FROM %s GROUP BY 1";
+        $plus = "INSERT INTO score_buckets (bucket, n) $count ON CONFLICT (bucket) DO UPDATE SET n = score_buckets.n + excluded.n";
+        $minus = "UPDATE score_buckets SET n = score_buckets.n - gone.n FROM ($count) gone WHERE score_buckets.bucket = gone.bucket";
+        $pdo->exec(sprintf("CREATE OR REPLACE FUNCTION scores_bucket_count() RETURNS trigger LANGUAGE plpgsql AS \$\$
+            BEGIN
+                IF TG_OP <> 'INSERT' THEN $minus; END IF;
+                IF TG_OP <> 'DELETE' THEN $plus; END IF;
+                RETURN NULL;
+            END \$\$", 'old_rows', 'new_rows'));
+        foreach (['INSERT' => 'NEW TABLE AS new_rows', 'DELETE' => 'OLD TABLE AS old_rows',
+                     'UPDATE' => 'OLD TABLE AS old_rows NEW TABLE AS new_rows'] as $event => $tables) {
+            $name = 'scores_bucket_' . strtolower($event);
+            $pdo->exec("CREATE OR REPLACE TRIGGER $name AFTER $event ON scores REFERENCING $tables
+                        FOR EACH STATEMENT EXECUTE FUNCTION scores_bucket_count()");
+        }
+    }
+    $pdo->commit();
+    if (!$sqlite) {
+        // Trigrams let a name search read only the matching rows; without the extension it scans.
+        try {
+            $pdo->exec('CREATE EXTENSION IF NOT EXISTS pg_trgm');
+            $pdo->exec('CREATE INDEX IF NOT EXISTS planes_by_name_trgm ON planes USING gin (name gin_trgm_ops)');
+        } catch (PDOException $e) {
+            error_log('skv: name search without trigram index: ' . $e->getMessage());
+        }
     }
 }
 

@@ -1,73 +1,257 @@
-"""The game's website at /: best hiscores, newest designs, downloadable design files."""
-import os
+"""The game's website: hiscore pages, the catalogue, a design's page, downloads, How to.
+
+HTTP-level checks of what each page lists; test_site_browser renders the same pages in Chromium.
+Served on 127.0.3.10 (SQLite); test_site_postgres runs these cases again on PostgreSQL.
+"""
+import json
+import math
 import re
-import shutil
-import subprocess
 import unittest
+import urllib.parse
 
-from harness import ServerCase
+import harness
+import sitedata
+from sitedata import HOSTILE_MAIL, HOSTILE_NAME, LONG, table_rows
 
-CHROMIUM = shutil.which("chromium")
+SORT_KEYS = ["costs", "weight", "consumption", "noise", "reliability", "velocity", "range"]
 
 
-class SiteTests(ServerCase):
+def site_server():
+    return harness.server("site", "127.0.3.10")
+
+
+class SiteCase(unittest.TestCase):
+    make_server = staticmethod(site_server)
+
     @classmethod
     def setUpClass(cls):
-        super().setUpClass()
-        cls.server.admin("clear-scores")
-        cls.server.admin("clear-planes")
-        for name, score in (("Ann", 50), ("Bob", 70), ("Cid", 50), ("Dan", 10), ("<script>alert(1)</script>", 5)):
-            cls.server.admin("add-score", name, score, name.lower() + "@example.org")
-        cls.server.admin("seed-planes", 3)
-        cls.server.admin("seed-planes", 1, "--hostile")
+        cls.server = cls.make_server()
+        sitedata.fill(cls.server)
 
-    def test_page_lists_ranks_and_newest_designs(self):
-        status, headers, body = self.server.get("/")
-        self.assertEqual(status, 200)
-        self.assertTrue(headers["Content-Type"].startswith("text/html"))
-        page = body.decode()
-        rows = re.findall(r'<tr><td class="n">(\d+)</td><td>([^<]*)</td><td class="n">(-?\d+)</td>', page)
-        self.assertEqual(rows, [("1", "Bob", "70"), ("2", "Ann", "50"), ("2", "Cid", "50"), ("4", "Dan", "10"),
-                                ("5", "&lt;script&gt;alert(1)&lt;/script&gt;", "5")])
-        designs = re.findall(r"<tr><td>([^<]*)</td>", page)
-        self.assertEqual(designs, ["Semi;colon 4", "Design 003", "Design 002", "Design 001"])
+    def page(self, target, status=200):
+        got, headers, body = self.server.get(target)
+        self.assertEqual(got, status, target)
+        self.assertTrue(headers["Content-Type"].startswith("text/html; charset=utf-8"))
+        return body.decode()
 
-    def test_texts_are_escaped(self):
-        _, _, body = self.server.get("/")
-        self.assertNotIn(b"<script>", body)
-        self.assertIn(b"&lt;script&gt;alert(1)&lt;/script&gt;", body)
+    def scores(self, target):
+        rows = table_rows(self.page(target), "scores")
+        return [(int(r["cells"][0].replace(",", "")), r["cells"][1], int(r["cells"][2].replace(",", ""))) for r in rows]
 
-    def test_design_files_download_byte_for_byte(self):
-        _, _, body = self.server.get("/")
-        links = re.findall(rb'href="(/download\.php\?file=[0-9a-f]+\.plane)"', body)
-        self.assertEqual(len(links), 4)
-        for link in links:
-            with self.subTest(link=link):
-                status, headers, got = self.server.get(link.decode())
-                self.assertEqual(status, 200)
-                self.assertEqual(headers["Content-Type"], "application/octet-stream")
-                name = link.decode().split("=")[1]
-                with open(self.server.path("planes", name), "rb") as f:
-                    self.assertEqual(got, f.read())
 
-    def test_bad_downloads_are_refused(self):
-        for target, want in (("/download.php?file=../server.ini", 400), ("/download.php?file=abcd.plane.txt", 400),
-                             ("/download.php", 400), ("/download.php?file=abcdef.plane", 404)):
+class HiscoreTests(SiteCase):
+    def expected(self, page):
+        return sitedata.ranked(sitedata.expected_scores())[(page - 1) * 50:page * 50]
+
+    def shown(self, target):
+        """(rank, name, score) as shown; the player cell holds the name and then the mail."""
+        rows = table_rows(self.page(target), "scores")
+        out = []
+        for r in rows:
+            rank, who, score = r["cells"]
+            out.append((int(rank.replace(",", "")), who, int(score.replace(",", ""))))
+        return out
+
+    def test_every_page_shows_its_fifty_ranks_with_ties_across_pages(self):
+        total = len(sitedata.expected_scores())
+        for page in range(1, math.ceil(total / 50) + 1):
+            with self.subTest(page=page):
+                want = self.expected(page)
+                got = self.shown("/hiscores.php?page=%d" % page)
+                self.assertEqual([(r, s) for r, _, s in got], [(r, s) for r, _, s in want])
+                for (_, who, _), (_, name, _) in zip(got, want):
+                    self.assertTrue(who.startswith(" ".join(name.split())), (who[:40], name[:40]))
+        # Positions 49 and 50 share a score: the second page starts with the same rank.
+        self.assertEqual(self.shown("/hiscores.php?page=1")[-1][0], self.shown("/hiscores.php?page=2")[0][0])
+
+    def test_pages_out_of_range_show_the_nearest_page(self):
+        self.assertEqual(self.shown("/hiscores.php?page=0"), self.shown("/hiscores.php"))
+        self.assertEqual(self.shown("/hiscores.php?page=99999"), self.shown("/hiscores.php?page=3"))
+        self.assertEqual(self.shown("/hiscores.php?page=abc"), self.shown("/hiscores.php"))
+
+    def test_rank_url_shows_its_page_and_marks_that_rank(self):
+        ranked = sitedata.ranked(sitedata.expected_scores())
+        for rank in sorted({ranked[p][0] for p in (0, 48, 50, 99, len(ranked) - 1)}):
+            with self.subTest(rank=rank):
+                body = self.page("/hiscores.php?rank=%d" % rank)
+                rows = table_rows(body, "scores")
+                pos = next(i for i, r in enumerate(ranked) if r[0] == rank)
+                self.assertEqual(rows[0]["cells"][0].replace(",", ""), str(ranked[pos // 50 * 50][0]))
+                marked = [int(r["cells"][0]) for r in rows if r["marked"]]
+                self.assertEqual(marked, [rank] * sum(1 for r in ranked[pos // 50 * 50:pos // 50 * 50 + 50]
+                                                      if r[0] == rank))
+                self.assertEqual(sum(1 for r in rows if r["id"] == "marked"), 1)
+        body = self.page("/hiscores.php?rank=3")  # 1, 1, 1, 4: rank 3 is skipped
+        self.assertIn("No entry holds rank 3", body)
+        self.assertFalse([r for r in table_rows(body, "scores") if r["marked"]])
+
+    def test_name_search_jumps_to_the_best_entry(self):
+        for name, score in (("Ann", 99_993), ("P100", 100_000 - 33 * 7), (HOSTILE_NAME, 77_777)):
+            with self.subTest(name=name[:20]):
+                ranked = sitedata.ranked(sitedata.expected_scores())
+                pos = ranked.index(next(r for r in ranked if r[1] == name and r[2] == score))
+                body = self.page("/hiscores.php?" + urllib.parse.urlencode({"name": name}))
+                rows = table_rows(body, "scores")
+                self.assertEqual(int(rows[0]["cells"][0].replace(",", "")), ranked[pos // 50 * 50][0])
+                marked = [r for r in rows if r["marked"]]
+                self.assertEqual(len(marked), 1)
+                self.assertEqual(int(marked[0]["cells"][2].replace(",", "")), score)
+                self.assertIn("is on rank %d" % ranked[pos][0], body.replace(",", ""))
+
+    def test_unknown_name_says_so(self):
+        body = self.page("/hiscores.php?name=ann")  # names match exactly
+        self.assertIn("No hiscore of a player named", body)
+        self.assertFalse([r for r in table_rows(body, "scores") if r["marked"]])
+
+    def test_score_buckets_follow_every_change(self):
+        counts = ("$b = []; foreach (db()->query('SELECT bucket, n FROM score_buckets WHERE n > 0 ORDER BY bucket') as $r)"
+                  " $b[] = [(int)$r['bucket'], (int)$r['n']]; $c = []; foreach (db()->query('SELECT score >> 16 AS k,"
+                  " COUNT(*) AS n FROM scores GROUP BY score >> 16 ORDER BY 1') as $r) $c[] = [(int)$r['k'], (int)$r['n']];"
+                  " echo json_encode([$b, $c]);")
+        try:
+            for change in ("add_score('Ann', 99993, 'again@example.org');",  # a repeat updates the mail only
+                           "add_score('New', -70000, '');",
+                           "db()->exec('UPDATE scores SET score = score + 200000 WHERE name = \\'New\\'');",
+                           "db()->exec('DELETE FROM scores WHERE name = \\'Edge\\'');"):
+                with self.subTest(change):
+                    buckets, grouped = json.loads(sitedata.php(self.server, change + counts))
+                    self.assertEqual(buckets, grouped)
+            self.assertIn("is on rank %d" % (1 + sum(1 for _, s in sitedata.expected_scores() if s > 130_000)),
+                          self.page("/hiscores.php?name=New").replace(",", ""))
+        finally:
+            sitedata.fill(self.server)
+
+    def test_empty_ranking(self):
+        sitedata.php(self.server, "db()->exec('DELETE FROM scores');")
+        try:
+            for target in ("/hiscores.php", "/hiscores.php?rank=5", "/hiscores.php?name=Ann", "/"):
+                with self.subTest(target):
+                    body = self.page(target)
+                    self.assertIn("No hiscores yet", body)
+        finally:
+            sitedata.fill(self.server)
+
+
+class CatalogueTests(SiteCase):
+    def files(self, target):
+        rows = table_rows(self.page(target), "designs")
+        return [urllib.parse.parse_qs(urllib.parse.urlsplit(r["links"][0]).query)["file"][0] for r in rows]
+
+    def all_pages(self, query):
+        files, page = [], 1
+        while True:
+            got = self.files("/designs.php?%s&page=%d" % (query, page))
+            self.assertLessEqual(len(got), 25)
+            files += got
+            if len(got) < 25:
+                return files
+            page += 1
+
+    def test_newest_first_twenty_five_a_page(self):
+        cat = sitedata.catalogue()
+        newest = sorted(cat, key=lambda f: -cat[f]["id"])
+        self.assertEqual(self.files("/designs.php"), newest[:25])
+        self.assertEqual(self.all_pages("dir=desc"), newest)
+        self.assertEqual(self.all_pages("dir=asc"), newest[::-1])
+
+    def test_every_number_sorts_both_ways_on_every_page(self):
+        cat = sitedata.catalogue()
+        for key in SORT_KEYS:
+            for desc in (False, True):
+                with self.subTest(key=key, desc=desc):
+                    want = sorted(cat, key=lambda f: (cat[f][key], cat[f]["id"]), reverse=desc)
+                    self.assertEqual(self.all_pages("sort=%s&dir=%s" % (key, "desc" if desc else "asc")), want)
+
+    def test_search_matches_part_of_the_name_case_blind_and_literally(self):
+        self.assertEqual(self.files("/designs.php?q=design%2005"), ["5eed%04x.plane" % i for i in range(59, 49, -1)])
+        self.assertEqual(self.files("/designs.php?q=_100%25"), ["e0020.plane"])  # _ and % are no wildcards
+        self.assertEqual(self.files("/designs.php?q=%3Cscript"), ["e0000.plane"])
+        for outside in ("page=0", "page=99"):  # out of range: the nearest page
+            self.assertEqual(self.files("/designs.php?q=design+05&" + outside), self.files("/designs.php?q=design+05"))
+        body = self.page("/designs.php?q=nothing+like+this")
+        self.assertIn("No design name holds", body)
+        self.assertEqual(table_rows(body, "designs"), [])
+
+    def test_search_pages_and_sorts_together(self):
+        got = self.all_pages("q=design&sort=noise&dir=desc")
+        cat = sitedata.catalogue()
+        want = sorted((f for f in cat if f.startswith("5eed")), key=lambda f: (cat[f]["noise"], cat[f]["id"]),
+                      reverse=True)
+        self.assertEqual(got, want)
+
+    def test_sort_links_turn_the_order_round(self):
+        body = self.page("/designs.php?sort=costs")
+        self.assertIn('aria-sort="ascending"', body)
+        link = re.search(r'href="([^"]*)" class="sort-costs"', body).group(1)
+        self.assertEqual(link.replace("&amp;", "&"), "/designs.php?sort=costs&dir=desc")
+        self.assertIn('href="/designs.php?sort=weight" class="sort-weight"', body)
+
+
+class DesignPageTests(SiteCase):
+    def test_numbers_words_and_catalogue_range(self):
+        body = self.page("/design.php?file=5eed0003.plane")
+        self.assertIn(">Design 003</h1>", body)
+        self.assertIn("pilot3@example.org", body)
+        rows = {r["cells"][0]: r["cells"][1:] for r in table_rows(body, "numbers")}
+        self.assertEqual(list(rows), ["Costs", "Weight", "Consumption", "Noise", "Reliability", "Velocity", "Range"])
+        self.assertEqual(rows["Costs"][0], "3,000")
+        self.assertEqual(rows["Noise"][0], "21 OK")             # 7 * 3
+        self.assertEqual(rows["Reliability"][0], "39 above average")
+        # Range over seeds 1..60 and the three extra designs: min, lower median, max.
+        cat = sitedata.catalogue()
+        for label, key in (("Costs", "costs"), ("Weight", "weight"), ("Range", "range")):
+            values = sorted(v[key] for v in cat.values())
+            scale = "min {:,} median {:,} max {:,}".format(values[0], values[(len(values) - 1) // 2], values[-1])
+            self.assertEqual(rows[label][1], scale, label)
+        self.assertIn('href="/download.php?file=5eed0003.plane"', body)
+
+    def test_extreme_numbers_get_the_end_words(self):
+        rows = {r["cells"][0]: r["cells"][1:] for r in table_rows(self.page("/design.php?file=e0000.plane"), "numbers")}
+        self.assertEqual(rows["Noise"][0], "101 very loud")
+        self.assertEqual(rows["Reliability"][0], "-31 disastrous")
+        self.assertEqual(rows["Weight"][0], "2,147,483,647")
+
+    def test_missing_or_bad_file_is_not_found(self):
+        for target in ("/design.php?file=abcdef.plane", "/design.php?file=../x", "/design.php",
+                       "/design.php?file[]=1"):
             with self.subTest(target):
-                self.assertEqual(self.server.get(target)[0], want)
+                self.assertIn("Not found", self.page(target, 404))
 
-    @unittest.skipUnless(CHROMIUM, "chromium is not installed")
-    def test_page_renders_in_headless_chromium(self):
-        profile = os.path.join(self.server.data, "chromium-profile")
-        out = subprocess.run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + profile,
-                              "--dump-dom", "http://%s/" % self.server.addr],
-                             capture_output=True, text=True, timeout=60)
-        dom = out.stdout
-        self.assertIn("<title>Skyvora", dom)
-        self.assertEqual(len(re.findall(r'<tr><td class="n">', dom)), 5, dom)
-        self.assertNotIn("<script>", dom)
-        self.assertEqual(re.findall(r'href="(/download\.php\?file=5eed0001\.plane)"', dom),
-                         ["/download.php?file=5eed0001.plane"])
+    def test_download_saves_under_the_file_name(self):
+        status, headers, got = self.server.get("/download.php?file=5eed0003.plane")
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Disposition"], 'attachment; filename="5eed0003.plane"')
+        self.assertEqual(headers["Content-Type"], "application/octet-stream")
+        with open(self.server.path("planes", "5eed0003.plane"), "rb") as f:
+            self.assertEqual(got, f.read())
+        for target, want in (("/download.php?file=../server.ini", 400), ("/download.php?file=abcdef.plane", 404)):
+            self.assertEqual(self.server.get(target)[0], want, target)
+
+
+class EscapingTests(SiteCase):
+    PAGES = ["/", "/hiscores.php?page=1", "/hiscores.php?page=2", "/designs.php", "/design.php?file=e0000.plane",
+             "/design.php?file=e0010.plane", "/howto.php",
+             "/hiscores.php?" + urllib.parse.urlencode({"name": HOSTILE_NAME}),
+             "/designs.php?" + urllib.parse.urlencode({"q": "<script>\"'"})]
+
+    def test_hostile_texts_are_shown_as_text(self):
+        for target in self.PAGES:
+            with self.subTest(target):
+                body = self.page(target)
+                self.assertFalse("<script" in body or "<img src=x" in body, "raw tag")
+        body = self.page("/design.php?file=e0000.plane")
+        self.assertIn("&lt;script&gt;alert(&apos;x&apos;)&lt;/script&gt; &quot;quoted&quot; &amp; Co", body)
+        self.assertIn("&quot;&gt;&lt;img src=x onerror=alert(1)&gt;@example.org", body)
+        self.assertIn(LONG, self.page("/design.php?file=e0010.plane"))
+
+    def test_pages_forbid_scripts_and_foreign_sources(self):
+        for target in ("/", "/hiscores.php", "/designs.php", "/design.php?file=5eed0001.plane", "/howto.php"):
+            with self.subTest(target):
+                _, headers, body = self.server.get(target)
+                self.assertIn("default-src 'none'", headers["Content-Security-Policy"])
+                self.assertRegex(headers["Server-Timing"], r"^app;dur=\d+\.\d\d$")
+                for ref in re.findall(rb'(?:src|href)="([^"]*)"', body):
+                    self.assertFalse(re.match(rb"(?i)[a-z]+:|//", ref), ref)
 
 
 if __name__ == "__main__":

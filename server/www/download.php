@@ -12,7 +12,9 @@ $path = planes_dir() . "/$file";
 if (!is_file($path)) {
     refuse(404, 'no such design file');
 }
+// Saved under its catalogue file name, the name the Starter gives it in myPlanes.
 header('Content-Type: application/octet-stream');
 header("Content-Disposition: attachment; filename=\"$file\"");
+header('X-Content-Type-Options: nosniff');
 header('Content-Length: ' . filesize($path));
 readfile($path);

@@ -1,59 +1,57 @@
 <?php
-// The game's website: the best hiscores and the newest designs, each design file downloadable.
+// The start page: the best pilots, the newest designs and the ways to find more.
 declare(strict_types=1);
-require_once __DIR__ . '/../lib/common.php';
+require_once __DIR__ . '/../lib/site.php';
 
-const LIST_SIZE = 20;
+const HOME_SCORES = 10;
+const HOME_DESIGNS = 8;
 
-function h(string|int $s): string
-{
-    return htmlspecialchars((string)$s, ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8');
-}
+[$top, $newest, $designs] = in_snapshot(function (PDO $pdo) {
+    $total = score_total($pdo);
+    $rows = array_slice(hiscore_page($pdo, 1, $total)['rows'], 0, HOME_SCORES);
+    $newest = query_all($pdo, 'SELECT * FROM planes ORDER BY id DESC LIMIT ?', [HOME_DESIGNS]);
+    return [['total' => $total, 'rows' => $rows], $newest, plane_count()];
+});
 
-$pdo = db();
-$best = $pdo->query('SELECT name, score, mail FROM scores ORDER BY score DESC, name LIMIT ' . LIST_SIZE)->fetchAll();
-$newest = $pdo->query('SELECT * FROM planes ORDER BY id DESC LIMIT ' . LIST_SIZE)->fetchAll();
-$rank = 0;
-$prev = null;
-header('Content-Type: text/html; charset=utf-8');
+page_start('', 'home');
 ?>
-<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<title>Skyvora – hiscores and aircraft designs</title>
-<style>
-body { font-family: sans-serif; margin: 2em auto; max-width: 75em; color: #223; }
-table { border-collapse: collapse; width: 100%; margin-bottom: 2em; }
-th, td { border-bottom: 1px solid #ccd; padding: .3em .6em; text-align: left; }
-td.n { text-align: right; }
-</style>
-</head>
-<body>
-<h1>Skyvora</h1>
-<h2>Hiscores</h2>
-<?php if (!$best): ?>
-<p id="no-scores">No hiscores yet.</p>
+<div class="home">
+<section class="panel">
+<h1>Top pilots</h1>
+<?php if (!$top['rows']): ?>
+<p class="empty">No hiscores yet. Play a round and send yours with the Starter’s Hiscore button.</p>
 <?php else: ?>
-<table id="scores">
-<tr><th>Rank</th><th>Name</th><th>Score</th><th>Mail</th></tr>
-<?php foreach ($best as $i => $s):
-    $rank = (string)$s['score'] === $prev ? $rank : $i + 1; // equal scores share a rank
-    $prev = (string)$s['score']; ?>
-<tr><td class="n"><?= $rank ?></td><td><?= h($s['name']) ?></td><td class="n"><?= h($s['score']) ?></td><td><?= h($s['mail']) ?></td></tr>
+<table class="scores">
+<caption>The best <?= count($top['rows']) ?> of <?= fmt_int($top['total']) ?> entries</caption>
+<thead><tr><th scope="col" class="rank">Rank</th><th scope="col">Player</th><th scope="col" class="num">Score</th></tr></thead>
+<tbody>
+<?php foreach ($top['rows'] as $r): ?>
+<tr><td class="rank"><span class="r<?= min($r['rank'], 4) ?>"><?= fmt_int($r['rank']) ?></span></td><td class="who"><span class="name"><?= h($r['name']) ?></span> <?= mail_html($r['mail']) ?></td><td class="num"><?= fmt_int_html($r['score']) ?></td></tr>
 <?php endforeach ?>
+</tbody>
 </table>
 <?php endif ?>
-<h2>Newest aircraft designs</h2>
+<form class="finder" action="/hiscores.php#marked" method="get">
+<label for="home-name">Where do you stand? Your player name</label>
+<div class="field"><input id="home-name" name="name" type="search" maxlength="63" autocomplete="off"><button type="submit">Find</button></div>
+</form>
+<p class="more"><a href="/hiscores.php">All hiscores</a></p>
+</section>
+<section class="panel">
+<h1>Newest designs</h1>
 <?php if (!$newest): ?>
-<p id="no-planes">No designs yet.</p>
+<p class="empty">No designs yet. Share one with the Starter’s Upload button.</p>
 <?php else: ?>
-<table id="planes">
-<tr><th>Name</th><th>Costs</th><th>Weight</th><th>Consumption</th><th>Noise</th><th>Reliability</th><th>Velocity</th><th>Range</th><th>Mail</th><th>File</th></tr>
+<ul class="cards">
 <?php foreach ($newest as $p): ?>
-<tr><td><?= h($p['name']) ?></td><?php foreach (PLANE_NUMBERS as $c): ?><td class="n"><?= h($p[$c]) ?></td><?php endforeach ?><td><?= h($p['mail']) ?></td><td><a href="/download.php?file=<?= rawurlencode($p['file']) ?>"><?= h($p['file']) ?></a></td></tr>
+<li><a class="name" href="<?= h(site_url('/design.php', ['file' => $p['file']])) ?>"><?= h($p['name']) ?></a>
+<span class="meta"><?= mail_html($p['mail']) ?> · <?= date_html((int)$p['uploaded']) ?></span>
+<span class="stats">Velocity <?= fmt_int($p['velocity']) ?> · Range <?= fmt_int($p['flight_range']) ?> · <?= noise_word((int)$p['noise']) ?></span></li>
 <?php endforeach ?>
-</table>
+</ul>
 <?php endif ?>
-</body>
-</html>
+<p class="more"><a href="/designs.php">All <?= fmt_int($designs) ?> designs</a></p>
+</section>
+</div>
+<?php
+page_end();
