@@ -59,8 +59,12 @@ class Server:
         return os.path.join(self.data, *parts)
 
     def log_lines(self):
-        with open(self.path("requests.log"), encoding="latin-1") as f:
-            return f.read().splitlines()
+        """The request log; none before the first request."""
+        try:
+            with open(self.path("requests.log"), encoding="latin-1") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
 
 
 def server(name, addr, doubles=False, ini=None):
