@@ -1,12 +1,17 @@
-"""Servers for the tests, started on demand through start.sh on 127.0.0.30-39 and stopped at exit."""
+"""Servers for the tests, started on demand through start.sh on addresses picked at run time
+(127.1.0.0/16, see tests/support/loopback.py) and stopped at exit."""
 import atexit
 import http.client
 import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+from loopback import free_address  # noqa: E402
 
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TMP = tempfile.mkdtemp(prefix="skv-server-tests-")
@@ -67,19 +72,19 @@ class Server:
             return []
 
 
-def server(name, addr, doubles=False, ini=None):
-    """One server per name for the whole run."""
+def server(name, addr=None, doubles=False, ini=None):
+    """One server per name for the whole run, on a free address unless one is given."""
     if name not in _started:
-        _started[name] = Server(addr, name, doubles, ini)
+        _started[name] = Server(addr or free_address(), name, doubles, ini)
     return _started[name]
 
 
 def main_server():
-    return server("main", "127.0.0.30")
+    return server("main")
 
 
 def doubles_server():
-    return server("doubles", "127.0.0.31", doubles=True)
+    return server("doubles", doubles=True)
 
 
 def encode_field(text):
