@@ -7,12 +7,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
 
 #include "app/app_state.h"
+#include "tests/support/temp_folder.h"
+#include "tests/wine/app_scope.h"
 
 namespace {
 // The listener's address: one of 127.1.0.0/16 where port 80 is free, picked once at random, so
@@ -108,26 +109,16 @@ class Exchange : public testing::Test {
 protected:
     void SetUp() override
     {
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        Folder = std::string(temp) + "online_exchange_" + std::to_string(GetCurrentProcessId()) + "\\";
-        CreateDirectoryA(Folder.c_str(), nullptr);
-        std::ofstream(Folder + "starter.dat") << "[setup]\r\nHTTP_URL=" << ServerAddress()
-                                              << "\r\nONLINE_TEST_PHP=probe.php\r\n";
-        strcpy(App.StarterDir, Folder.c_str());
-    }
-    void TearDown() override
-    {
-        DeleteFileA((Folder + "starter.dat").c_str());
-        RemoveDirectoryA(Folder.c_str());
-        App.StarterDir[0] = '\0';
+        ASSERT_TRUE(Temp.Write("starter.dat", "[setup]\r\nHTTP_URL=" + ServerAddress() + "\r\nONLINE_TEST_PHP=probe.php\r\n"));
+        strcpy(App.StarterDir, (Temp.Path() + "\\").c_str());
     }
     HttpOutcome Run(const std::string& query, AnswerMode mode = AnswerMode::ReadBody)
     {
         const HttpRequest request = {"ONLINE_TEST_PHP", "unused.php", query, mode, &Body};
         return HttpExchange(request);
     }
-    std::string Folder;
+    AppScope Saved;
+    testsupport::TempFolder Temp{"skv-exchange"};
     std::string Body = "stale";
 };
 }
