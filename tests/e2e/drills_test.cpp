@@ -206,7 +206,6 @@ protected:
     }
 
     // Alt+F4 as the keyboard delivers it to the main window: a system key with Alt held.
-    // Posted: under Xvfb without a window manager no window holds the keyboard focus for sure.
     bool PostAltF4() const { return PostMessageA(Main, WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29)) != FALSE; }
 
     SIZE_T PeakWorkingSet() const
