@@ -27,7 +27,7 @@ struct AppState {
     Skin* MainSkin = nullptr;
     HWND DescriptionWindow = nullptr;
     HWND HoveredButton = nullptr;
-    const RECT LinkRect = {100, 325, 320, 440};
+    static constexpr RECT LinkRect = {100, 325, 320, 440};
     int32_t BrowserMode = 0;
     HWND BrowserWindows[BrowserWindowSlots] = {};
     std::deque<std::string> LocalPlaneFiles;

@@ -45,6 +45,7 @@ int StartupBench(const BenchOptions& options);
 int MemoryBench(const BenchOptions& options);
 int ExchangeBench(const BenchOptions& options);
 int CatalogueBench(const BenchOptions& options);
+int PauseBench(const BenchOptions& options);
 
 // Sets up the Starter's frame in this process as start-up does (texts, picture library,
 // main window with its buttons), with folder as the Starter's folder. False on failure.

@@ -12,7 +12,7 @@ struct Benchmark {
 
 const Benchmark Benchmarks[] = {
     {"regions", RegionBench},     {"startup", StartupBench},     {"memory", MemoryBench},
-    {"exchange", ExchangeBench},  {"catalogue", CatalogueBench},
+    {"exchange", ExchangeBench},  {"catalogue", CatalogueBench}, {"pause", PauseBench},
 };
 }
 
@@ -23,6 +23,6 @@ int main(int argc, char** argv)
     for (const Benchmark& benchmark : Benchmarks)
         if (argc > 1 && std::strcmp(argv[1], benchmark.Name) == 0)
             return benchmark.Run(BenchOptions(argc, argv, 2));
-    std::fprintf(stderr, "usage: starter_bench regions|startup|memory|exchange|catalogue [--name value]...\n");
+    std::fprintf(stderr, "usage: starter_bench regions|startup|memory|exchange|catalogue|pause [--name value]...\n");
     return 2;
 }

@@ -1,5 +1,5 @@
-"""Servers for the tests, started on demand through start.sh on 127.0.0.30-39 and 127.0.1.10-19 and
-stopped at exit."""
+"""Servers for the tests, started on demand through start.sh on addresses picked at run time
+(127.1.0.0/16, see tests/support/loopback.py) or given by the test, and stopped at exit."""
 import atexit
 import ftplib
 import http.client
@@ -9,8 +9,12 @@ import re
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+from loopback import free_address  # noqa: E402
 
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TMP = tempfile.mkdtemp(prefix="skv-server-tests-")
@@ -94,23 +98,28 @@ class Server:
         return os.path.join(self.data, *parts)
 
     def log_lines(self):
-        with open(self.path("requests.log"), encoding="latin-1") as f:
-            return f.read().splitlines()
+        """The request log; none before the first request."""
+        try:
+            with open(self.path("requests.log"), encoding="latin-1") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
 
 
-def server(name, addr, doubles=False, ini=None, extra=()):
-    """One server per name for the whole run; extra: more start.sh options."""
+def server(name, addr=None, doubles=False, ini=None, extra=()):
+    """One server per name for the whole run, on a free address unless one is given;
+    extra: more start.sh options."""
     if name not in _started:
-        _started[name] = Server(addr, name, doubles, ini, extra)
+        _started[name] = Server(addr or free_address(), name, doubles, ini, extra)
     return _started[name]
 
 
 def main_server():
-    return server("main", "127.0.0.30")
+    return server("main")
 
 
 def doubles_server():
-    return server("doubles", "127.0.0.31", doubles=True)
+    return server("doubles", doubles=True)
 
 
 def encode_field(text):

@@ -10,7 +10,7 @@ import harness
 import test_catalogue
 import test_scores
 
-PG_ADDR, WEB_ADDR = "127.0.0.33", "127.0.0.32"
+PG_ADDR, WEB_ADDR = harness.free_address((5432,)), harness.free_address()
 _pg = {}
 
 

@@ -3,7 +3,8 @@
 shows the Starter's main window, reuse what an earlier run made, and cope with a game server
 that another checkout's demo left on its address.
 
-The demos here use their own folders and 127.0.0.160, so a demo you have open stays alone."""
+The demos here use their own folders and an address picked at run time, so a demo you have
+open stays alone, and two checkouts can run this test at once."""
 import os
 import re
 import shutil
@@ -15,9 +16,10 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import images  # noqa: E402
+from loopback import free_address  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-ADDRESS = "127.0.0.160"
+ADDRESS = free_address()
 KEY = (255, 0, 255)
 BLACK = (0, 0, 0)
 

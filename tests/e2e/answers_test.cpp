@@ -95,7 +95,7 @@ protected:
 // status and the server's reason, and no success.
 TEST_F(Answers, ARefusedRegistrationShowsTheStatusAndTheReason)
 {
-    GameServer server("127.0.0.132");
+    GameServer server;
     ASSERT_TRUE(WriteUserString(NetSettingsKeyPath, "Mail", std::string(300, 'm') + "@example.org"));
     ASSERT_TRUE(Install->WritePlane("mine.plane", PlaneDesign()));
     StartWith(server, {});
@@ -116,7 +116,7 @@ TEST_F(Answers, ARefusedRegistrationShowsTheStatusAndTheReason)
 
 TEST_F(Answers, ARankCutAfterItsFirstByteIsAFailure)
 {
-    GameServer server("127.0.0.133", true);
+    GameServer server(GameServer::WithDoubles);
     ASSERT_TRUE(Install->WriteHiscores({{"Ann", 5}}));
     StartWith(server, {{"ADDSCORE_PHP", "test/cutrank.php"}});
     Click(IDC_HISCORE);
@@ -134,7 +134,7 @@ TEST_F(Answers, ARankCutAfterItsFirstByteIsAFailure)
 // temporary files that a killed Starter left there, and only those.
 TEST_F(Answers, DownloadsWriteDesignFilesOnly)
 {
-    GameServer server("127.0.0.134", true);
+    GameServer server(GameServer::WithDoubles);
     const std::string design = PlaneBytes(PlaneDesign());
     ASSERT_TRUE(server.WriteDataFile("planes\\desktop.ini", "[.ShellClassInfo]\r\n"));
     ASSERT_TRUE(server.WriteDataFile("planes\\run.exe", "MZ"));

@@ -14,25 +14,26 @@
 namespace e2e {
 
 constexpr DWORD TransferTimeoutMs = 30000;
-constexpr int EnglishLanguage = 1;
+constexpr int EnglishLanguage = English;
 
 // Row `row` of the Starter's localized texts in English, read as the Starter reads it.
 inline std::string EnglishText(int row)
 {
-    HMODULE module = LoadLibraryExA(EnvPath("STARTER_EXE").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    char text[4096] = {};
-    if (module) {
-        LoadStringA(module, 10000 + EnglishLanguage * IDS_LANGUAGE_STRIDE + row, text, sizeof text);
-        FreeLibrary(module);
-    }
-    EXPECT_NE(text[0], '\0') << "no string " << row;
+    const std::string text = LangText(row, English);
+    EXPECT_FALSE(text.empty()) << "no string " << row;
     return text;
 }
 
-// The error box's text for message row `row` and a code.
+// The error box's text up to its code, for message row `row`.
+inline std::string ErrorBoxHead(int row)
+{
+    return EnglishText(row) + "\r\n\r\n" + EnglishText(31) + "\t";
+}
+
+// The error box's text for message row `row` and a code (line 217: the code form).
 inline std::string ErrorBoxText(int row, const std::string& code)
 {
-    return EnglishText(row) + "\r\n\r\n" + EnglishText(31) + "\t" + code + "\r\nLine:\t217\r\nFile:\tstarter";
+    return ErrorBoxHead(row) + code + "\r\nLine:\t217\r\nFile:\tstarter";
 }
 
 // The cells of the browser list, read through a buffer inside the Starter's process.
@@ -124,9 +125,16 @@ protected:
         ASSERT_TRUE(uidriver::WaitFor([&] { return list.Selected(row); }));
     }
 
-    uidriver::MessageBoxInfo WaitForBox(const std::string& caption)
+    uidriver::MessageBoxInfo WaitForBox(const std::string& caption, DWORD timeoutMs = TransferTimeoutMs)
     {
-        return uidriver::WaitForMessageBox(Starter.Pid(), TransferTimeoutMs, caption);
+        return uidriver::WaitForMessageBox(Starter.Pid(), timeoutMs, caption);
+    }
+
+    // Clicks a button of the main window and waits for the box with this caption.
+    uidriver::MessageBoxInfo Press(int id, const std::string& caption, DWORD timeoutMs = TransferTimeoutMs)
+    {
+        EXPECT_TRUE(uidriver::ClickButton(Main, id)) << "button " << id;
+        return WaitForBox(caption, timeoutMs);
     }
 
     void Dismiss(const uidriver::MessageBoxInfo& box)
@@ -136,12 +144,16 @@ protected:
         EXPECT_TRUE(uidriver::WaitForWindowGone(box.Window));
     }
 
-    // No box of the Starter shows up within a while (the status dialog aside).
+    // No box of the Starter came (the status dialog aside). Call it once the program has
+    // passed the point where a box would come: the Starter opens its boxes on the main thread
+    // right after closing the status dialog, so once the dialog is gone and that thread has
+    // answered a message, a box would exist (perhaps not yet shown).
     void ExpectNoBox()
     {
-        Sleep(2000);
-        for (HWND box : uidriver::FindTopWindows({"#32770", "", Starter.Pid(), true})) {
-            if (box == StatusDialog())
+        EXPECT_TRUE(uidriver::WaitFor([&] { return !StatusDialog(); }, TransferTimeoutMs));
+        EXPECT_TRUE(uidriver::WaitUntilSettled(Main));
+        for (HWND box : uidriver::FindTopWindows({"#32770", "", Starter.Pid(), false})) {
+            if (uidriver::TextOf(box) == "Status")
                 continue;
             const uidriver::MessageBoxInfo info = uidriver::ReadMessageBox(box);
             ADD_FAILURE() << "unexpected box " << info.Caption << ": " << info.Text;

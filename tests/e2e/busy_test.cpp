@@ -148,7 +148,7 @@ protected:
         EXPECT_EQ(code, 0u);
     }
 
-    GameServer Server{"127.0.0.130", true};
+    GameServer Server{GameServer::WithDoubles};
     std::string WaitShape;
 };
 }  // namespace

@@ -26,15 +26,16 @@ constexpr DWORD ProbeWindowMs = 25000;
 
 std::string TransferErrorHead()
 {
-    return LangText(29) + "\r\n\r\n" + LangText(31) + "\t";
+    return ErrorBoxHead(29);
 }
 
 // A misbehaving FTP server (tests/doubles/ftp_double.py) on its own address, port 21.
 class FtpDouble {
 public:
-    FtpDouble(const std::string& address, const std::string& mode, const std::string& root = "/tmp")
-        : Log("skv-ftp-double")
+    explicit FtpDouble(const std::string& mode, const std::string& root = "/tmp")
+        : Address_(FreeAddress()), Log("skv-ftp-double")
     {
+        const std::string& address = Address_;
         const std::string source = ToUnixPath(EnvPath("STARTER_SOURCE_DIR"));
         const std::string log = Log.UnixPath() + "/commands.log";
         Started = RunUnix("setsid python3 " + ShellQuote(source + "/tests/doubles/ftp_double.py") + " --addr " +
@@ -50,9 +51,11 @@ public:
     FtpDouble& operator=(const FtpDouble&) = delete;
 
     bool Running() const { return Started; }
+    const std::string& Address() const { return Address_; }
     std::string Commands() const { return ReadFileBytes(Log.File("commands.log")); }
 
 private:
+    std::string Address_;
     TempFolder Log;
     bool Started = false;
 };
@@ -125,15 +128,11 @@ protected:
         return uidriver::WaitFor([&] { return !GetUpdateRect(window, nullptr, FALSE); }, 1000);
     }
 
-    uidriver::MessageBoxInfo Press(int id, const std::string& caption, DWORD timeoutMs = TransferTimeoutMs)
-    {
-        uidriver::ClickButton(Main, id);
-        return uidriver::WaitForMessageBox(Starter.Pid(), timeoutMs, caption);
-    }
-
-    // What the windows did while a silent peer was awaited, and the box that ended the wait.
+    // What a Starter's main window did while a silent peer was awaited, and the box that ended
+    // the wait.
     struct SilentWait {
         uidriver::MessageBoxInfo Box;
+        DWORD AfterMs = 0;   // from the start of the wait to the box
         int Checks = 0, Responsive = 0, Painted = 0;
         std::string Stuck;   // when the window did not answer, ms after the wait began
         void ExpectAlive() const
@@ -143,24 +142,38 @@ protected:
             EXPECT_EQ(Painted, Checks);
         }
     };
+    struct Waiter {
+        DWORD Pid;
+        HWND Main;
+        DWORD Since;   // tick count when its transfer began
+    };
 
-    // Waits for the error box, probing the main window every second until shortly before the
-    // time-out, when the box is being made.
-    SilentWait AwaitErrorBox(DWORD since)
+    // Waits for each Starter's error box, probing its main window about every second until
+    // shortly before the time-out, when the box is being made.
+    std::vector<SilentWait> AwaitErrorBoxes(const std::vector<Waiter>& waiters)
     {
-        SilentWait wait;
-        while (!wait.Box.Window && GetTickCount() - since < SilentPeerLimitMs) {
-            if (GetTickCount() - since < ProbeWindowMs) {
-                ++wait.Checks;
-                const bool responds = Responds(Main);
-                wait.Responsive += responds;
-                wait.Painted += Repaints(Main);
-                if (!responds)
-                    wait.Stuck += " " + std::to_string(GetTickCount() - since);
+        std::vector<SilentWait> waits(waiters.size());
+        for (bool waiting = true; waiting;) {
+            waiting = false;
+            for (std::size_t i = 0; i < waiters.size(); ++i) {
+                SilentWait& wait = waits[i];
+                const DWORD elapsed = GetTickCount() - waiters[i].Since;
+                if (wait.Box.Window || elapsed >= SilentPeerLimitMs)
+                    continue;
+                waiting = true;
+                if (elapsed < ProbeWindowMs) {
+                    ++wait.Checks;
+                    const bool responds = Responds(waiters[i].Main);
+                    wait.Responsive += responds;
+                    wait.Painted += Repaints(waiters[i].Main);
+                    if (!responds)
+                        wait.Stuck += " " + std::to_string(elapsed);
+                }
+                wait.Box = uidriver::WaitForMessageBox(waiters[i].Pid, 1000 / waiters.size(), "Error");
+                wait.AfterMs = GetTickCount() - waiters[i].Since;
             }
-            wait.Box = uidriver::WaitForMessageBox(Starter.Pid(), 1000, "Error");
         }
-        return wait;
+        return waits;
     }
 
     // Opens the download browser and waits until its first page is on display.
@@ -192,6 +205,9 @@ protected:
         EXPECT_EQ(code, 0u);
     }
 
+    // Alt+F4 as the keyboard delivers it to the main window: a system key with Alt held.
+    bool PostAltF4() const { return PostMessageA(Main, WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29)) != FALSE; }
+
     SIZE_T PeakWorkingSet() const
     {
         HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, Starter.Pid());
@@ -207,7 +223,7 @@ protected:
 
 TEST_F(Drills, ConnectionClosedInTheMiddleOfAnAnswer)
 {
-    GameServer server("127.0.0.141", true);
+    GameServer server(GameServer::WithDoubles);
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_EQ(server.Admin("seed-planes 3").ExitCode, 0);
     // Three whole entries, then the connection ends inside the fourth's file name.
@@ -228,30 +244,9 @@ TEST_F(Drills, ConnectionClosedInTheMiddleOfAnAnswer)
     ExpectCleanExit();
 }
 
-TEST_F(Drills, ASilentServerEndsInTheErrorBoxAndTheWindowsKeepPainting)
-{
-    GameServer server("127.0.0.142", true);
-    ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
-    ASSERT_TRUE(Install->WriteStarterDat(server.Address(), {{"ADDSCORE_PHP", "test/hang.php"}}));
-    ASSERT_TRUE(Install->WriteHiscores({{"Ann", 5}}));
-    Start();
-
-    const DWORD start = GetTickCount();
-    ASSERT_TRUE(uidriver::ClickButton(Main, IDC_HISCORE));
-    ASSERT_TRUE(uidriver::WaitFor([&] { return !server.Requests().empty(); }, TransferTimeoutMs));
-    const SilentWait wait = AwaitErrorBox(GetTickCount());
-    ASSERT_NE(wait.Box.Window, nullptr) << "no error box within " << SilentPeerLimitMs << " ms";
-    EXPECT_GE(GetTickCount() - start, 25000u);
-    wait.ExpectAlive();
-    EXPECT_EQ(wait.Box.Text.rfind(TransferErrorHead(), 0), 0u) << wait.Box.Text;
-    Dismiss(wait.Box);
-    ExpectNoBox();
-    ExpectCleanExit();
-}
-
 TEST_F(Drills, AHundredMegabyteAnswerKeepsMemoryBounded)
 {
-    GameServer server("127.0.0.143", true);
+    GameServer server(GameServer::WithDoubles);
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_TRUE(Install->WriteStarterDat(server.Address(), {{"ADDSCORE_PHP", "test/huge.php"}}));
     ASSERT_TRUE(Install->WriteHiscores({{"Ann", 5}}));
@@ -274,12 +269,12 @@ TEST_F(Drills, AHundredMegabyteAnswerKeepsMemoryBounded)
 
 TEST_F(Drills, TheFtpServerRefusesTheLogin)
 {
-    GameServer server("127.0.0.144");
+    GameServer server;
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_EQ(server.Admin("seed-planes 1").ExitCode, 0);
-    FtpDouble ftp("127.0.0.145", "refuse-login");
+    FtpDouble ftp("refuse-login");
     ASSERT_TRUE(ftp.Running());
-    ASSERT_TRUE(Install->WriteStarterDatText("[setup]\r\nHTTP_URL=127.0.0.144\r\nFTP_URL=127.0.0.145\r\n"));
+    ASSERT_TRUE(Install->WriteStarterDatText("[setup]\r\nHTTP_URL=" + server.Address() + "\r\nFTP_URL=" + ftp.Address() + "\r\n"));
     const std::string precious = PlaneBytes(PlaneDesign());
     ASSERT_TRUE(WriteFileBytes(Install->GameFile("myPlanes\\5eed0001.plane"), precious));
     Start();
@@ -307,12 +302,12 @@ TEST_F(Drills, TheFtpServerRefusesTheLogin)
 
 TEST_F(Drills, TheDataConnectionDropsHalfwayThroughADownloadOntoAnExistingDesign)
 {
-    GameServer server("127.0.0.146");
+    GameServer server;
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_EQ(server.Admin("seed-planes 1").ExitCode, 0);
-    FtpDouble ftp("127.0.0.147", "drop-data", server.DataDir() + "\\planes");
+    FtpDouble ftp("drop-data", server.DataDir() + "\\planes");
     ASSERT_TRUE(ftp.Running());
-    ASSERT_TRUE(Install->WriteStarterDatText("[setup]\r\nHTTP_URL=127.0.0.146\r\nFTP_URL=127.0.0.147\r\n"));
+    ASSERT_TRUE(Install->WriteStarterDatText("[setup]\r\nHTTP_URL=" + server.Address() + "\r\nFTP_URL=" + ftp.Address() + "\r\n"));
     const std::string precious = PlaneBytes(PlaneDesign());
     ASSERT_TRUE(WriteFileBytes(Install->GameFile("myPlanes\\5eed0001.plane"), precious));
     Start();
@@ -327,30 +322,69 @@ TEST_F(Drills, TheDataConnectionDropsHalfwayThroughADownloadOntoAnExistingDesign
     ExpectCleanExit();
 }
 
-TEST_F(Drills, ASilentFtpServerEndsInTheErrorBox)
+// A web server and an FTP server that accept and never answer, each met by a Starter of its
+// own at the same time, so the two waits for the 30 s receive time-out overlap.
+TEST_F(Drills, SilentServersEndInTheErrorBoxAndTheWindowsKeepPainting)
 {
-    GameServer server("127.0.0.148");
+    GameServer server(GameServer::WithDoubles);   // its hang.php never answers
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_EQ(server.Admin("seed-planes 1").ExitCode, 0);
-    FtpDouble ftp("127.0.0.149", "silent");
+    FtpDouble ftp("silent");
     ASSERT_TRUE(ftp.Running());
-    ASSERT_TRUE(Install->WriteStarterDatText("[setup]\r\nHTTP_URL=127.0.0.148\r\nFTP_URL=127.0.0.149\r\n"));
-    Start();
 
+    // The first Starter downloads a design from the silent FTP server.
+    ASSERT_TRUE(Install->WriteStarterDatText("[setup]\r\nHTTP_URL=" + server.Address() + "\r\nFTP_URL=" + ftp.Address() + "\r\n"));
+    Start();
     OpenCatalogue(server);
     ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
-    const SilentWait wait = AwaitErrorBox(GetTickCount());
-    ASSERT_NE(wait.Box.Window, nullptr) << "no error box within " << SilentPeerLimitMs << " ms";
-    wait.ExpectAlive();
-    EXPECT_EQ(wait.Box.Text.rfind(TransferErrorHead(), 0), 0u) << wait.Box.Text;
-    Dismiss(wait.Box);
+    ASSERT_TRUE(uidriver::WaitFor([&] { return StatusDialog() != nullptr; }, TransferTimeoutMs));
+    const Waiter download{Starter.Pid(), Main, GetTickCount()};
+
+    // The second, opened over the first, sends its hiscore to the hanging script.
+    GameInstall other;
+    ASSERT_TRUE(other.WriteStarterDat(server.Address(), {{"ADDSCORE_PHP", "test/hang.php"}}));
+    ASSERT_TRUE(other.WriteHiscores({{"Ann", 5}}));
+    StarterProcess otherStarter;
+    ASSERT_TRUE(otherStarter.Start(other));
+    const HWND otherMain = otherStarter.WaitForMainWindow();
+    ASSERT_NE(otherMain, nullptr);
+    ASSERT_TRUE(uidriver::WaitUntilSettled(otherMain));
+    const DWORD clicked = GetTickCount();
+    ASSERT_TRUE(uidriver::ClickButton(otherMain, IDC_HISCORE));
+    auto hangAsked = [&] {
+        for (const RequestLine& request : server.Requests())
+            if (request.Target.rfind("/php/test/hang.php", 0) == 0)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(uidriver::WaitFor(hangAsked, TransferTimeoutMs));
+    const Waiter hiscore{otherStarter.Pid(), otherMain, GetTickCount()};
+
+    const std::vector<SilentWait> waits = AwaitErrorBoxes({download, hiscore});
+    for (const SilentWait& wait : waits) {
+        SCOPED_TRACE(&wait == &waits[0] ? "FTP download" : "web exchange");
+        ASSERT_NE(wait.Box.Window, nullptr) << "no error box within " << SilentPeerLimitMs << " ms";
+        wait.ExpectAlive();
+        EXPECT_EQ(wait.Box.Text.rfind(TransferErrorHead(), 0), 0u) << wait.Box.Text;
+    }
+    EXPECT_GE(hiscore.Since + waits[1].AfterMs - clicked, 25000u) << "the web exchange gave up before its time-out";
+    EXPECT_NE(waits[1].Box.Text.find("\r\nLine:\t217\r\n"), std::string::npos) << waits[1].Box.Text;
     EXPECT_TRUE(Install->PlaneFiles().empty());
+
+    // Both go on: the one on top ends first, so its Exit is what the mouse reaches.
+    Dismiss(waits[1].Box);
+    ASSERT_TRUE(uidriver::ClickButton(otherMain, IDC_EXIT));
+    DWORD code = 1;
+    EXPECT_TRUE(otherStarter.WaitForExit(20000, &code));
+    EXPECT_EQ(code, 0u);
+    Dismiss(waits[0].Box);
+    ExpectNoBox();
     ExpectCleanExit();
 }
 
 TEST_F(Drills, MyPlanesReadOnlyOrMissing)
 {
-    GameServer server("127.0.0.150");
+    GameServer server;
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_EQ(server.Admin("seed-planes 1").ExitCode, 0);
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
@@ -398,7 +432,7 @@ TEST_F(Drills, MyPlanesReadOnlyOrMissing)
 
 TEST_F(Drills, TheRegistryKeyCannotBeWritten)
 {
-    GameServer server("127.0.0.151");
+    GameServer server;
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
     ASSERT_TRUE(Install->WriteHiscores({{"Ann", 5}}));
@@ -429,7 +463,7 @@ TEST_F(Drills, TheRegistryKeyCannotBeWritten)
 
 TEST_F(Drills, ACatalogueOfTenThousandHostileEntries)
 {
-    GameServer server("127.0.0.152", true);
+    GameServer server(GameServer::WithDoubles);
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_EQ(server.Admin("seed-planes 1").ExitCode, 0);
     ASSERT_TRUE(Install->WriteStarterDat(server.Address(), {{"GETPLANES_PHP", "test/hostile10k.php"}}));
@@ -485,7 +519,7 @@ TEST_F(Drills, ACatalogueOfTenThousandHostileEntries)
 
 TEST_F(Drills, BrokenHiscoreFiles)
 {
-    GameServer server("127.0.0.153");
+    GameServer server;
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
     Start();
@@ -534,7 +568,7 @@ TEST_F(Drills, BrokenHiscoreFiles)
 
 TEST_F(Drills, AltF4DuringADownloadEndsTheProgramAfterItWithTheDesignWhole)
 {
-    GameServer server("127.0.0.154");
+    GameServer server;
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_EQ(server.Admin("seed-planes 1").ExitCode, 0);
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
@@ -544,8 +578,7 @@ TEST_F(Drills, AltF4DuringADownloadEndsTheProgramAfterItWithTheDesignWhole)
     OpenCatalogue(server);
     ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
     ASSERT_TRUE(uidriver::WaitFor([&] { return StatusDialog() != nullptr; }, TransferTimeoutMs));
-    // Alt+F4 as the keyboard delivers it to the main window: a system key with Alt held.
-    ASSERT_TRUE(PostMessageA(Main, WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29)));
+    ASSERT_TRUE(PostAltF4());
     DWORD code = 1;
     EXPECT_TRUE(Starter.WaitForExit(TransferTimeoutMs, &code));
     EXPECT_EQ(code, 0u);
@@ -553,9 +586,10 @@ TEST_F(Drills, AltF4DuringADownloadEndsTheProgramAfterItWithTheDesignWhole)
     EXPECT_EQ(Install->PlaneFiles(), std::vector<std::string>{"5eed0001.plane"});
 }
 
-TEST_F(Drills, ExitDuringAnUploadEndsTheProgramAfterItWithTheDesignRegistered)
+// Exit is disabled while the browser is open; Alt+F4 is what a player can still press.
+TEST_F(Drills, AltF4DuringAnUploadEndsTheProgramAfterItWithTheDesignRegistered)
 {
-    GameServer server("127.0.0.155");
+    GameServer server;
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_TRUE(Install->WriteStarterDat(server.Address()));
     PlaneDesign design;
@@ -567,7 +601,7 @@ TEST_F(Drills, ExitDuringAnUploadEndsTheProgramAfterItWithTheDesignRegistered)
     ASSERT_TRUE(uidriver::WaitFor([&] { return List() && RemoteList(List(), Starter.Pid()).Rows() == 1; }));
     ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
     ASSERT_TRUE(uidriver::WaitFor([&] { return StatusDialog() != nullptr; }, TransferTimeoutMs));
-    ASSERT_TRUE(uidriver::ClickButton(Main, IDC_EXIT));
+    ASSERT_TRUE(PostAltF4());
     DWORD code = 1;
     EXPECT_TRUE(Starter.WaitForExit(TransferTimeoutMs, &code));
     EXPECT_EQ(code, 0u);

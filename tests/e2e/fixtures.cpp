@@ -1,3 +1,5 @@
+#define _CRT_RAND_S   // rand_s: two Wine prefixes reuse the same process ids and tick counts
+#include <winsock2.h>    // before <windows.h>
 #include "tests/e2e/fixtures.h"
 #include <algorithm>
 #include <cstdio>
@@ -56,13 +58,6 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes)
 
 namespace {
 
-std::string UniqueName(const std::string& prefix)
-{
-    static unsigned counter = 0;
-    return prefix + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) + "-" +
-           std::to_string(GetTickCount() % 100000);
-}
-
 std::string SourceDirUnix()
 {
     return ToUnixPath(EnvPath("STARTER_SOURCE_DIR"));
@@ -94,29 +89,6 @@ struct KeyHolder {
 };
 
 }  // namespace
-
-TempFolder::TempFolder(const std::string& prefix)
-{
-    // Wine reuses small process ids, so a name can be taken by an earlier run's leftovers.
-    std::error_code error;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        Folder = ToWindowsPath("/tmp/" + UniqueName(prefix));
-        if (fs::create_directory(Folder, error)) return;
-    }
-    ADD_FAILURE() << "cannot create a folder like " << Folder;
-    Folder.clear();   // not ours: never removed
-}
-
-TempFolder::~TempFolder()
-{
-    std::error_code ignored;
-    if (!Folder.empty()) fs::remove_all(Folder, ignored);
-}
-
-std::string TempFolder::File(const std::string& relative) const
-{
-    return Folder + "\\" + relative;
-}
 
 // ---- Unix commands
 
@@ -364,13 +336,71 @@ std::vector<StandinRun> GameInstall::SetupRuns() const { return ReadStandinLog(S
 
 // ---- Game server
 
-GameServer::GameServer(const std::string& address, bool doubles, const std::string& options)
-    : Host(address), Data("skv-server")
+// ---- Loopback addresses
+
+namespace {
+
+// Nothing is bound to ADDRESS:PORT: we can bind it ourselves.
+bool PortFree(const std::string& address, u_short port)
 {
+    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (probe == INVALID_SOCKET) return false;
+    sockaddr_in where = {};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    where.sin_addr.s_addr = inet_addr(address.c_str());
+    const bool free = bind(probe, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
+    closesocket(probe);
+    return free;
+}
+
+struct WinsockScope {
+    WinsockScope() { WSADATA data; WSAStartup(MAKEWORD(2, 2), &data); }
+    ~WinsockScope() { WSACleanup(); }
+};
+
+}  // namespace
+
+std::string FreeAddress()
+{
+    static WinsockScope winsock;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        unsigned int random = 0;
+        if (rand_s(&random) != 0) break;
+        const unsigned third = (random >> 8) % 256, fourth = 1 + random % 254;
+        const std::string address = "127.1." + std::to_string(third) + "." + std::to_string(fourth);
+        if (PortFree(address, 80) && PortFree(address, 21)) return address;
+    }
+    ADD_FAILURE() << "no free address in 127.1.0.0/16";
+    return "127.1.255.254";
+}
+
+// ---- Game server
+
+GameServer::GameServer(Scripts scripts, const std::string& options) : Options(options), Data("skv-server")
+{
+    // Another checkout's suite may take the same address between our check and the start.
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if (Start(FreeAddress(), scripts == WithDoubles)) return;
+    ADD_FAILURE() << "game server did not start: " << StartResult.Output;
+}
+
+GameServer::GameServer(const std::string& address, bool doubles, const std::string& options)
+    : Options(options), Data("skv-server")
+{
+    if (!Start(address, doubles))
+        ADD_FAILURE() << "game server on " << address << " did not start: " << StartResult.Output;
+}
+
+bool GameServer::Start(const std::string& address, bool doubles)
+{
+    if (!Host.empty())   // a failed start may have left one of the two servers running
+        RunUnix(ShellQuote(SourceDirUnix() + "/server/stop.sh") + " --data " + ShellQuote(Data.UnixPath()));
+    Host = address;
     StartResult = RunUnix(ShellQuote(SourceDirUnix() + "/server/start.sh") + " --addr " + ShellQuote(address) +
                           " --data " + ShellQuote(Data.UnixPath()) + (doubles ? " --doubles" : "") +
-                          (options.empty() ? "" : " " + options));
-    if (!Running()) ADD_FAILURE() << "game server on " << address << " did not start: " << StartResult.Output;
+                          (Options.empty() ? "" : " " + Options));
+    return Running();
 }
 
 GameServer::~GameServer()
@@ -505,6 +535,9 @@ void CloseGameWindows()
 
 void StarterTest::SetUp()
 {
+    // The mouse rests where the test before clicked: a new window would open with the button
+    // under it hovered. The corner is outside the centred main window.
+    uidriver::MoveMouseTo({GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1});
     ClearStarterRegistry();
     Install = std::make_unique<GameInstall>();
 }

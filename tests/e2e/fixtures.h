@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "tests/support/temp_folder.h"
 #include "tools/uidriver/uidriver.h"
 
 namespace e2e {
@@ -22,19 +23,7 @@ std::string ReadFileBytes(const std::string& path);         // "" when missing
 bool WriteFileBytes(const std::string& path, const std::string& bytes);  // creates folders
 
 // A folder under the Unix /tmp, removed with everything in it at the end.
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& prefix = "skv-e2e");
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& Path() const { return Folder; }      // Windows path, no trailing backslash
-    std::string UnixPath() const { return ToUnixPath(Folder); }
-    std::string File(const std::string& relative) const;    // Path() + "\" + relative
-
-private:
-    std::string Folder;
-};
+using testsupport::TempFolder;
 
 // ---- Unix commands, run from the Wine process through Z:\bin\bash. Wine starts Unix
 // programs without a process handle, so the script writes its exit code to a marker file.
@@ -116,13 +105,22 @@ private:
     std::string Game, Starter;
 };
 
+// ---- Loopback addresses. Tests that start servers take them from 127.1.0.0/16, which no other
+// suite uses: at random, so two checkouts testing at once rarely meet, and only where nothing
+// listens on port 80 or 21 yet.
+std::string FreeAddress();
+
 // ---- A game server of the test's own, on its own loopback address (ports 80 and 21).
 struct RequestLine {
     std::string Method, Target, Protocol, Host, UserAgent;
 };
 class GameServer {
 public:
-    // options: more start.sh options, e.g. "--production" for nginx and PHP-FPM.
+    enum Scripts { Reference, WithDoubles };   // WithDoubles: also the fault doubles under php/test/
+    // On a free address of its own (FreeAddress). options: more start.sh options, e.g.
+    // "--production" for nginx and PHP-FPM.
+    explicit GameServer(Scripts scripts = Reference, const std::string& options = "");
+    // On the given address; for the few tests that need a fixed one.
     explicit GameServer(const std::string& address, bool doubles = false, const std::string& options = "");
     ~GameServer();   // stops both servers
     GameServer(const GameServer&) = delete;
@@ -141,6 +139,8 @@ public:
     bool WriteDataFile(const std::string& relative, const std::string& bytes) const;  // e.g. fixed-rank
 
 private:
+    bool Start(const std::string& address, bool doubles);
+    std::string Options;
     std::string Host;
     TempFolder Data;
     UnixResult StartResult;

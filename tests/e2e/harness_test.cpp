@@ -6,8 +6,6 @@ using namespace e2e;
 
 namespace {
 
-const char HarnessAddress[] = "127.0.0.40";
-
 bool PortAccepts(const std::string& address, int port)
 {
     return RunUnix("exec 3<>/dev/tcp/" + address + "/" + std::to_string(port), 10000).ExitCode == 0;
@@ -32,17 +30,20 @@ TEST(Harness, RunUnixGivesExitCodeAndOutputAndQuotesSafely)
 
 TEST(Harness, GameServerServesLogsAndStopsAtTheEnd)
 {
+    std::string address;
     {
-        GameServer server(HarnessAddress);
+        GameServer server;
         ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
-        EXPECT_TRUE(PortAccepts(HarnessAddress, 21));
+        address = server.Address();
+        EXPECT_EQ(address.rfind("127.1.", 0), 0u) << address;   // the range no other suite uses
+        EXPECT_TRUE(PortAccepts(address, 21));
         const UnixResult added = server.Admin("add-score " + ShellQuote("Ann Lee") + " 500");
         EXPECT_EQ(added.ExitCode, 0) << added.Output;
         EXPECT_EQ(added.Output, "1\n");
 
         // A raw request with our own headers, so every column of the log is known.
         const UnixResult sent = RunUnix(
-            "exec 3<>/dev/tcp/" + std::string(HarnessAddress) + "/80 && "
+            "exec 3<>/dev/tcp/" + address + "/80 && "
             "printf 'GET /php/_addscore.php?data=Bo;400; HTTP/1.1\\r\\nHost: h.example\\r\\n"
             "User-Agent: SKV Starter\\r\\nConnection: close\\r\\n\\r\\n' >&3 && cat <&3");
         EXPECT_NE(sent.Output.find("\r\n\r\n2"), std::string::npos) << sent.Output;
@@ -62,8 +63,8 @@ TEST(Harness, GameServerServesLogsAndStopsAtTheEnd)
         EXPECT_EQ(server.StoredPlanes(), std::vector<std::string>{file});
         EXPECT_FALSE(server.StoredPlane(file).empty());
     }
-    EXPECT_FALSE(PortAccepts(HarnessAddress, 80));
-    EXPECT_FALSE(PortAccepts(HarnessAddress, 21));
+    EXPECT_FALSE(PortAccepts(address, 80));
+    EXPECT_FALSE(PortAccepts(address, 21));
 }
 
 TEST(Harness, InstallationHoldsItsFilesAndIsRemovedAfterwards)
@@ -76,12 +77,12 @@ TEST(Harness, InstallationHoldsItsFilesAndIsRemovedAfterwards)
             EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << file;
         EXPECT_NE(install.GameDir(), install.StarterDir());
 
-        ASSERT_TRUE(install.WriteStarterDat("127.0.0.41", {{"ADDSCORE_PHP", "test/title404.php"}}));
+        ASSERT_TRUE(install.WriteStarterDat("127.1.0.41", {{"ADDSCORE_PHP", "test/title404.php"}}));
         char value[256] = {};
         GetPrivateProfileStringA("setup", "ADDSCORE_PHP", "", value, sizeof value, install.StarterFile("starter.dat").c_str());
         EXPECT_STREQ(value, "test/title404.php");
         GetPrivateProfileStringA("setup", "FTP_URL", "", value, sizeof value, install.StarterFile("starter.dat").c_str());
-        EXPECT_STREQ(value, "127.0.0.41");
+        EXPECT_STREQ(value, "127.1.0.41");
 
         ASSERT_TRUE(install.WritePlane("mine.plane", PlaneDesign{}));
         EXPECT_EQ(install.PlaneFiles(), std::vector<std::string>{"mine.plane"});

@@ -10,7 +10,7 @@ class Production : public BrowserTest {};
 
 TEST_F(Production, HiscoreExchangeAndDesignDownload)
 {
-    GameServer server("127.0.1.30", false, "--production");
+    GameServer server(GameServer::Reference, "--production");
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
     ASSERT_EQ(server.Admin("add-score Bob 900").ExitCode, 0);
     ASSERT_EQ(server.Admin("seed-planes 3").ExitCode, 0);

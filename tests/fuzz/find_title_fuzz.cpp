@@ -55,10 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         Check(title == "stale");
         return 0;
     }
-    // The title is the text after the opening tag, to the closing tag or, when that comes
-    // first, to the end; it is taken as it stands.
-    const std::size_t begin = opening->Close + 1;
-    const std::size_t end = closing->Open > opening->Close ? closing->Open : body.size();
-    Check(begin <= end && title == body.substr(begin, end - begin));
+    // The title is the body's own bytes from just after the opening tag. It stops only where
+    // a closing tag begins; it runs to the end only when the first closing tag came earlier.
+    const std::size_t start = opening->Close + 1;
+    Check(body.substr(start).substr(0, title.size()) == title);
+    const std::size_t stop = start + title.size();
+    if (stop < body.size())
+        Check(stop == closing->Open);
+    if (closing->Open > opening->Close)
+        Check(stop == closing->Open);
+    else
+        Check(stop == body.size());
     return 0;
 }

@@ -14,6 +14,8 @@
 #include "app/language.h"
 #include "settings/registry_store.h"
 #include "tests/support/simulated_drive.h"
+#include "tests/support/temp_folder.h"
+#include "tests/wine/app_scope.h"
 
 namespace fs = std::filesystem;
 
@@ -22,31 +24,7 @@ constexpr char MakerKey[] = "Software\\Brightmoor Software\\Skyvora\\1.0";
 constexpr char PublisherKey[] = "Software\\Larkspire\\SKV";
 constexpr char TestRoot[] = "Software\\StarterFrameTests";
 
-// A folder under the Unix /tmp, seen through Z:, removed at the end.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        static int counter = 0;
-        const std::string leaf = "frame-wine-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
-        Path = "Z:\\tmp\\" + leaf;
-        UnixPath = "/tmp/" + leaf;
-        fs::create_directories(Path);
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(Path, ignored);
-    }
-    void Write(const std::string& relative, const std::string& bytes) const
-    {
-        const fs::path file = Path + "\\" + relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary) << bytes;
-    }
-    std::string Path;   // no trailing separator
-    std::string UnixPath;
-};
+using testsupport::TempFolder;
 
 bool KeyExists(const char* key)
 {
@@ -170,21 +148,7 @@ TEST_F(RegistryStore, NetSettingsGoUnderTheirKey)
 namespace {
 class FrameFolders : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::memcpy(SavedStarterDir, App.StarterDir, sizeof SavedStarterDir);
-        std::memcpy(SavedGamePath, App.GamePath, sizeof SavedGamePath);
-        SavedLanguage = App.LanguageIndex;
-    }
-    void TearDown() override
-    {
-        std::memcpy(App.StarterDir, SavedStarterDir, sizeof SavedStarterDir);
-        std::memcpy(App.GamePath, SavedGamePath, sizeof SavedGamePath);
-        App.LanguageIndex = SavedLanguage;
-    }
-    char SavedStarterDir[PathBufferSize];
-    char SavedGamePath[PathBufferSize];
-    int32_t SavedLanguage = 1;
+    AppScope Saved;
 };
 
 }
@@ -220,8 +184,8 @@ TEST_F(Language, SourcesInOrderOfPrecedence)
             starter.Write("misc\\sabbel.dat", *c.starterByte);
         if (c.gameByte)
             game.Write("misc\\sabbel.dat", *c.gameByte);
-        std::strcpy(App.StarterDir, (starter.Path + "\\").c_str());
-        std::strcpy(App.GamePath, c.gameFound ? game.Path.c_str() : "");
+        std::strcpy(App.StarterDir, (starter.Path() + "\\").c_str());
+        std::strcpy(App.GamePath, c.gameFound ? game.Path().c_str() : "");
         App.LanguageIndex = 7;
         ReadLanguage();
         EXPECT_EQ(App.LanguageIndex, c.language) << c.autorun.value_or("-") << " starter " << c.starterByte.has_value()
@@ -268,13 +232,13 @@ TEST_F(GameLookup, RegistryValuesInOrder)
     // removable drive that both hold the game, U the game folder in Wine's \\?\unix form.
     TempFolder media;
     media.Write(GameProgram, "stand-in");
-    SimulatedDrive cdrom(DRIVE_CDROM, media.UnixPath);
-    SimulatedDrive removable(DRIVE_REMOVABLE, media.UnixPath);
+    SimulatedDrive cdrom(DRIVE_CDROM, media.UnixPath());
+    SimulatedDrive removable(DRIVE_REMOVABLE, media.UnixPath());
     ASSERT_FALSE(cdrom.Root.empty());
     ASSERT_FALSE(removable.Root.empty());
     ASSERT_EQ(GetDriveTypeA(cdrom.Root.c_str()), static_cast<UINT>(DRIVE_CDROM));
     ASSERT_EQ(GetDriveTypeA(removable.Root.c_str()), static_cast<UINT>(DRIVE_REMOVABLE));
-    std::string unixForm = "\\\\?\\unix" + Game.UnixPath;   // no drive root in its first three characters
+    std::string unixForm = "\\\\?\\unix" + Game.UnixPath();   // no drive root in its first three characters
     std::replace(unixForm.begin(), unixForm.end(), '/', '\\');
 
     auto expand = [&](const std::string& text) {
@@ -282,8 +246,8 @@ TEST_F(GameLookup, RegistryValuesInOrder)
             return text;
         const std::string rest = text.substr(1);
         switch (text[0]) {
-        case 'G': return Game.Path + rest;
-        case 'E': return Elsewhere.Path + rest;
+        case 'G': return Game.Path() + rest;
+        case 'E': return Elsewhere.Path() + rest;
         case 'C': return cdrom.Root + rest;
         case 'R': return removable.Root + rest;
         case 'U': return unixForm + rest;
@@ -327,14 +291,14 @@ TEST_F(GameLookup, UsableFolders)
 {
     TempFolder media;
     media.Write("ZP.EXE\\inside", "a folder of that name counts too");
-    SimulatedDrive cdrom(DRIVE_CDROM, Game.UnixPath);
+    SimulatedDrive cdrom(DRIVE_CDROM, Game.UnixPath());
     ASSERT_FALSE(cdrom.Root.empty());
     struct Case { std::string folder; bool usable; };
     const Case cases[] = {
-        {Game.Path, true},
-        {Game.Path + "\\", true},
-        {media.Path, true},
-        {Elsewhere.Path, false},
+        {Game.Path(), true},
+        {Game.Path() + "\\", true},
+        {media.Path(), true},
+        {Elsewhere.Path(), false},
         {cdrom.Root, false},
         {"Q:\\NoSuchDrive", false},
         {"\\\\nosuchserver\\share", false},

@@ -11,21 +11,14 @@
 
 #include "app/app_state.h"
 #include "online/error_box.h"
+#include "tests/wine/app_scope.h"
 #include "ui/status_dialog.h"
 
 namespace {
 // Keeps the texts' App fields as the test found them.
 class LangText : public testing::Test {
 protected:
-    void TearDown() override
-    {
-        App.LanguageIndex = SavedLanguage;
-        App.Instance = SavedInstance;
-        App.MainWindow = SavedMainWindow;
-    }
-    int32_t SavedLanguage = App.LanguageIndex;
-    HINSTANCE SavedInstance = App.Instance;
-    HWND SavedMainWindow = App.MainWindow;
+    AppScope Saved;
 };
 
 std::string Text(int32_t language, int baseId)
@@ -177,7 +170,7 @@ TEST_F(LangText, LongTextsAreCutAt4095AndTerminated)
         EXPECT_EQ(loaded[c.loaded - 1], c.loaded == c.length ? 'z' : 'a') << c.length;
         // The texts come from App.Instance alone: rows of our own module are not there.
         EXPECT_EQ(Text(1, IDS_ERROR_WORD), InternalError);
-        App.Instance = SavedInstance;
+        App.Instance = Saved.Before().Instance;
     }
 }
 

@@ -1,4 +1,5 @@
-// The web exchange against a small scripted server of the test's own on 127.0.0.78:80.
+// The web exchange against a small scripted server of the test's own on port 80 of an
+// address picked at run time.
 // Winsock before <windows.h>, which the exchange's header brings in.
 #include <winsock2.h>
 
@@ -6,14 +7,41 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <random>
 #include <string>
 #include <thread>
 
 #include "app/app_state.h"
+#include "tests/support/temp_folder.h"
+#include "tests/wine/app_scope.h"
 
 namespace {
-constexpr char ServerAddress[] = "127.0.0.78";
+// The listener's address: one of 127.1.0.0/16 where port 80 is free, picked once at random, so
+// that two checkouts testing at once do not meet.
+const std::string& ServerAddress()
+{
+    static const std::string address = [] {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        std::random_device random;
+        std::string chosen;
+        for (int attempt = 0; attempt < 200 && chosen.empty(); ++attempt) {
+            const std::string candidate =
+                "127.1." + std::to_string(random() % 256) + "." + std::to_string(1 + random() % 254);
+            const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            sockaddr_in where = {};
+            where.sin_family = AF_INET;
+            where.sin_port = htons(80);
+            where.sin_addr.s_addr = inet_addr(candidate.c_str());
+            if (bind(probe, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0)
+                chosen = candidate;
+            closesocket(probe);
+        }
+        WSACleanup();
+        return chosen;
+    }();
+    return address;
+}
 
 // Accepts one connection, keeps the request head, sends the answer bytes and closes.
 class OneShotServer {
@@ -28,7 +56,7 @@ public:
         sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_port = htons(80);
-        address.sin_addr.s_addr = inet_addr(ServerAddress);
+        address.sin_addr.s_addr = inet_addr(ServerAddress().c_str());
         Bound = bind(Listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(Listener, 1) == 0;
         if (Bound)
             Worker = std::thread([this] { Serve(); });
@@ -127,26 +155,16 @@ class Exchange : public testing::Test {
 protected:
     void SetUp() override
     {
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        Folder = std::string(temp) + "online_exchange_" + std::to_string(GetCurrentProcessId()) + "\\";
-        CreateDirectoryA(Folder.c_str(), nullptr);
-        std::ofstream(Folder + "starter.dat") << "[setup]\r\nHTTP_URL=" << ServerAddress
-                                              << "\r\nONLINE_TEST_PHP=probe.php\r\n";
-        strcpy(App.StarterDir, Folder.c_str());
-    }
-    void TearDown() override
-    {
-        DeleteFileA((Folder + "starter.dat").c_str());
-        RemoveDirectoryA(Folder.c_str());
-        App.StarterDir[0] = '\0';
+        ASSERT_TRUE(Temp.Write("starter.dat", "[setup]\r\nHTTP_URL=" + ServerAddress() + "\r\nONLINE_TEST_PHP=probe.php\r\n"));
+        strcpy(App.StarterDir, (Temp.Path() + "\\").c_str());
     }
     HttpOutcome Run(const std::string& query, AnswerMode mode = AnswerMode::ReadBody)
     {
         const HttpRequest request = {"ONLINE_TEST_PHP", "unused.php", query, mode, &Body};
         return HttpExchange(request);
     }
-    std::string Folder;
+    AppScope Saved;
+    testsupport::TempFolder Temp{"skv-exchange"};
     std::string Body = "stale";
 };
 }
@@ -158,7 +176,7 @@ TEST_F(Exchange, RequestOnTheWire)
     EXPECT_EQ(Run("?data=Ann%20Lee;123456;"), HttpOutcome::Answered);
     EXPECT_EQ(Body, "17");
     EXPECT_EQ(server.Head.substr(0, server.Head.find("\r\n")), "GET /php/probe.php?data=Ann%20Lee;123456; HTTP/1.1");
-    EXPECT_NE(server.Head.find("\r\nHost: 127.0.0.78\r\n"), std::string::npos) << server.Head;
+    EXPECT_NE(server.Head.find("\r\nHost: " + ServerAddress() + "\r\n"), std::string::npos) << server.Head;
     EXPECT_NE(server.Head.find("\r\nUser-Agent: SKV Starter\r\n"), std::string::npos) << server.Head;
 }
 

@@ -7,6 +7,8 @@
 
 #include "app/app_state.h"
 #include "settings/registry_store.h"
+#include "tests/support/temp_folder.h"
+#include "tests/wine/app_scope.h"
 
 namespace {
 constexpr char Setting[] = "ONLINE_TEST_SETTING";
@@ -57,16 +59,6 @@ void DeleteRaw(const char* name)
     }
 }
 
-std::string MakeFolder(const std::string& leaf)
-{
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    const std::string folder = std::string(temp) + "online_settings_" + std::to_string(GetCurrentProcessId()) +
-                               "_" + leaf + "\\";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-}
-
 void WriteDat(const std::string& folder, const std::string& content)
 {
     std::ofstream(folder + "starter.dat", std::ios::binary) << content;
@@ -76,25 +68,19 @@ class ServerSettings : public testing::Test {
 protected:
     void SetUp() override
     {
-        StarterDir = MakeFolder("starter");
         strcpy(App.StarterDir, StarterDir.c_str());
-        DeleteFileA((StarterDir + "starter.dat").c_str());
         DeleteRaw(Setting);
     }
-    void TearDown() override
-    {
-        DeleteFileA((StarterDir + "starter.dat").c_str());
-        RemoveDirectoryA(StarterDir.c_str());
-        DeleteRaw(Setting);
-        App.StarterDir[0] = '\0';
-    }
+    void TearDown() override { DeleteRaw(Setting); }
     std::string Lookup()
     {
         std::string value = "stale";
         EXPECT_TRUE(ReadServerSetting(Setting, Default, value));
         return value;
     }
-    std::string StarterDir;
+    AppScope Saved;
+    testsupport::TempFolder Starter{"skv-settings"}, Game{"skv-settings"}, Current{"skv-settings"};
+    const std::string StarterDir = Starter.Path() + "\\";
 };
 }
 
@@ -164,8 +150,7 @@ TEST_F(ServerSettings, FileValueIsCutAt255)
 
 TEST_F(ServerSettings, OnlyTheFileBesideTheProgramCounts)
 {
-    const std::string game = MakeFolder("game");
-    const std::string current = MakeFolder("current");
+    const std::string game = Game.Path() + "\\", current = Current.Path() + "\\";
     WriteDat(game, "[setup]\r\nONLINE_TEST_SETTING=game.example\r\n");
     WriteDat(current, "[setup]\r\nONLINE_TEST_SETTING=current.example\r\n");
     strcpy(App.GamePath, game.c_str());
@@ -179,9 +164,4 @@ TEST_F(ServerSettings, OnlyTheFileBesideTheProgramCounts)
     EXPECT_EQ(Lookup(), Default);
 
     SetCurrentDirectoryA(previous);
-    App.GamePath[0] = '\0';
-    for (const std::string& folder : {game, current}) {
-        DeleteFileA((folder + "starter.dat").c_str());
-        RemoveDirectoryA(folder.c_str());
-    }
 }

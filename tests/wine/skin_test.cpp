@@ -195,8 +195,21 @@ TEST(Skin, MissingBitmapLeavesAnEmptySkinThatDrawsNothing)
     EXPECT_EQ(missing.Width, 0);
     EXPECT_EQ(missing.Height, 0);
     EXPECT_EQ(Box(missing.Region), "1:0,0,0,0");
+    // Drawing it leaves the target as it was.
     HDC screen = GetDC(nullptr);
-    EXPECT_TRUE(missing.Draw(screen, 0, 0));
+    HDC target = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 4, 4);
+    HGDIOBJ previous = SelectObject(target, canvas);
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            SetPixel(target, x, y, RGB(10, 20, 30));
+    missing.Draw(target, 0, 0);
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            EXPECT_EQ(GetPixel(target, x, y), RGB(10, 20, 30)) << x << "," << y;
+    SelectObject(target, previous);
+    DeleteObject(canvas);
+    DeleteDC(target);
     ReleaseDC(nullptr, screen);
     FreeLibrary(library);
 }

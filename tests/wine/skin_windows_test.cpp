@@ -10,6 +10,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/wait_cursor.h"
+#include "tests/wine/app_scope.h"
 
 namespace {
 constexpr char TestMainClass[] = "FaceTestMain";
@@ -73,7 +74,7 @@ protected:
     {
         ASSERT_NE(made.main, nullptr);
         main = made.main;
-        saved = Install(made);
+        Install(made);
         for (int row = 0; row < ButtonCount; ++row) {
             RemovePropA(Button(row), HoverProperty);
             EnableWindow(Button(row), TRUE);
@@ -82,12 +83,6 @@ protected:
         ShowWindow(App.DescriptionWindow, SW_SHOWNA);
         App.HoveredButton = nullptr;
         ValidateAll();
-    }
-
-    void TearDown() override
-    {
-        Install(saved);
-        App.HoveredButton = savedHover;
     }
 
     // Puts the windows into App and returns what was there.
@@ -128,9 +123,8 @@ protected:
     static INT_PTR Hover(HWND button) { return reinterpret_cast<INT_PTR>(GetPropA(button, HoverProperty)); }
 
     static Windows made;
+    AppScope saved;   // the windows and the hover put into App go with it
     HWND main = nullptr;
-    Windows saved = {};
-    HWND savedHover = App.HoveredButton;
 };
 SkinWindows::Windows SkinWindows::made = {};
 }
@@ -231,7 +225,6 @@ TEST_F(SkinWindows, UpdatePageButtonsFollowsThePagePosition)
     const Case cases[] = {
         {17, 40, false, true}, {18, 40, true, true}, {34, 34, true, false}, {17, 17, false, false}, {0, 0, false, false},
     };
-    const int savedEnd = App.CatalogueEnd, savedTotal = App.CatalogueTotal;
     for (const Case& c : cases) {
         EnableWindow(Button(PageBackRow), !c.back);
         EnableWindow(Button(PageForwardRow), !c.forward);
@@ -241,8 +234,6 @@ TEST_F(SkinWindows, UpdatePageButtonsFollowsThePagePosition)
         EXPECT_EQ(IsWindowEnabled(Button(PageBackRow)) != FALSE, c.back) << c.end << "/" << c.total;
         EXPECT_EQ(IsWindowEnabled(Button(PageForwardRow)) != FALSE, c.forward) << c.end << "/" << c.total;
     }
-    App.CatalogueEnd = savedEnd;
-    App.CatalogueTotal = savedTotal;
 }
 
 TEST_F(SkinWindows, CloseBrowserDestroysItsWindowsAndHidesItsButtons)
@@ -250,10 +241,6 @@ TEST_F(SkinWindows, CloseBrowserDestroysItsWindowsAndHidesItsButtons)
     HWND browser[4];
     for (HWND& window : browser)
         window = CreateChild("STATIC", 40, 40, 0);
-    HWND savedSlots[BrowserWindowSlots];
-    std::copy(App.BrowserWindows, App.BrowserWindows + BrowserWindowSlots, savedSlots);
-    const int savedMode = App.BrowserMode;
-    HFONT savedFont = App.BrowserFont;
     std::fill(App.BrowserWindows, App.BrowserWindows + BrowserWindowSlots, nullptr);
     App.BrowserWindows[0] = browser[0];
     App.BrowserWindows[1] = browser[1];
@@ -282,9 +269,6 @@ TEST_F(SkinWindows, CloseBrowserDestroysItsWindowsAndHidesItsButtons)
     }
 
     DestroyWindow(browser[3]);
-    std::copy(savedSlots, savedSlots + BrowserWindowSlots, App.BrowserWindows);
-    App.BrowserMode = savedMode;
-    App.BrowserFont = savedFont;
 }
 
 TEST(SkinWindowHelpers, FindSelectedItemReturnsTheHighestSelectedRow)

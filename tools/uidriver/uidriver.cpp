@@ -183,6 +183,12 @@ bool WaitUntilSettled(HWND window, DWORD timeoutMs)
 bool ClickButton(HWND parent, int id)
 {
     HWND button = ChildById(parent, id);
+    return button && IsWindowVisible(button) && MouseClickAt(CenterOf(button));
+}
+
+bool PostButtonCommand(HWND parent, int id)
+{
+    HWND button = ChildById(parent, id);
     if (!button) return false;
     return PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }

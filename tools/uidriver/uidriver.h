@@ -54,8 +54,13 @@ bool WaitFor(Condition condition, DWORD timeoutMs = DefaultTimeoutMs)
     }
 }
 
+// A player's click: the real mouse at the centre of the child `id` of `parent`. False when
+// there is no such child or it is hidden. A disabled or covered button does not react, as
+// for a player; the click is queued, so wait for its effect.
+bool ClickButton(HWND parent, int id);
 // Commands. Posted, never sent, so a command that opens a modal loop does not block the caller.
-bool ClickButton(HWND parent, int id);      // WM_COMMAND (id, BN_CLICKED) from the child
+// Only for what no click can cause (a menu-only command, a message from outside).
+bool PostButtonCommand(HWND parent, int id);   // WM_COMMAND (id, BN_CLICKED) from the child
 bool PressButton(HWND button);              // BM_CLICK to the button itself
 bool PostCommand(HWND window, int id);      // WM_COMMAND (id, 0), as a menu or accelerator
 bool PostClose(HWND window);                // WM_CLOSE (a dialog takes it as Cancel)

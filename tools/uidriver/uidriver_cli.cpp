@@ -16,7 +16,7 @@ const char Usage[] =
     "  wait-gone HWND [--timeout MS]\n"
     "  info HWND                    class, caption, rectangles, region box, state\n"
     "  child HWND ID                prints the child window\n"
-    "  click HWND ID                posts the button's command to HWND\n"
+    "  click HWND ID                clicks the child ID of HWND with the real mouse\n"
     "  command HWND ID              posts WM_COMMAND ID\n"
     "  close HWND\n"
     "  mouse X Y [--client HWND]    moves the real mouse\n"
