@@ -26,6 +26,7 @@ echo "in_guest: Wine ready in $(( $(date +%s) - start )) s"
 while read -r name filter; do
   case $name in ''|'#'*) continue ;; esac
   start=$(date +%s)
+  echo "$name" >"$OUT/current"
   timeout -k 10 "$FLOW_LIMIT" wine "$E2E" --gtest_filter="$filter" --gtest_color=no >"$OUT/$name.log" 2>&1
   status=$?
   case $status in 0) result=PASS ;; 124|137) result=TIMEOUT ;; *) result=FAIL ;; esac
