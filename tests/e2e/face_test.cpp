@@ -76,18 +76,24 @@ Picture ScreenPicture(const RECT& area)
     return picture;
 }
 
+struct FoundChildBoxes { HWND parent; std::vector<RECT> boxes; };
+
+// A named callback: on i686 a lambda does not convert to the stdcall WNDENUMPROC.
+BOOL CALLBACK CollectChildBox(HWND child, LPARAM data)
+{
+    auto* found = reinterpret_cast<FoundChildBoxes*>(data);
+    RECT box = WindowBox(child);
+    const RECT parent = WindowBox(found->parent);
+    OffsetRect(&box, -parent.left, -parent.top);
+    found->boxes.push_back(box);
+    return TRUE;
+}
+
 // The window's children in its own coordinates: their pixels are theirs, not the window's.
 std::vector<RECT> ChildBoxes(HWND window)
 {
-    struct Found { HWND parent; std::vector<RECT> boxes; } found = {window, {}};
-    EnumChildWindows(window, [](HWND child, LPARAM data) {
-        auto* found = reinterpret_cast<Found*>(data);
-        RECT box = WindowBox(child);
-        const RECT parent = WindowBox(found->parent);
-        OffsetRect(&box, -parent.left, -parent.top);
-        found->boxes.push_back(box);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&found));
+    FoundChildBoxes found = {window, {}};
+    EnumChildWindows(window, CollectChildBox, reinterpret_cast<LPARAM>(&found));
     return found.boxes;
 }
 

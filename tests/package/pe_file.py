@@ -1,5 +1,5 @@
-"""Reads what the package test needs from a Windows PE file: machine, subsystem, imported DLLs
-and resources (Python stdlib only)."""
+"""Reads what the package test needs from a Windows PE file: machine, subsystem, imported DLLs,
+delay-import stubs and resources (Python stdlib only)."""
 import struct
 
 MACHINE_I386 = 0x14C
@@ -25,6 +25,8 @@ class PeFile:
         if self.magic not in (0x10B, 0x20B):
             raise ValueError(f"unknown optional header magic {self.magic:#x}")
         self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+        self.image_base = (struct.unpack_from("<I", data, optional + 28)[0] if self.magic == 0x10B
+                           else struct.unpack_from("<Q", data, optional + 24)[0])
         directories = optional + (96 if self.magic == 0x10B else 112)
         count = struct.unpack_from("<I", data, directories - 4)[0]
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
@@ -65,7 +67,11 @@ class PeFile:
         return names + [n for n in self.delay_loaded_dlls() if n not in names]
 
     def delay_loaded_dlls(self):
-        names = [self.text_at(record[1]) for record in self._table(13, 32)]
+        return [name for name, _, _ in self.delay_descriptors()]
+
+    def delay_descriptors(self):
+        """(DLL name, address table RVA, name table RVA) of each delay-load descriptor."""
+        found = [(self.text_at(r[1]), r[3], r[4]) for r in self._table(13, 32)]
         # dlltool's delay-import libraries leave the directory entry empty: their descriptors
         # (attributes 1, then the RVAs of name, module handle, address and name tables) are
         # found by their shape.
@@ -79,9 +85,40 @@ class PeFile:
                     self.offset(module), self.offset(addresses), self.offset(names_table)
                 except (ValueError, UnicodeDecodeError):
                     continue
-                if text.lower().endswith(".dll") and text not in names:
-                    names.append(text)
-        return names
+                if text.lower().endswith(".dll") and text not in [f[0] for f in found]:
+                    found.append((text, addresses, names_table))
+        return found
+
+    def section_of(self, rva):
+        for name, virtual_size, address, raw_size, _ in self.sections:
+            if address <= rva < address + max(virtual_size, raw_size):
+                return name.rstrip(b"\0").decode("ascii")
+        return None
+
+    def delay_slots(self, dll):
+        """(slot RVA, RVA of the code the slot holds before the first call) for each function
+        imported from `dll` by delay-load: one slot per entry of the name table."""
+        width = 8 if self.is_pe32_plus else 4
+        kind = "<Q" if self.is_pe32_plus else "<I"
+        for name, addresses, names_table in self.delay_descriptors():
+            if name.lower() != dll.lower():
+                continue
+            index = 0
+            while struct.unpack_from(kind, self.data, self.offset(names_table + index * width))[0]:
+                slot = addresses + index * width
+                value = struct.unpack_from(kind, self.data, self.offset(slot))[0]
+                yield slot, (value - self.image_base if value else None)
+                index += 1
+
+    def stub_loads_slot(self, code, slot):
+        """Whether the code at RVA `code` starts by taking the address of `slot`, as a loader
+        stub does before it calls the delay-load helper."""
+        at = self.offset(code)
+        if self.is_pe32_plus:  # lea rax, [rip + displacement]
+            return (self.data[at:at + 3] == b"\x48\x8d\x05"
+                    and code + 7 + struct.unpack_from("<i", self.data, at + 3)[0] == slot)
+        return (self.data[at] == 0xB8  # mov eax, address
+                and struct.unpack_from("<I", self.data, at + 1)[0] == self.image_base + slot)
 
     def resources(self, kind):
         """{id: bytes} of the resources of a numeric type, first language of each."""

@@ -83,6 +83,20 @@ class PackageTest(unittest.TestCase):
                 # Both kinds of import were read: the program needs these whenever it loads them.
                 self.assertLessEqual({"kernel32.dll", "wininet.dll"}, {d.lower() for d in imported["Starter.exe"]})
 
+    def test_a_first_call_into_a_delay_loaded_dll_reaches_its_loader_stub(self):
+        # Before its first call a function's address slot holds the stub that loads the DLL and
+        # fills the slot. An i686 link once left every slot 0: the first online action jumped to 0.
+        for name, files in self.files.items():
+            exe = pe_file.PeFile(files["Starter.exe"])
+            for dll in ("wininet.dll", "shell32.dll"):
+                with self.subTest(package=name, dll=dll):
+                    slots = list(exe.delay_slots(dll))
+                    self.assertTrue(slots, "no delay-loaded function")
+                    for slot, code in slots:
+                        self.assertIsNotNone(code, f"slot {slot:#x} is empty")
+                        self.assertEqual(exe.section_of(code), ".text")
+                        self.assertTrue(exe.stub_loads_slot(code, slot), f"slot {slot:#x}")
+
     def test_the_library_holds_every_picture_the_program_loads(self):
         for name, files in self.files.items():
             with self.subTest(package=name):
