@@ -109,9 +109,25 @@ class Server:
 def server(name, addr=None, doubles=False, ini=None, extra=()):
     """One server per name for the whole run, on a free address unless one is given;
     extra: more start.sh options."""
-    if name not in _started:
-        _started[name] = Server(addr or free_address(), name, doubles, ini, extra)
+    for attempt in range(3):
+        if name in _started:
+            break
+        try:
+            _started[name] = Server(addr or free_address(), name, doubles, ini, extra)
+        except subprocess.CalledProcessError:
+            # Another checkout may have taken the picked address since it was probed.
+            if addr or attempt == 2:
+                raise
     return _started[name]
+
+
+def client_addresses(count):
+    """Distinct source addresses for requests that must come from different clients: any
+    loopback address is one, bound or not."""
+    picked = set()
+    while len(picked) < count:
+        picked.add(free_address(ports=()))
+    return list(picked)
 
 
 def main_server():

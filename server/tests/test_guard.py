@@ -1,5 +1,5 @@
 """Abuse of the public FTP account and the scripts: stolen registrations, garbage and cut files,
-a filled disk, and the small faults around them. Servers on 127.0.1.10-19."""
+a filled disk, and the small faults around them."""
 import ftplib
 import os
 import stat
@@ -10,13 +10,13 @@ import unittest
 import harness
 from harness import SERVER_DIR, ServerCase, design_bytes
 
-OWNER, THIEF = "127.0.1.11", "127.0.1.12"
+OWNER, THIEF = harness.client_addresses(2)
 NUMBERS = "1000;2000;30;40;50;800;5000"
 
 
 def guard_server():
     # Sweeps every second; requests.log rotates at 4 kB.
-    return harness.server("guard", "127.0.1.10", ini="sweep_interval = 1\nlog_max_bytes = 4000\n")
+    return harness.server("guard", ini="sweep_interval = 1\nlog_max_bytes = 4000\n")
 
 
 def register(server, file, source, mail=""):
@@ -128,7 +128,7 @@ class StorageLimitTests(ServerCase):
         self.server.ftp(OWNER).close()  # another address is still served
 
     def test_uploads_stop_at_the_free_space_floor(self):
-        full = harness.server("full", "127.0.1.13", ini="ftp_min_free_bytes = 1000000000000000000\n")
+        full = harness.server("full", ini="ftp_min_free_bytes = 1000000000000000000\n")
         with self.assertRaises(ftplib.Error) as err:
             full.upload("f011.plane", design_bytes(), OWNER)
         self.assertTrue(str(err.exception).startswith("452"), err.exception)
@@ -174,7 +174,7 @@ class SmallFaultTests(ServerCase):
         out = subprocess.run([os.path.join(SERVER_DIR, "start.sh"), "--addr", self.server.addr, "--data", other],
                              capture_output=True, text=True)
         self.assertEqual(out.returncode, 1)
-        self.assertIn("127.0.1.10:80 already answers", out.stderr)
+        self.assertIn("%s:80 already answers" % self.server.addr, out.stderr)
         self.assertEqual(self.server.get("/php/_getplanes.php?style=1&from=0&num=1")[0], 200)
 
     def test_stop_leaves_a_process_that_reused_the_pid(self):

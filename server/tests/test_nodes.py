@@ -1,5 +1,5 @@
-"""Two web nodes (nginx, PHP-FPM, FTP) on 127.0.1.50 and .51 over one PostgreSQL (127.0.1.52) and
-one design storage: what one node takes in, the other serves."""
+"""Two web nodes (nginx, PHP-FPM, FTP) over one PostgreSQL and one design storage: what one node
+takes in, the other serves."""
 import io
 import os
 import tempfile
@@ -16,11 +16,11 @@ def setUpModule():
     reason = test_postgres._skip_reason()
     if reason or not os.path.exists("/usr/sbin/nginx"):
         raise unittest.SkipTest(reason or "nginx is not installed")
-    _set["pg"] = harness.Postgres("127.0.1.52")
+    _set["pg"] = harness.Postgres(harness.free_address((5432,)))
     shared = tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP)
     ini = _set["pg"].ini("storage = %s\n" % shared)
-    _set["a"] = harness.server("node-a", "127.0.1.50", ini=ini, extra=["--production"])
-    _set["b"] = harness.server("node-b", "127.0.1.51", ini=ini, extra=["--production"])
+    _set["a"] = harness.server("node-a", ini=ini, extra=["--production"])
+    _set["b"] = harness.server("node-b", ini=ini, extra=["--production"])
 
 
 def tearDownModule():

@@ -1,7 +1,7 @@
 """The game's website: hiscore pages, the catalogue, a design's page, downloads, How to.
 
 HTTP-level checks of what each page lists; test_site_browser renders the same pages in Chromium.
-Served on 127.0.3.10 (SQLite); test_site_postgres runs these cases again on PostgreSQL.
+Served on SQLite; test_site_postgres runs these cases again on PostgreSQL.
 """
 import json
 import math
@@ -17,7 +17,7 @@ SORT_KEYS = ["costs", "weight", "consumption", "noise", "reliability", "velocity
 
 
 def site_server():
-    return harness.server("site", "127.0.3.10")
+    return harness.server("site")
 
 
 class SiteCase(unittest.TestCase):

@@ -1,6 +1,6 @@
 """The website in headless Chromium at 360 px (a phone) and 1440 px (a desktop): nothing wider
 than the window, the expected rows, links and forms that lead where they say, hostile texts shown
-as text, readable contrast. Served on 127.0.3.13."""
+as text, readable contrast."""
 import json
 import unittest
 import urllib.parse
@@ -10,7 +10,6 @@ import sitedata
 from browser import CHROMIUM, Browser
 from sitedata import HOSTILE_MAIL, HOSTILE_NAME, LONG
 
-ADDR = "127.0.3.13"
 WIDTHS = {"phone": (360, 740, True), "desktop": (1440, 900, False)}
 
 # Every element of the page must end inside the window, and the page must not scroll sideways.
@@ -52,7 +51,7 @@ CONTRAST = """(() => {
 class SiteInBrowserTests(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = harness.server("site-browser", ADDR)
+        cls.server = harness.server("site-browser")
         sitedata.fill(cls.server)
         cls.ranked = sitedata.ranked(sitedata.expected_scores())
         cls.browsers = {name: Browser(w, h, mobile=m) for name, (w, h, m) in WIDTHS.items()}
@@ -63,7 +62,7 @@ class SiteInBrowserTests(unittest.TestCase):
             b.close()
 
     def url(self, target):
-        return "http://%s%s" % (ADDR, target)
+        return "http://%s%s" % (self.server.addr, target)
 
     def rows(self, b, selector):
         return b.js("[...document.querySelectorAll(%s)].map(r => r.textContent.replace(/\\s+/g, ' ').trim())"
