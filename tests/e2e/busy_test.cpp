@@ -49,9 +49,11 @@ std::string CursorShape(LPCSTR id)
                                  nullptr, windowClass.hInstance, nullptr);
     HCURSOR cursor = LoadCursorA(nullptr, id);
     SetClassLongPtrA(probe, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
-    uidriver::MoveMouseTo({30, 30});
-    uidriver::MoveMouseTo({20, 20});
+    // The probe may be mapped only after a first move reaches it: keep moving inside it.
+    int step = 0;
     const bool shown = uidriver::WaitFor([&] {
+        uidriver::MoveMouseTo({20 + step % 2, 20});
+        ++step;
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&message);
