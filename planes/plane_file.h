@@ -5,22 +5,33 @@
 #include <string>
 #include <string_view>
 
-// The file's first bytes as read: N, seven numbers, then N - 28 bytes of name.
-// Room for N up to 1051, followed by one zero byte.
-struct PlaneHeader {
-    uint32_t Length = 0;
+// A design's seven numbers, declared in their one order: the order of the file, of a catalogue
+// answer's line and of the registration query. PlaneNumberFields walks them in that order.
+struct PlaneNumbers {
     int32_t Costs = 0, Weight = 0, Consumption = 0, Noise = 0, Reliability = 0, Velocity = 0, Range = 0;
+};
+using PlaneNumberField = int32_t PlaneNumbers::*;
+constexpr PlaneNumberField PlaneNumberFields[] = {&PlaneNumbers::Costs,       &PlaneNumbers::Weight,
+                                                  &PlaneNumbers::Consumption, &PlaneNumbers::Noise,
+                                                  &PlaneNumbers::Reliability, &PlaneNumbers::Velocity,
+                                                  &PlaneNumbers::Range};
+static_assert(sizeof(PlaneNumbers) == sizeof PlaneNumberFields / sizeof PlaneNumberFields[0] * sizeof(int32_t),
+              "every number has its field");
+
+// The file's first bytes as read: N, the seven numbers, then N - 28 bytes of name.
+// Room for N up to 1051, followed by one zero byte.
+struct PlaneHeader : PlaneNumbers {
+    uint32_t Length = 0;
     char Name[1024] = {};
 };
 constexpr uint32_t PlaneHeaderMaxLength = 1051;
 static_assert(sizeof(PlaneHeader) == 4 + PlaneHeaderMaxLength + 1, "header buffer layout");
 
 // One design in a list; a plain value copied whole into and out of containers.
-struct PlaneEntry {
+struct PlaneEntry : PlaneNumbers {
     char Name[1024] = {};
     char FileName[64] = {};
     char ExtraText[128] = {};
-    int32_t Costs = 0, Weight = 0, Consumption = 0, Noise = 0, Reliability = 0, Velocity = 0, Range = 0;
 };
 static_assert(sizeof(PlaneEntry) == 1244, "entry layout");
 
@@ -37,10 +48,13 @@ void CopyTextCut(char* room, std::size_t roomSize, std::string_view text);
 int NoiseRating(int32_t noise);
 int ReliabilityRating(int32_t reliability);
 
-// The eight columns of a plane row.
+// The eight columns of a plane row: the name, then the numbers in their own order, as decimal
+// text or, where Rating is set, as a rating word.
 struct PlaneColumn {
     int TitleId;
     int Width;
+    PlaneNumberField Number;        // nullptr for the name
+    int (*Rating)(int32_t value);   // base id of the word, or nullptr
 };
 constexpr int PlaneColumnCount = 8;
 extern const PlaneColumn PlaneColumns[PlaneColumnCount];
