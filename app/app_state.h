@@ -1,10 +1,11 @@
+// app/: start-up, AppState, texts, language, game lookup, launching, MainWindowProc; may include every folder.
 // The one program-wide record: handles, folders, language, hiscores and the design browser.
 #pragma once
 #include <windows.h>
 #include <deque>
 #include <string>
 #include "online/hiscore_entry.h"
-#include "planes/plane_file.h"
+#include "app/plane_record.h"
 #include "res/layout.h"
 #include "res/resource.h"
 #include "ui/skin_button.h"

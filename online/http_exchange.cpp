@@ -2,12 +2,13 @@
 
 #include <string>
 #include <vector>
+#include "app/handles.h"
 #include "online/error_box.h"
+#include "online/http_text.h"
 #include "online/server_hosts.h"
 #include "online/server_settings.h"
-#include "online/http_text.h"
-#include "planes/handles.h"
 #include "res/resource.h"
+#include "ui/message_pump.h"
 #include "ui/status_dialog.h"
 
 namespace {

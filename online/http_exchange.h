@@ -1,3 +1,4 @@
+// online/: server settings, error box, HTTP exchange, hiscore and design uploads; may include app/ res/ ui/ settings/.
 // One GET request to a server script, with status display and error reporting.
 #pragma once
 #include <windows.h>

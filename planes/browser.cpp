@@ -14,7 +14,7 @@
 #include "res/layout.h"
 #include "settings/registry_store.h"
 #include "ui/skin_windows.h"
-#include "ui/status_dialog.h"
+#include "ui/message_pump.h"
 
 namespace {
 constexpr DWORD ListStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP

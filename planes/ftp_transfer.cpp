@@ -6,14 +6,15 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/handles.h"
 #include "app/lang_text.h"
 #include "app/paths.h"
 #include "online/error_box.h"
 #include "online/http_exchange.h"
 #include "online/server_hosts.h"
 #include "online/server_settings.h"
-#include "planes/handles.h"
 #include "planes/plane_list.h"
+#include "ui/message_pump.h"
 #include "ui/status_dialog.h"
 
 namespace {
@@ -129,12 +130,6 @@ bool RunFtpTransfer(int steps, int transferLine, Transfer transfer)
     CloseStatus();
     return done;
 }
-}
-
-void ShowInfoBox(int messageId)
-{
-    MessageBoxA(App.MainWindow, LoadLangString(messageId), LoadFixedString(IDS_INFO_CAPTION).c_str(),
-                MB_ICONINFORMATION | MB_OK);
 }
 
 std::vector<char> ReadWholeFile(const std::string& path)

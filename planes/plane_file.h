@@ -1,39 +1,12 @@
-// The summary block of a .plane design file and a design as listed. No <windows.h> here.
+// planes/: design files, catalogue, browser, FTP transfers; may include app/ res/ ui/ settings/ online/.
+// This header: reading a .plane design file and showing a design as a row. No <windows.h> here.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// A design's seven numbers, declared in their one order: the order of the file, of a catalogue
-// answer's line and of the registration query. PlaneNumberFields walks them in that order.
-struct PlaneNumbers {
-    int32_t Costs = 0, Weight = 0, Consumption = 0, Noise = 0, Reliability = 0, Velocity = 0, Range = 0;
-};
-using PlaneNumberField = int32_t PlaneNumbers::*;
-constexpr PlaneNumberField PlaneNumberFields[] = {&PlaneNumbers::Costs,       &PlaneNumbers::Weight,
-                                                  &PlaneNumbers::Consumption, &PlaneNumbers::Noise,
-                                                  &PlaneNumbers::Reliability, &PlaneNumbers::Velocity,
-                                                  &PlaneNumbers::Range};
-static_assert(sizeof(PlaneNumbers) == sizeof PlaneNumberFields / sizeof PlaneNumberFields[0] * sizeof(int32_t),
-              "every number has its field");
-
-// The file's first bytes as read: N, the seven numbers, then N - 28 bytes of name.
-// Room for N up to 1051, followed by one zero byte.
-struct PlaneHeader : PlaneNumbers {
-    uint32_t Length = 0;
-    char Name[1024] = {};
-};
-constexpr uint32_t PlaneHeaderMaxLength = 1051;
-static_assert(sizeof(PlaneHeader) == 4 + PlaneHeaderMaxLength + 1, "header buffer layout");
-
-// One design in a list; a plain value copied whole into and out of containers.
-struct PlaneEntry : PlaneNumbers {
-    char Name[1024] = {};
-    char FileName[64] = {};
-    char ExtraText[128] = {};
-};
-static_assert(sizeof(PlaneEntry) == 1244, "entry layout");
+#include "app/plane_record.h"
 
 // Fills the header from the file's first bytes (as many as the file had, at most
 // 4 + PlaneHeaderMaxLength). Missing bytes count as zero; a length above the room is cut to it.

@@ -1,3 +1,4 @@
+// res/: the resources of Starter.exe and starter.dll and the layout table; includes nothing of the program.
 // Resource and command ids of Starter.exe and the bitmap ids of starter.dll, in numbered blocks.
 #pragma once
 

@@ -1,3 +1,6 @@
+// The shaped main window, its description picture and its ten skinned buttons. CloseBrowser and
+// UpdatePageButtons live here, not in planes/browser.cpp, because they manage the browser's four
+// skinned buttons, which this file creates and owns with the other six.
 #include "ui/skin_windows.h"
 
 #include <commctrl.h>

@@ -12,6 +12,8 @@
 
 #include "app/app_state.h"
 #include "app/lang_text.h"
+#include "ui/about_box.h"
+#include "ui/message_pump.h"
 
 namespace {
 

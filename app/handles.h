@@ -1,4 +1,5 @@
-// Thin holders that close a file, a file search or an Internet handle on every path.
+// Thin holders that close a file, a file search or an Internet handle on every path; for every
+// folder that opens such handles.
 #pragma once
 #include <windows.h>
 #include <wininet.h>
