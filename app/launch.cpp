@@ -10,6 +10,8 @@ bool PrepareLaunch(const char* folder, const char* program, LaunchCommand& launc
     const std::string commandLine = hasFolder ? JoinPath(folder, program) : program;
     if (!CopyToBuffer(launch.CommandLine, sizeof launch.CommandLine, commandLine))
         return false;
+    if (hasFolder)
+        CopyToBuffer(launch.ApplicationName, sizeof launch.ApplicationName, commandLine);
     launch.WorkingFolder = hasFolder ? folder : nullptr;
     return true;
 }

@@ -16,10 +16,13 @@ constexpr std::size_t CommandLineSize = 4096;
 
 struct LaunchCommand {
     char CommandLine[CommandLineSize] = {};
+    // The program's full path, so a blank in the folder cannot make the system start a
+    // shorter path (C:\Program.exe for C:\Program Files\...). Empty: no folder to name it by.
+    char ApplicationName[CommandLineSize] = {};
     const char* WorkingFolder = nullptr;   // null: the Starter's own current folder
 };
 
-// The unquoted command line folder + separator (unless it ends in one) + program, and the
-// folder unchanged as working folder. An empty folder names the bare program. False when
-// the command line does not fit.
+// The unquoted command line folder + separator (unless it ends in one) + program, the same
+// path as application name, and the folder unchanged as working folder. An empty folder names
+// the bare program and no application name. False when the command line does not fit.
 bool PrepareLaunch(const char* folder, const char* program, LaunchCommand& launch);

@@ -1,10 +1,19 @@
 #include "app/launch.h"
 
+#include <cstdlib>
+
 #include "app/app_state.h"
 #include "app/game_lookup.h"
 
 namespace {
 constexpr DWORD IdleWaitMilliseconds = 10000;
+
+// The run-time's normal exit with code 0, as the start-up's early exit: static objects (the
+// design lists among them) are released, and nothing of the shutdown runs.
+[[noreturn]] void LeaveProcess()
+{
+    std::exit(0);
+}
 
 // The game's main window: this class together with exactly this title.
 bool RestoreRunningGame()
@@ -24,18 +33,19 @@ bool StartAndLeave(LaunchCommand& launch)
     startup.cb = sizeof startup;
     GetStartupInfoA(&startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, launch.CommandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+    const char* application = launch.ApplicationName[0] != '\0' ? launch.ApplicationName : nullptr;
+    if (!CreateProcessA(application, launch.CommandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
                         launch.WorkingFolder, &startup, &process))
         return false;
     WaitForInputIdle(process.hProcess, IdleWaitMilliseconds);
-    ExitProcess(0);
+    LeaveProcess();
 }
 }
 
 bool PlayGame()
 {
     if (RestoreRunningGame())
-        ExitProcess(0);
+        LeaveProcess();
     LaunchCommand launch;
     return PrepareLaunch(App.GamePath, GameProgram, launch) && StartAndLeave(launch);
 }

@@ -45,8 +45,17 @@ void ShowAbout(HWND window)
     DialogBoxParamA(App.Instance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutProc, 0);
 }
 
+// A command dispatched by a transfer's message pump would run nested inside that transfer;
+// only Exit acts then (the quit is carried out once the transfer ends).
+bool IgnoredDuringTransfer(WORD command)
+{
+    return App.TransferRunning && command != IDC_EXIT && command != IDM_EXIT;
+}
+
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
+    if (IgnoredDuringTransfer(LOWORD(wParam)))
+        return 0;
     switch (LOWORD(wParam)) {
     case IDM_ABOUT: ShowAbout(window); break;
     case IDM_EXIT: DestroyWindow(window); break;
@@ -72,7 +81,9 @@ void EndHover()
     RemovePropA(App.HoveredButton, HoverProperty);
     InvalidateRect(App.HoveredButton, nullptr, FALSE);
     App.HoveredButton = nullptr;
-    InvalidateRect(App.DescriptionWindow, nullptr, FALSE);
+    // A null window would invalidate the whole desktop.
+    if (App.DescriptionWindow)
+        InvalidateRect(App.DescriptionWindow, nullptr, FALSE);
 }
 
 // The class cursor follows the current one, so the system keeps it while the mouse rests.
@@ -88,8 +99,19 @@ void SetLinkCursor(HWND window, POINT point)
 LRESULT OnMouseMove(HWND window, LPARAM lParam)
 {
     EndHover();
-    SetLinkCursor(window, PointOf(lParam));
+    if (!App.TransferRunning)
+        SetLinkCursor(window, PointOf(lParam));
     return 0;
+}
+
+// During a transfer the wait cursor shows over the whole client area, buttons included: a
+// child's cursor request reaches this window first.
+LRESULT OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (!App.TransferRunning || LOWORD(lParam) != HTCLIENT)
+        return DefWindowProcA(window, WM_SETCURSOR, wParam, lParam);
+    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    return TRUE;
 }
 
 LRESULT OnLeftButtonDown(HWND window, LPARAM lParam)
@@ -107,6 +129,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT: return OnPaint(window);
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_MOUSEMOVE: return OnMouseMove(window, lParam);
+    case WM_SETCURSOR: return OnSetCursor(window, wParam, lParam);
     case WM_LBUTTONDOWN: return OnLeftButtonDown(window, lParam);
     default: return DefWindowProcA(window, message, wParam, lParam);
     }

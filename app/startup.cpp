@@ -22,7 +22,8 @@ void LoadTitleStrings(HINSTANCE instance)
     LoadStringA(instance, IDS_CLASS_NAME, App.ClassName, TitleBufferSize);
 }
 
-// Without the pictures there is no window to show: the box, then the run-time's normal exit.
+// Without the pictures there is no window to show: the box, then the run-time's normal exit
+// (static objects released, nothing of the shutdown run), as the hand-over to the game ends.
 void LoadResourceLibraryOrExit()
 {
     App.ResourceLibrary = LoadResourceLibrary();

@@ -1,8 +1,10 @@
 #include "online/http_exchange.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 #include "app/handles.h"
+#include "app/transfer_scope.h"
 #include "online/error_box.h"
 #include "online/http_text.h"
 #include "online/server_hosts.h"
@@ -44,33 +46,64 @@ HttpOutcome TransferFailed()
     return HttpOutcome::SendFailed;
 }
 
-// True and "404 Not Found" when the server answered with a status outside 2xx.
-bool FailureStatus(HINTERNET request, std::string& line)
+// The status code, 0 when the answer has none.
+DWORD StatusCode(HINTERNET request)
 {
     DWORD code = 0, size = sizeof code;
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr))
-        return false;
-    if (code >= 200 && code < 300)
-        return false;
+        return 0;
+    return code;
+}
+
+std::string HeaderText(HINTERNET request, DWORD header)
+{
     char text[256] = {};
     DWORD length = sizeof text - 1;
-    line = std::to_string(code);
-    if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text, &length, nullptr) && text[0] != '\0')
-        line += std::string(" ") + text;
-    return true;
+    if (!HttpQueryInfoA(request, header, text, &length, nullptr))
+        return {};
+    return text;
+}
+
+// "404 Not Found", with the first line of a short plain-text body below it.
+HttpOutcome Refused(HINTERNET request, DWORD code, const std::string& body)
+{
+    std::string line = std::to_string(code);
+    const std::string reason = HeaderText(request, HTTP_QUERY_STATUS_TEXT);
+    if (!reason.empty())
+        line += " " + reason;
+    ReportServerError(IDS_TRANSFER_ERROR, RefusalText(line, HeaderText(request, HTTP_QUERY_CONTENT_TYPE), body),
+                      ServerErrorLine, StarterSourceFile);
+    return HttpOutcome::ServerError;
+}
+
+// A registration is only acknowledged, but a refusal (400 and above) is a failure: its short
+// body says why.
+HttpOutcome ReadAcknowledgement(HINTERNET request)
+{
+    std::vector<char> headers(HeaderBufferSize);
+    DWORD length = HeaderBufferSize;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS, headers.data(), &length, nullptr))
+        return TransferFailed();
+    const DWORD code = StatusCode(request);
+    if (code < 400)
+        return HttpOutcome::Answered;
+    std::string body;
+    DWORD error = 0;
+    if (!ReadAnswer(request, body, ShortBodyLength + 1, error))
+        body.clear();
+    return Refused(request, code, body);
 }
 
 HttpOutcome ReadReply(HINTERNET request, const HttpRequest& exchange)
 {
-    if (exchange.Mode == AnswerMode::HeadersOnly) {
-        // Only that the header block arrives counts; its content is not looked at.
-        std::vector<char> headers(HeaderBufferSize);
-        DWORD length = HeaderBufferSize;
-        if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS, headers.data(), &length, nullptr))
-            return TransferFailed();
-        return HttpOutcome::Answered;
+    if (exchange.Mode == AnswerMode::HeadersOnly)
+        return ReadAcknowledgement(request);
+    DWORD error = 0;
+    // A cut answer is no rank and no catalogue page, whatever part of it arrived.
+    if (!ReadAnswer(request, *exchange.Body, BodyLimit, error)) {
+        ReportError(IDS_TRANSFER_ERROR, static_cast<int>(error), ErrorLine, StarterSourceFile);
+        return HttpOutcome::ReadFailed;
     }
-    ReadAnswer(request, *exchange.Body);
     std::string title;
     if (FindTitle(*exchange.Body, title)) {
         ReportServerError(IDS_TRANSFER_ERROR, title, ServerErrorLine, StarterSourceFile);
@@ -78,11 +111,9 @@ HttpOutcome ReadReply(HINTERNET request, const HttpRequest& exchange)
     }
     // An error status is no answer of the script, even when its page has no title:
     // its text must not reach the player as a rank or as catalogue rows.
-    std::string status;
-    if (FailureStatus(request, status)) {
-        ReportServerError(IDS_TRANSFER_ERROR, status, ServerErrorLine, StarterSourceFile);
-        return HttpOutcome::ServerError;
-    }
+    const DWORD code = StatusCode(request);
+    if (code != 0 && (code < 200 || code >= 300))
+        return Refused(request, code, *exchange.Body);
     return HttpOutcome::Answered;
 }
 
@@ -107,37 +138,60 @@ HttpOutcome RunRequest(HINTERNET connection, const std::string& object, const Ht
 }
 }
 
-bool ReadAnswer(HINTERNET request, std::string& body)
+namespace {
+// The length the headers announce; none for an answer that runs to the connection's end.
+bool AnnouncedLength(HINTERNET request, DWORD& length)
+{
+    DWORD size = sizeof length;
+    return HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr) != FALSE;
+}
+}
+
+bool ReadAnswer(HINTERNET request, std::string& body, std::size_t limit, DWORD& error)
 {
     body.clear();
-    SetCursor(LoadCursor(nullptr, IDC_WAIT));
-    bool complete = true;
+    bool whole = true;
+    uint64_t received = 0;
     std::vector<char> chunk;
     for (;;) {
         DWORD available = 0;
         if (!CallPumping([&] { return InternetQueryDataAvailable(request, &available, 0, 0); })) {
-            complete = false;
+            error = GetLastError();
+            whole = false;
             break;
         }
         const DWORD wanted = available < ChunkLimit ? available : ChunkLimit;
         chunk.assign(wanted + 1, '\0');
         DWORD read = 0;
-        if (!CallPumping([&] { return InternetReadFile(request, chunk.data(), wanted, &read); }) || read == 0)
+        if (!CallPumping([&] { return InternetReadFile(request, chunk.data(), wanted, &read); })) {
+            error = GetLastError();
+            whole = false;
             break;
+        }
+        if (read == 0) {
+            // The connection ended: short of the announced length, the answer was cut.
+            DWORD announced = 0;
+            if (AnnouncedLength(request, announced) && received < announced) {
+                error = ERROR_INTERNET_CONNECTION_ABORTED;
+                whole = false;
+            }
+            break;
+        }
+        received += read;
         // The body is text: a zero byte ends what this chunk contributes.
         chunk[read] = '\0';
         body.append(chunk.data());
-        if (body.size() >= BodyLimit) {
-            body.resize(BodyLimit);
+        if (body.size() >= limit) {
+            body.resize(limit);
             break;
         }
     }
-    SetCursor(LoadCursor(nullptr, IDC_ARROW));
-    return complete;
+    return whole;
 }
 
 HttpOutcome HttpExchange(const HttpRequest& exchange)
 {
+    TransferScope transfer;
     const DWORD attempt = InternetAttemptConnect(0);
     if (attempt != ERROR_SUCCESS) {
         ReportError(IDS_NO_INTERNET, static_cast<int>(attempt), ErrorLine, StarterSourceFile);

@@ -5,7 +5,7 @@
 #include <wininet.h>
 #include <string>
 
-enum class HttpOutcome { NotReachable, NoInternetHandle, RequestNotOpened, SendFailed, ServerError, Answered };
+enum class HttpOutcome { NotReachable, NoInternetHandle, RequestNotOpened, SendFailed, ServerError, ReadFailed, Answered };
 enum class AnswerMode { ReadBody, HeadersOnly };
 
 struct HttpRequest {
@@ -19,4 +19,7 @@ struct HttpRequest {
 HttpOutcome HttpExchange(const HttpRequest& request);
 // Connect, send and receive time-outs, so a silent server ends in the error box.
 void SetTransferTimeouts(HINTERNET handle);
-bool ReadAnswer(HINTERNET request, std::string& body);
+// Reads the answer body as text, keeping at most limit bytes. True when the body arrived whole
+// (or reached the limit); false when a read failed or the connection ended before the length
+// that the headers announced, with error holding the code to show.
+bool ReadAnswer(HINTERNET request, std::string& body, std::size_t limit, DWORD& error);

@@ -71,3 +71,43 @@ bool FindTitle(std::string_view body, std::string& title)
     title.assign(body.substr(begin, end - begin));
     return true;
 }
+
+namespace {
+bool IsPlainText(std::string_view contentType)
+{
+    constexpr std::string_view plain = "text/plain";
+    const std::size_t start = contentType.find_first_not_of(' ');
+    if (start == std::string_view::npos || contentType.size() - start < plain.size())
+        return false;
+    const std::string_view type = contentType.substr(start, plain.size());
+    const std::string_view rest = contentType.substr(start + plain.size());
+    return EqualNoCase(type, plain) && (rest.empty() || rest[0] == ';' || rest[0] == ' ');
+}
+
+// The server's text goes into the box as text: control characters (line breaks that would
+// forge further lines of the box among them) and bytes outside ASCII are dropped.
+std::string PrintableFirstLine(std::string_view body)
+{
+    const std::string_view line = body.substr(0, body.find_first_of("\r\n"));
+    std::string out;
+    for (char ch : line) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7f)
+            out += ch;
+        if (out.size() == ReasonLength)
+            break;
+    }
+    return out;
+}
+}
+
+std::string RefusalText(std::string_view statusLine, std::string_view contentType, std::string_view body)
+{
+    std::string text = PrintableFirstLine(statusLine);
+    if (!IsPlainText(contentType) || body.size() > ShortBodyLength)
+        return text;
+    const std::string reason = PrintableFirstLine(body);
+    if (!reason.empty())
+        text += "\r\n" + reason;
+    return text;
+}

@@ -48,6 +48,8 @@ void ShowRows(HWND list, const PlaneEntry* entries, int64_t count)
         ReplaceRows(list, entries, count);
     }
     SelectFirstRow(list);
+    // Rows rewritten in place keep the scroll position, which can hide the selected row.
+    SendMessageA(list, LVM_ENSUREVISIBLE, 0, FALSE);
 }
 }
 

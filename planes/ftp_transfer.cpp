@@ -9,6 +9,7 @@
 #include "app/handles.h"
 #include "app/lang_text.h"
 #include "app/paths.h"
+#include "app/transfer_scope.h"
 #include "online/error_box.h"
 #include "online/http_exchange.h"
 #include "online/server_hosts.h"
@@ -98,12 +99,37 @@ bool FetchRemoteFile(HINTERNET connection, const std::string& remoteName, const 
     return false;
 }
 
+// A download's temporary file that a killed Starter left behind. An hour is far longer than
+// any fetch, so a file of a download still running in another Starter is never taken.
+constexpr ULONGLONG StaleAge = 60ull * 60 * 10000000;   // in 100 ns units
+
+ULONGLONG AsCount(const FILETIME& time)
+{
+    return ULONGLONG(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+void RemoveStaleTemporaryFiles(const std::string& folder)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    WIN32_FIND_DATAA match;
+    FindHandle search(FindFirstFileA(JoinPath(folder, "skv*.tmp").c_str(), &match));
+    for (bool found = bool(search); found; found = FindNextFileA(search.Get(), &match)) {
+        if ((match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDownloadTemporaryName(match.cFileName))
+            continue;
+        const ULONGLONG written = AsCount(match.ftLastWriteTime);
+        if (written < AsCount(now) && AsCount(now) - written > StaleAge)
+            DeleteFileA(JoinPath(folder, match.cFileName).c_str());
+    }
+}
+
 // The frame both transfers share: the status dialog, the Internet handle and the connection,
 // then transfer (which reports its failure's code), then everything closed in reverse order.
 // False without a message when the Internet handle cannot be opened.
 template <class Transfer>
 bool RunFtpTransfer(int steps, int transferLine, Transfer transfer)
 {
+    TransferScope busy;
     if (!InternetReachable())
         return false;
     OpenStatus(0, steps);
@@ -174,11 +200,12 @@ bool UploadPlaneFile(const std::string& path, std::string& serverName)
 
 bool DownloadPlaneFile(const PlaneEntry& entry)
 {
-    // A server's file name is joined to myPlanes: one that could leave the folder is refused
-    // before anything is written.
+    // A server's file name is joined to myPlanes: one that is no design's name, or could leave
+    // the folder, is refused before anything is written.
     if (!IsSafePlaneFileName(entry.FileName))
         return ReportError(IDS_TRANSFER_ERROR, UnsafeNameCode, ErrorLine, StarterSourceFile);
     const std::string folder = PlanesFolder();
+    RemoveStaleTemporaryFiles(folder);
     const std::string target = JoinPath(folder, entry.FileName);
     const bool fetched = RunFtpTransfer(3, IDS_TRANSMIT_FILE, [&](HINTERNET connection, DWORD& error) {
         return FetchRemoteFile(connection, entry.FileName, folder, target, error);

@@ -1,6 +1,7 @@
 #include "planes/plane_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "res/resource.h"
@@ -97,6 +98,26 @@ PlaneCell PlaneRowCell(const PlaneEntry& entry, int column)
 }
 
 namespace {
+char Upper(char c)
+{
+    return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Upper(a[i]) != Upper(b[i]))
+            return false;
+    return true;
+}
+
+bool EndsWithNoCase(std::string_view text, std::string_view tail)
+{
+    return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
+}
+
 // CON, NUL.plane, com1.x ... name devices, not files, in any folder.
 bool IsDeviceName(std::string_view name)
 {
@@ -122,5 +143,16 @@ bool IsSafePlaneFileName(std::string_view name)
     for (unsigned char c : name)
         if (c < 32 || c == 127 || c == '\\' || c == '/' || c == ':')
             return false;
-    return !IsDeviceName(name);
+    return EndsWithNoCase(name, ".plane") && !IsDeviceName(name);
+}
+
+bool IsDownloadTemporaryName(std::string_view name)
+{
+    if (name.size() < 8 || name.size() > 11 || !EqualNoCase(name.substr(0, 3), "skv") ||
+        !EndsWithNoCase(name, ".tmp"))
+        return false;
+    for (char c : name.substr(3, name.size() - 7))
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
 }

@@ -39,7 +39,11 @@ struct PlaneCell {
 };
 PlaneCell PlaneRowCell(const PlaneEntry& entry, int column);
 
-// A catalogue file name that may be joined to the myPlanes folder: not empty, not "." or ".."
-// (nor ending in a dot or blank, which Windows drops), without "\", "/", ":" or control characters,
-// and not a device name such as CON or NUL.plane.
+// A catalogue file name that may be joined to the myPlanes folder: a design's name ending in
+// ".plane" (any case), not ending in a dot or blank (which Windows drops), without "\", "/", ":"
+// or control characters, and not a device name such as NUL.plane.
 bool IsSafePlaneFileName(std::string_view name);
+
+// A temporary file that a download creates in myPlanes: "skv", one to four hexadecimal digits,
+// ".tmp" (any case).
+bool IsDownloadTemporaryName(std::string_view name);

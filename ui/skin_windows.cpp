@@ -79,7 +79,9 @@ LRESULT HoverSkinButton(HWND button)
     SetHover(button, true);
     App.HoveredButton = button;
     InvalidateRect(button, nullptr, FALSE);
-    InvalidateRect(App.DescriptionWindow, nullptr, FALSE);
+    // A null window would invalidate the whole desktop.
+    if (App.DescriptionWindow)
+        InvalidateRect(App.DescriptionWindow, nullptr, FALSE);
     return 1;
 }
 

@@ -214,23 +214,17 @@ TEST_F(Drills, ConnectionClosedInTheMiddleOfAnAnswer)
     ASSERT_TRUE(Install->WriteStarterDat(server.Address(), {{"GETPLANES_PHP", "test/cutpage.php"}}));
     Start();
 
-    OpenCatalogue(server);
-    ExpectNoBox();
-    {
-        const RemoteList list(List(), Starter.Pid());
-        ASSERT_EQ(list.Rows(), 17);
-        EXPECT_EQ(list.Cell(0, 0), "Design 001");
-        EXPECT_EQ(list.Cell(2, 0), "Design 003");
-        EXPECT_EQ(list.Cell(3, 0), "Design 004");
-        EXPECT_EQ(list.Row(4), (std::vector<std::string>{"", "0", "0", "0", "very quiet", "average", "0", "0"}));
-    }
-    // What arrived whole is usable: its design downloads.
-    SelectRow(1);
-    ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
-    const uidriver::MessageBoxInfo box = WaitForBox("Info");
-    EXPECT_EQ(box.Text, LangText(24));
+    // A cut page is no page: the error box, and nothing of it listed or kept.
+    ASSERT_TRUE(uidriver::ClickButton(Main, IDC_DOWNLOAD));
+    const uidriver::MessageBoxInfo box = WaitForBox("Error");
+    EXPECT_EQ(box.Text, ErrorBoxText(29, "12030"));
     Dismiss(box);
-    EXPECT_EQ(ReadFileBytes(Install->GameFile("myPlanes\\5eed0002.plane")), server.StoredPlane("5eed0002.plane"));
+    ASSERT_TRUE(uidriver::WaitFor([&] { return List() && !StatusDialog(); }, TransferTimeoutMs));
+    EXPECT_EQ(RemoteList(List(), Starter.Pid()).Rows(), 0);
+    EXPECT_FALSE(Enabled(IDC_PAGE_BACK));
+    EXPECT_FALSE(Enabled(IDC_PAGE_FORWARD));
+    ASSERT_TRUE(uidriver::ClickButton(Main, IDCANCEL));
+    ASSERT_TRUE(uidriver::WaitFor([&] { return !List(); }));
     ExpectCleanExit();
 }
 

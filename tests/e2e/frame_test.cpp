@@ -124,13 +124,12 @@ TEST_F(Frame, AGameBesideTheStarterOnACdRomIsNotUsed)
 TEST_F(Frame, PlayStartsTheGameUnquotedInItsFolder)
 {
     enum class Found { BesideTheStarter, MakerValue, PublisherValueWithSeparator };
-    // Unquoted, the system's search decides which file a line with blanks starts; Wine then
-    // hands the program a line with the found path quoted.
-    struct Case { Found found; const char* leaf; bool quotedByWine; };
+    // The program is named by its full path, so the line itself goes over unchanged.
+    struct Case { Found found; const char* leaf; };
     const Case cases[] = {
-        {Found::BesideTheStarter, "game", false},
-        {Found::MakerValue, "game", false},
-        {Found::PublisherValueWithSeparator, "my game", true},
+        {Found::BesideTheStarter, "game"},
+        {Found::MakerValue, "game"},
+        {Found::PublisherValueWithSeparator, "my game"},
     };
     for (const Case& c : cases) {
         ClearStarterRegistry();
@@ -148,7 +147,7 @@ TEST_F(Frame, PlayStartsTheGameUnquotedInItsFolder)
         ASSERT_EQ(runs.size(), 1u) << c.leaf;
         const std::string program = Install->GameFile("ZP.EXE");
         EXPECT_EQ(runs[0].Exe, program);
-        EXPECT_EQ(runs[0].CommandLine, c.quotedByWine ? "\"" + program + "\"" : program);
+        EXPECT_EQ(runs[0].CommandLine, program);
         EXPECT_EQ(runs[0].WorkingFolder, Install->GameDir());
         Starter.Kill();
         CloseGameWindows();

@@ -338,7 +338,7 @@ TEST_F(Planes, AFailedDownloadLeavesTheDesignThere)
     EXPECT_EQ(GetFileAttributesA(Install->GameFile("myPlanes").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(Planes, AnyAnswerToTheRegistrationCountsAsDone)
+TEST_F(Planes, ARefusedRegistrationIsAFailure)
 {
     GameServer server("127.0.0.97", true);
     ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
@@ -349,8 +349,9 @@ TEST_F(Planes, AnyAnswerToTheRegistrationCountsAsDone)
     ASSERT_TRUE(uidriver::ClickButton(Main, IDC_UPLOAD));
     ASSERT_TRUE(uidriver::WaitFor([&] { return List() && RemoteList(List(), Starter.Pid()).Rows() == 1; }));
     ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
-    const uidriver::MessageBoxInfo box = WaitForBox("Info");
-    EXPECT_EQ(box.Text, EnglishText(25));
+    // An HTML page is no reason to show: the status line alone.
+    const uidriver::MessageBoxInfo box = WaitForBox("Error");
+    EXPECT_EQ(box.Text, EnglishText(29) + "\r\n\r\n" + EnglishText(31) + "\t404 Not Found\r\nLine:\t218\r\nFile:\tstarter");
     Dismiss(box);
     ExpectBrowserClosed();
     const std::vector<RequestLine> requests = server.Requests();

@@ -86,6 +86,7 @@ TEST(Launch, CommandLineAndWorkingFolder)
         LaunchCommand launch;
         ASSERT_TRUE(PrepareLaunch(c.folder, c.program, launch)) << c.folder;
         EXPECT_STREQ(launch.CommandLine, c.commandLine);
+        EXPECT_STREQ(launch.ApplicationName, c.commandLine);   // the full path, never a shorter one
         EXPECT_EQ(launch.WorkingFolder, c.folder);   // the stored folder itself, unchanged
     }
 }
@@ -95,6 +96,7 @@ TEST(Launch, EmptyFolderNamesTheBareProgram)
     LaunchCommand launch;
     ASSERT_TRUE(PrepareLaunch("", "ZP.EXE", launch));
     EXPECT_STREQ(launch.CommandLine, "ZP.EXE");
+    EXPECT_STREQ(launch.ApplicationName, "");
     EXPECT_EQ(launch.WorkingFolder, nullptr);
 }
 

@@ -94,3 +94,26 @@ TEST(FindTitle, LongBodies)
     ASSERT_TRUE(span.has_value());
     EXPECT_EQ(span->Open, 200000u + 11u);
 }
+
+TEST(RefusalText, StatusLineAndTheFirstLineOfAShortPlainBody)
+{
+    struct Case { const char* status; const char* type; std::string body; std::string shown; };
+    const std::string cap(ReasonLength, 'r');
+    const Case cases[] = {
+        {"409 Conflict", "text/plain; charset=windows-1252", "file is already registered\n",
+         "409 Conflict\r\nfile is already registered"},
+        {"400 Bad Request", "TEXT/PLAIN", "first\r\nsecond\n", "400 Bad Request\r\nfirst"},
+        {"400 Bad Request", "text/plain", "%s%n 100% \x01tab\there \xe4", "400 Bad Request\r\n%s%n 100% tabhere "},
+        {"400 Bad Request", "text/plain", cap + "tail", "400 Bad Request\r\n" + cap},
+        // Not plain text, too long, or empty: the status line alone.
+        {"404 Not Found", "text/html", "<h1>Not Found</h1>", "404 Not Found"},
+        {"404 Not Found", "text/plainish", "x", "404 Not Found"},
+        {"404 Not Found", "", "x", "404 Not Found"},
+        {"500 Internal Server Error", "text/plain", std::string(ShortBodyLength + 1, 'x'), "500 Internal Server Error"},
+        {"500 Internal Server Error", "text/plain", "\n", "500 Internal Server Error"},
+        // The server's status text is its own too: it cannot forge a line of the box.
+        {"403 Go\r\nLine:\t1", "text/plain", "", "403 Go"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RefusalText(c.status, c.type, c.body), c.shown) << c.status << " / " << c.body;
+}

@@ -150,12 +150,22 @@ TEST(PlaneFileName, RefusesNamesThatLeaveTheFolder)
 {
     const char* refused[] = {"", ".", "..", "..\\x.plane", "C:x.plane", "a/b.plane", "a\\b", "x\t.plane",
                              "x\r", "\x7f", "...", ".. ", "x.plane.",
-                             "CON", "nul.plane", "Com1.plane", "LPT9", "aux .plane", "conin$.plane"};
+                             "CON", "nul.plane", "Com1.plane", "LPT9", "aux .plane", "conin$.plane",
+                             ".x", "desktop.ini", "run.exe", "x.plane.exe", "xplane", "x.plan", "x.plane "};
     for (const char* name : refused)
         EXPECT_FALSE(IsSafePlaneFileName(name)) << name;
     EXPECT_FALSE(IsSafePlaneFileName(std::string_view("a\0b", 3)));
-    const char* accepted[] = {"5eed0001.plane", "x..plane", ".x", "Design 1.plane", "\xe4.plane",
-                              "CONSOLE.plane", "COM0.plane", "com10.plane", "nul_.plane"};
+    const char* accepted[] = {"5eed0001.plane", "x..plane", "Design 1.plane", "\xe4.plane", "X.PLANE", "a.Plane",
+                              "CONSOLE.plane", "COM0.plane", "com10.plane", "nul_.plane", "ffffffffffffffffffffffff.plane"};
     for (const char* name : accepted)
         EXPECT_TRUE(IsSafePlaneFileName(name)) << name;
+}
+
+TEST(PlaneFileName, DownloadTemporaryNames)
+{
+    for (const char* name : {"skv1.tmp", "skvA2f.tmp", "SKV0000.TMP", "skvffff.Tmp"})
+        EXPECT_TRUE(IsDownloadTemporaryName(name)) << name;
+    for (const char* name : {"skv.tmp", "skv12345.tmp", "skvg1.tmp", "skv1.tmp.plane", "askv1.tmp", "skv1.tm",
+                             "x.plane", "skv 1.tmp"})
+        EXPECT_FALSE(IsDownloadTemporaryName(name)) << name;
 }

@@ -77,6 +77,52 @@ std::string Answer(const std::string& body, size_t announced)
            "Content-Length: " + std::to_string(announced) + "\r\n\r\n" + body;
 }
 
+// Answers the first error box of this process with OK and keeps its text.
+class ErrorBoxWatch {
+public:
+    ErrorBoxWatch() : Watcher([this] { Watch(); }) {}
+    ~ErrorBoxWatch() { Join(); }
+    const std::string& Text() const
+    {
+        const_cast<ErrorBoxWatch*>(this)->Join();
+        return Seen;
+    }
+
+private:
+    void Join()
+    {
+        if (Watcher.joinable())
+            Watcher.join();
+    }
+    void Watch()
+    {
+        for (int attempt = 0; attempt < 2400; ++attempt) {
+            Sleep(25);
+            HWND box = nullptr;
+            while ((box = FindWindowExA(nullptr, box, "#32770", "Error")) != nullptr) {
+                DWORD process = 0;
+                GetWindowThreadProcessId(box, &process);
+                if (process != GetCurrentProcessId() || !IsWindowVisible(box))
+                    continue;
+                EnumChildWindows(box, Collect, reinterpret_cast<LPARAM>(&Seen));
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+                return;
+            }
+        }
+    }
+    static BOOL CALLBACK Collect(HWND child, LPARAM param)
+    {
+        char className[32] = {}, text[1024] = {};
+        GetClassNameA(child, className, sizeof className);
+        GetWindowTextA(child, text, sizeof text);
+        if (lstrcmpiA(className, "Static") == 0 && text[0])
+            *reinterpret_cast<std::string*>(param) += text;
+        return TRUE;
+    }
+    std::string Seen;
+    std::thread Watcher;
+};
+
 class Exchange : public testing::Test {
 protected:
     void SetUp() override
@@ -135,18 +181,40 @@ TEST_F(Exchange, BodyIsBoundedAndCutAtAZeroByte)
     }
 }
 
-TEST_F(Exchange, ABodyThatStopsEarlyIsWhatWasRead)
+TEST_F(Exchange, ABodyThatStopsEarlyIsAFailure)
 {
     OneShotServer server(Answer("partial", 5000));
     ASSERT_TRUE(server.Bound);
-    EXPECT_EQ(Run("?short"), HttpOutcome::Answered);
-    EXPECT_EQ(Body, "partial");
+    const ErrorBoxWatch box;
+    EXPECT_EQ(Run("?short"), HttpOutcome::ReadFailed);
+    EXPECT_EQ(box.Text().rfind("An error occured during the the data transfer.\r\n\r\nError:\t12030\r\n", 0), 0u)
+        << box.Text();
 }
 
-TEST_F(Exchange, HeadersOnlyLeavesTheBodyAlone)
+TEST_F(Exchange, HeadersOnlyTakesSuccessAndRedirectionButNotARefusal)
 {
-    OneShotServer server("HTTP/1.1 404 Not Found\r\nContent-Length: 19\r\nConnection: close\r\n\r\n<title>gone</title>");
-    ASSERT_TRUE(server.Bound);
-    EXPECT_EQ(Run("?data=1", AnswerMode::HeadersOnly), HttpOutcome::Answered);
-    EXPECT_EQ(Body, "stale");
+    for (const char* status : {"200 OK", "204 No Content", "302 Found"}) {
+        OneShotServer server(std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 19\r\nConnection: close\r\n\r\n"
+                             "<title>gone</title>");
+        ASSERT_TRUE(server.Bound);
+        EXPECT_EQ(Run("?data=1", AnswerMode::HeadersOnly), HttpOutcome::Answered) << status;
+        EXPECT_EQ(Body, "stale");
+    }
+    struct Case { std::string answer, shown; };
+    const Case cases[] = {
+        {"HTTP/1.1 409 Conflict\r\nContent-Type: text/plain\r\nContent-Length: 27\r\nConnection: close\r\n\r\n"
+         "file is already registered\n", "409 Conflict\r\nfile is already registered"},
+        {"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: 19\r\nConnection: close\r\n\r\n"
+         "<title>gone</title>", "404 Not Found"},
+        {"HTTP/1.1 500 Oops\r\nConnection: close\r\n\r\n", "500 Oops"},
+    };
+    for (const Case& c : cases) {
+        OneShotServer server(c.answer);
+        ASSERT_TRUE(server.Bound);
+        const ErrorBoxWatch box;
+        EXPECT_EQ(Run("?data=1", AnswerMode::HeadersOnly), HttpOutcome::ServerError) << c.shown;
+        EXPECT_EQ(box.Text(), "An error occured during the the data transfer.\r\n\r\nError:\t" + c.shown +
+                                  "\r\nLine:\t218\r\nFile:\tstarter");
+        EXPECT_EQ(Body, "stale");
+    }
 }
