@@ -13,6 +13,11 @@ public:
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
     Handle Get() const { return Value; }
+    void Reset(Handle handle)
+    {
+        Close();
+        Value = handle;
+    }
     explicit operator bool() const { return Value != Traits::Empty(); }
     void Close()
     {
