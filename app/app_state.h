@@ -29,7 +29,8 @@ struct AppState {
     Skin* MainSkin = nullptr;
     HWND DescriptionWindow = nullptr;
     HWND HoveredButton = nullptr;
-    const RECT LinkRect = {WebsiteLinkRect.Left, WebsiteLinkRect.Top, WebsiteLinkRect.Right, WebsiteLinkRect.Bottom};
+    const RECT LinkRect = {WebsiteLinkRect.Left, WebsiteLinkRect.Top, WebsiteLinkRect.Right,
+                           WebsiteLinkRect.Bottom};
     int32_t BrowserMode = 0;
     HWND BrowserWindows[BrowserWindowSlots] = {};
     std::deque<std::string> LocalPlaneFiles;
@@ -43,16 +44,26 @@ struct AppState {
 
     // Skinned windows
     SkinButton ButtonTable[ButtonCount + 1] = {
-        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_PLAY, IDC_PLAY, PlayButtonPos.X, PlayButtonPos.Y},
-        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_HISCORE, IDC_HISCORE, HiscoreButtonPos.X, HiscoreButtonPos.Y},
-        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_DOWNLOAD, IDC_DOWNLOAD, DownloadButtonPos.X, DownloadButtonPos.Y},
-        {nullptr, nullptr, nullptr, nullptr, IDB_UPLOAD, IDB_UPLOAD_HOVER, IDS_DESC_UPLOAD, IDC_UPLOAD, UploadButtonPos.X, UploadButtonPos.Y},
-        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_OPTIONS, IDC_OPTIONS, OptionsButtonPos.X, OptionsButtonPos.Y},
-        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_EXIT, IDC_EXIT, ExitButtonPos.X, ExitButtonPos.Y},
-        {nullptr, nullptr, nullptr, nullptr, IDB_OK, IDB_OK_HOVER, 0, IDOK, OkButtonPos.X, OkButtonPos.Y},
-        {nullptr, nullptr, nullptr, nullptr, IDB_CANCEL, IDB_CANCEL_HOVER, 0, IDCANCEL, CancelButtonPos.X, CancelButtonPos.Y},
-        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_BACK, IDB_PAGE_BACK_HOVER, 0, IDC_PAGE_BACK, PageBackButtonPos.X, PageBackButtonPos.Y},
-        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_FORWARD, IDB_PAGE_FORWARD_HOVER, 0, IDC_PAGE_FORWARD, PageForwardButtonPos.X, PageForwardButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_PLAY, IDC_PLAY,
+         PlayButtonPos.X, PlayButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_HISCORE, IDC_HISCORE,
+         HiscoreButtonPos.X, HiscoreButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_DOWNLOAD, IDC_DOWNLOAD,
+         DownloadButtonPos.X, DownloadButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_UPLOAD, IDB_UPLOAD_HOVER, IDS_DESC_UPLOAD, IDC_UPLOAD,
+         UploadButtonPos.X, UploadButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_OPTIONS, IDC_OPTIONS,
+         OptionsButtonPos.X, OptionsButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_EXIT, IDC_EXIT,
+         ExitButtonPos.X, ExitButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_OK, IDB_OK_HOVER, 0, IDOK,
+         OkButtonPos.X, OkButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_CANCEL, IDB_CANCEL_HOVER, 0, IDCANCEL,
+         CancelButtonPos.X, CancelButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_BACK, IDB_PAGE_BACK_HOVER, 0, IDC_PAGE_BACK,
+         PageBackButtonPos.X, PageBackButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_FORWARD, IDB_PAGE_FORWARD_HOVER, 0, IDC_PAGE_FORWARD,
+         PageForwardButtonPos.X, PageForwardButtonPos.Y},
         {},
     };
     Skin* DefaultDescriptionSkin = nullptr;

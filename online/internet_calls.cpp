@@ -37,7 +37,8 @@ DWORD StatusCode(HINTERNET request)
 bool AnnouncedLength(HINTERNET request, DWORD& length)
 {
     DWORD size = sizeof length;
-    return HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr) != FALSE;
+    return HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr)
+           != FALSE;
 }
 }
 

@@ -145,8 +145,8 @@ bool CreateMainWindow(HINSTANCE instance, int /*showCommand: always shown normal
 
 void CreateDescriptionWindow()
 {
-    App.DescriptionWindow = CreateWindowExA(0, "STATIC", DescriptionText, SkinnedChildStyle, DescriptionPos.X, DescriptionPos.Y,
-                                            ChildWidth, ChildHeight, App.MainWindow,
+    App.DescriptionWindow = CreateWindowExA(0, "STATIC", DescriptionText, SkinnedChildStyle, DescriptionPos.X,
+                                            DescriptionPos.Y, ChildWidth, ChildHeight, App.MainWindow,
                                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_DESCRIPTION)),
                                             App.Instance, nullptr);
     if (!App.DescriptionWindow)
