@@ -51,6 +51,13 @@ bool WriteAgedFile(const std::string& path, int hours)
 
 class Answers : public BrowserTest {
 protected:
+    // The next test's Starter opens in the same place: the mouse must not rest on its buttons.
+    void TearDown() override
+    {
+        uidriver::MoveMouseTo({0, 0});
+        StarterTest::TearDown();
+    }
+
     void StartWith(GameServer& server, const std::map<std::string, std::string>& settings)
     {
         ASSERT_TRUE(server.Running()) << server.StartOutput().Output;

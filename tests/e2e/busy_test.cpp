@@ -79,6 +79,13 @@ bool VisiblePoint(HWND window, POINT& point)
 
 class Busy : public BrowserTest {
 protected:
+    // The next test's Starter opens in the same place: the mouse must not rest on its buttons.
+    void TearDown() override
+    {
+        uidriver::MoveMouseTo({0, 0});
+        StarterTest::TearDown();
+    }
+
     void StartHeld(const char* script, const char* setting)
     {
         ASSERT_TRUE(Server.Running()) << Server.StartOutput().Output;

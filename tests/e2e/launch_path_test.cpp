@@ -15,6 +15,13 @@ constexpr DWORD ExitTimeoutMs = 20000;
 
 class LaunchPath : public StarterTest {
 protected:
+    // The next test's Starter opens in the same place: the mouse must not rest on its buttons.
+    void TearDown() override
+    {
+        uidriver::MoveMouseTo({0, 0});
+        StarterTest::TearDown();
+    }
+
     // "<root>\Sky.exe" beside the folder "<root>\Sky ...": a stand-in that logs its start to
     // Sky.exe.log and ends at once.
     void PlantDecoy()
