@@ -1,10 +1,12 @@
+// app/: start-up, AppState, texts, language, game lookup, launching, MainWindowProc; may include every folder.
 // The one program-wide record: handles, folders, language, hiscores and the design browser.
 #pragma once
 #include <windows.h>
 #include <deque>
 #include <string>
 #include "online/hiscore_entry.h"
-#include "planes/plane_file.h"
+#include "app/plane_record.h"
+#include "res/layout.h"
 #include "res/resource.h"
 #include "ui/skin_button.h"
 
@@ -27,7 +29,8 @@ struct AppState {
     Skin* MainSkin = nullptr;
     HWND DescriptionWindow = nullptr;
     HWND HoveredButton = nullptr;
-    static constexpr RECT LinkRect = {100, 325, 320, 440};
+    static constexpr RECT LinkRect = {WebsiteLinkRect.Left, WebsiteLinkRect.Top, WebsiteLinkRect.Right,
+                                      WebsiteLinkRect.Bottom};
     int32_t BrowserMode = 0;
     HWND BrowserWindows[BrowserWindowSlots] = {};
     std::deque<std::string> LocalPlaneFiles;
@@ -41,16 +44,26 @@ struct AppState {
 
     // Skinned windows
     SkinButton ButtonTable[ButtonCount + 1] = {
-        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_PLAY, IDC_PLAY, 485, 34},
-        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_HISCORE, IDC_HISCORE, 486, 135},
-        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_DOWNLOAD, IDC_DOWNLOAD, 473, 237},
-        {nullptr, nullptr, nullptr, nullptr, IDB_UPLOAD, IDB_UPLOAD_HOVER, IDS_DESC_UPLOAD, IDC_UPLOAD, 412, 317},
-        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_OPTIONS, IDC_OPTIONS, 326, 359},
-        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_EXIT, IDC_EXIT, 20, 358},
-        {nullptr, nullptr, nullptr, nullptr, IDB_OK, IDB_OK_HOVER, 0, IDOK, 425, 30},
-        {nullptr, nullptr, nullptr, nullptr, IDB_CANCEL, IDB_CANCEL_HOVER, 0, IDCANCEL, 425, 80},
-        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_BACK, IDB_PAGE_BACK_HOVER, 0, IDC_PAGE_BACK, 425, 150},
-        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_FORWARD, IDB_PAGE_FORWARD_HOVER, 0, IDC_PAGE_FORWARD, 425, 200},
+        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_PLAY, IDC_PLAY,
+         PlayButtonPos.X, PlayButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_HISCORE, IDC_HISCORE,
+         HiscoreButtonPos.X, HiscoreButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_BIG_BUTTON, IDB_BIG_BUTTON_HOVER, IDS_DESC_DOWNLOAD, IDC_DOWNLOAD,
+         DownloadButtonPos.X, DownloadButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_UPLOAD, IDB_UPLOAD_HOVER, IDS_DESC_UPLOAD, IDC_UPLOAD,
+         UploadButtonPos.X, UploadButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_OPTIONS, IDC_OPTIONS,
+         OptionsButtonPos.X, OptionsButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_SMALL_BUTTON, IDB_SMALL_BUTTON_HOVER, IDS_DESC_EXIT, IDC_EXIT,
+         ExitButtonPos.X, ExitButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_OK, IDB_OK_HOVER, 0, IDOK,
+         OkButtonPos.X, OkButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_CANCEL, IDB_CANCEL_HOVER, 0, IDCANCEL,
+         CancelButtonPos.X, CancelButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_BACK, IDB_PAGE_BACK_HOVER, 0, IDC_PAGE_BACK,
+         PageBackButtonPos.X, PageBackButtonPos.Y},
+        {nullptr, nullptr, nullptr, nullptr, IDB_PAGE_FORWARD, IDB_PAGE_FORWARD_HOVER, 0, IDC_PAGE_FORWARD,
+         PageForwardButtonPos.X, PageForwardButtonPos.Y},
         {},
     };
     Skin* DefaultDescriptionSkin = nullptr;

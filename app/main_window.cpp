@@ -8,10 +8,10 @@
 #include "online/server_hosts.h"
 #include "planes/browser.h"
 #include "settings/options_dialog.h"
+#include "ui/about_box.h"
 #include "ui/gdi_scope.h"
 #include "ui/skin.h"
 #include "ui/skin_windows.h"
-#include "ui/status_dialog.h"
 
 namespace {
 POINT PointOf(LPARAM lParam)

@@ -1,4 +1,5 @@
-// The end mark of start-up measurements (bench/run): a run that names an event in the
+// Benchmark-only: the end mark of bench/launch_bench.cpp's start-up measurements, raised by the
+// Starter's start-up and by bench/baseline_window.cpp. A run that names an event in the
 // environment variable STARTER_PAINTED_EVENT has it set once the first complete paint is done.
 #pragma once
 #include <windows.h>

@@ -12,7 +12,7 @@
 #include "planes/browser.h"
 #include "planes/catalogue.h"
 #include "ui/skin_windows.h"
-#include "ui/status_dialog.h"
+#include "ui/message_pump.h"
 
 namespace {
 constexpr int CachedPages = 2;

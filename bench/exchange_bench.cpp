@@ -8,6 +8,7 @@
 #include "bench/bench_common.h"
 #include "online/hiscore_file.h"
 #include "online/http_exchange.h"
+#include "ui/message_pump.h"
 #include "ui/status_dialog.h"
 
 namespace {

@@ -37,3 +37,9 @@ bool ReportServerError(int messageId, std::string text, int line, const char* fi
 {
     return ShowErrorBox(messageId, std::move(text), line, file);
 }
+
+void ShowInfoBox(int messageId)
+{
+    MessageBoxA(App.MainWindow, LoadLangString(messageId), LoadFixedString(IDS_INFO_CAPTION).c_str(),
+                MB_ICONINFORMATION | MB_OK);
+}

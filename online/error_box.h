@@ -1,4 +1,4 @@
-// The error box every failure goes through.
+// The error box every failure goes through, and the "Info" box of a transfer that succeeded.
 #pragma once
 #include <string>
 
@@ -9,3 +9,6 @@ extern const char StarterSourceFile[];   // "starter"
 // Close the status dialog, then show the composed text in a modal warning box. Return false.
 bool ReportError(int messageId, int code, int line, const char* file);
 bool ReportServerError(int messageId, std::string text, int line, const char* file);
+
+// The "Info" box over the main window.
+void ShowInfoBox(int messageId);

@@ -6,13 +6,13 @@
 #include <memory>
 #include <new>
 #include "app/app_state.h"
+#include "app/handles.h"
 #include "app/lang_text.h"
 #include "app/paths.h"
 #include "app/wait_cursor.h"
 #include "online/error_box.h"
 #include "online/hiscore_file.h"
 #include "online/http_exchange.h"
-#include "planes/handles.h"
 #include "settings/registry_store.h"
 #include "ui/status_dialog.h"
 

@@ -1,7 +1,7 @@
 #include "online/plane_register.h"
 
+#include "online/error_box.h"
 #include "online/http_exchange.h"
-#include "planes/ftp_transfer.h"
 #include "res/resource.h"
 
 bool RegisterPlane(const PlaneHeader& header, const std::string& serverName, const std::string& mail)

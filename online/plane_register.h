@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "planes/plane_file.h"
+#include "app/plane_record.h"
 
 // "?data=" the seven numbers in file order, the escaped name, the server name as it is and
 // the escaped mail address: ten fields, nine semicolons. No <windows.h> needed.

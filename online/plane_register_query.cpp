@@ -7,9 +7,8 @@
 std::string RegisterPlaneQuery(const PlaneHeader& header, const std::string& serverName, const std::string& mail)
 {
     std::string query = "?data=";
-    for (int32_t number : {header.Costs, header.Weight, header.Consumption, header.Noise, header.Reliability,
-                           header.Velocity, header.Range})
-        query += std::to_string(number) + ";";
+    for (PlaneNumberField field : PlaneNumberFields)
+        query += std::to_string(header.*field) + ";";
     const std::string_view name(header.Name, strnlen(header.Name, sizeof header.Name));
     return query + EncodeField(name) + ";" + serverName + ";" + EncodeField(mail);
 }

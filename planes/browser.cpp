@@ -11,12 +11,12 @@
 #include "planes/catalogue.h"
 #include "planes/ftp_transfer.h"
 #include "planes/plane_list.h"
+#include "res/layout.h"
 #include "settings/registry_store.h"
 #include "ui/skin_windows.h"
-#include "ui/status_dialog.h"
+#include "ui/message_pump.h"
 
 namespace {
-constexpr int ListLeft = 32, ListTop = 32, ListWidth = 381, ListHeight = 274;
 constexpr DWORD ListStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP
                             | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_ALIGNLEFT | LVS_NOSORTHEADER;
 constexpr DWORD ListExtendedStyle = LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
@@ -105,7 +105,9 @@ bool OpenBrowser(HWND parent, int mode)
                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Shell Dlg");
     for (HWND& slot : App.BrowserWindows)
         slot = nullptr;
-    const HWND list = CreateWindowExA(0, WC_LISTVIEWA, "", ListStyle, ListLeft, ListTop, ListWidth, ListHeight, parent,
+    const HWND list = CreateWindowExA(0, WC_LISTVIEWA, "", ListStyle, BrowserListRect.Left, BrowserListRect.Top,
+                                      BrowserListRect.Right - BrowserListRect.Left,
+                                      BrowserListRect.Bottom - BrowserListRect.Top, parent,
                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_BROWSER_LIST)), App.Instance,
                                       nullptr);
     App.BrowserWindows[0] = list;

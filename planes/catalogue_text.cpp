@@ -21,9 +21,8 @@ PlaneEntry NextCatalogueEntry(FieldCursor& cursor)
     CopyTextCut(entry.Name, sizeof(entry.Name), NextField(cursor, delimiters));
     CopyTextCut(entry.FileName, sizeof(entry.FileName), NextField(cursor, delimiters));
     CopyTextCut(entry.ExtraText, sizeof(entry.ExtraText), NextField(cursor, delimiters));
-    for (int32_t* number : {&entry.Costs, &entry.Weight, &entry.Consumption, &entry.Noise, &entry.Reliability,
-                            &entry.Velocity, &entry.Range})
-        *number = LeadingNumber32(NextField(cursor, delimiters));
+    for (PlaneNumberField field : PlaneNumberFields)
+        entry.*field = LeadingNumber32(NextField(cursor, delimiters));
     return entry;
 }
 

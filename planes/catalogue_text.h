@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "planes/plane_file.h"
-
-constexpr int32_t CataloguePageSize = 17;
+#include "res/layout.h"   // CataloguePageSize
 
 // A position in the answer text; a fresh cursor starts at the text's beginning.
 struct FieldCursor {

@@ -1,28 +1,23 @@
 #include "planes/ftp_transfer.h"
 
 #include <windows.h>
-#include <wininet.h>
 #include <objbase.h>
 #include <cstring>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
+#include "app/handles.h"
 #include "app/paths.h"
 #include "app/transfer_scope.h"
 #include "online/error_box.h"
-#include "online/http_exchange.h"
+#include "online/internet_calls.h"
 #include "online/server_hosts.h"
 #include "online/server_settings.h"
-#include "planes/handles.h"
+#include "online/transfer_session.h"
 #include "planes/plane_list.h"
-#include "ui/status_dialog.h"
+#include "res/resource.h"
 
 namespace {
-constexpr char AgentName[] = "SKV Starter";
 constexpr char FtpUser[] = "skv_starter";
 constexpr char FtpPassword[] = "qpl47";
-constexpr DWORD_PTR ConnectionContext = 10;
-constexpr DWORD ClosingPause = 250;
 
 // The code shown when a catalogue entry names a file outside myPlanes: the system's
 // "file name syntax is incorrect".
@@ -31,71 +26,34 @@ constexpr int UnsafeNameCode = ERROR_INVALID_NAME;
 // False (after the box) when the Internet cannot be reached.
 bool InternetReachable()
 {
-    const DWORD attempt = InternetAttemptConnect(0);
+    const DWORD attempt = AttemptInternet();
     if (attempt == ERROR_SUCCESS)
         return true;
     return ReportError(IDS_NO_INTERNET, static_cast<int>(attempt), ErrorLine, StarterSourceFile);
 }
 
-HINTERNET OpenInternet()
+// The Internet handle, "Connecting to server…" and the FTP connection. False, with the dialog
+// closed and nothing shown, when the Internet handle cannot be opened.
+bool ConnectFtpServer(TransferSession& session)
 {
-    HINTERNET internet = InternetOpenA(AgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (internet)
-        SetTransferTimeouts(internet);
-    return internet;
-}
-
-// Active mode (no passive flag); a failed connection shows up at the next step.
-HINTERNET ConnectFtp(HINTERNET internet)
-{
+    if (!session.OpenInternet())
+        return false;
+    session.Next(IDS_CONNECTING_SRV);
     std::string host;
     ReadServerSetting("FTP_URL", DefaultFtpHost, host);
-    // The FTP login happens here, so the wait keeps the windows alive.
-    return CallPumping([&] {
-        return InternetConnectA(internet, host.c_str(), INTERNET_DEFAULT_FTP_PORT, FtpUser, FtpPassword,
-                                INTERNET_SERVICE_FTP, 0, ConnectionContext);
-    });
+    session.Connection.Reset(ConnectFtp(session.Internet.Get(), host, FtpUser, FtpPassword));
+    return true;
 }
 
-// Writes the buffer to the new remote file; on failure error holds the system's code.
-bool StoreRemoteFile(HINTERNET connection, const std::string& name, const std::vector<char>& data, DWORD& error)
+// Opens the new remote file, "Transmitting file…", writes the buffer; the remote file is closed
+// before any error box.
+NetOutcome StoreRemoteFile(TransferSession& session, const std::string& name, const std::vector<char>& data)
 {
-    InternetHandle remote(CallPumping(
-        [&] { return FtpOpenFileA(connection, name.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0); }));
-    if (!remote) {
-        error = GetLastError();
-        return false;
-    }
-    SetStatusText(IDS_TRANSMIT_FILE);
-    StepStatus();
-    DWORD written = 0;
-    if (CallPumping([&] {
-            return InternetWriteFile(remote.Get(), data.data(), static_cast<DWORD>(data.size()), &written);
-        }) == TRUE)
-        return true;
-    error = GetLastError();
-    return false;
-}
-
-// Fetches into a temporary file beside the target and replaces the target only once the whole
-// file arrived, so a failed fetch never destroys a design the player has. On failure error
-// holds the system's code and the temporary file is gone.
-bool FetchRemoteFile(HINTERNET connection, const std::string& remoteName, const std::string& folder,
-                     const std::string& target, DWORD& error)
-{
-    char temporary[MAX_PATH];
-    if (!GetTempFileNameA(folder.c_str(), "skv", 0, temporary)) {
-        error = GetLastError();
-        return false;
-    }
-    if (CallPumping([&] {
-            return FtpGetFileA(connection, remoteName.c_str(), temporary, FALSE, FILE_ATTRIBUTE_NORMAL,
-                               FTP_TRANSFER_TYPE_BINARY, 0);
-        }) && MoveFileExA(temporary, target.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return true;
-    error = GetLastError();
-    DeleteFileA(temporary);
-    return false;
+    InternetHandle remote(OpenRemoteFile(session.Connection.Get(), name));
+    if (!remote)
+        return {false, GetLastError(), 0};
+    session.Next(IDS_TRANSMIT_FILE);
+    return WriteRemoteFile(remote.Get(), data);
 }
 
 // A download's temporary file that a killed Starter left behind. An hour is far longer than
@@ -122,45 +80,15 @@ void RemoveStaleTemporaryFiles(const std::string& folder)
     }
 }
 
-// The frame both transfers share: the status dialog, the Internet handle and the connection,
-// then transfer (which reports its failure's code), then everything closed in reverse order.
-// False without a message when the Internet handle cannot be opened.
-template <class Transfer>
-bool RunFtpTransfer(int steps, int transferLine, Transfer transfer)
+// The closing steps of a transfer that got its Internet handle: the error box with the failure's
+// code, then the session's close.
+bool EndTransfer(TransferSession& session, const NetOutcome& outcome)
 {
-    TransferScope busy;
-    if (!InternetReachable())
-        return false;
-    OpenStatus(0, steps);
-    SetStatusText(IDS_CONNECTING_NET);
-    InternetHandle internet(OpenInternet());
-    if (!internet) {
-        CloseStatus();
-        return false;
-    }
-    SetStatusText(IDS_CONNECTING_SRV);
-    StepStatus();
-    InternetHandle connection(ConnectFtp(internet.Get()));
-    SetStatusText(transferLine);
-    StepStatus();
-    DWORD error = 0;
-    const bool done = transfer(connection.Get(), error);
-    if (!done)
-        ReportError(IDS_TRANSFER_ERROR, static_cast<int>(error), ErrorLine, StarterSourceFile);
-    connection.Close();
-    SetStatusText(IDS_CLOSING_NET);
-    StepStatus();
-    internet.Close();
-    BusyWait(ClosingPause);
-    CloseStatus();
-    return done;
+    if (!outcome.Done)
+        session.Fail(IDS_TRANSFER_ERROR, outcome.Error);
+    session.Close();
+    return outcome.Done;
 }
-}
-
-void ShowInfoBox(int messageId)
-{
-    MessageBoxA(App.MainWindow, LoadLangString(messageId), LoadFixedString(IDS_INFO_CAPTION).c_str(),
-                MB_ICONINFORMATION | MB_OK);
 }
 
 std::vector<char> ReadWholeFile(const std::string& path)
@@ -192,15 +120,38 @@ std::string ServerPlaneName()
     return name;
 }
 
+// The steps: reachability, "Connecting to internet…", "Connecting to server…", "Opening file…",
+// "Transmitting file…", then the closing steps.
 bool UploadPlaneFile(const std::string& path, std::string& serverName)
 {
     const std::vector<char> data = ReadWholeFile(path);
     if (data.empty())
         return false;
     serverName = ServerPlaneName();
-    return RunFtpTransfer(4, IDS_OPENING_FILE, [&](HINTERNET connection, DWORD& error) {
-        return StoreRemoteFile(connection, serverName, data, error);
-    });
+    TransferScope busy;
+    if (!InternetReachable())
+        return false;
+    TransferSession session(4);
+    if (!ConnectFtpServer(session))
+        return false;
+    session.Next(IDS_OPENING_FILE);
+    return EndTransfer(session, StoreRemoteFile(session, serverName, data));
+}
+
+namespace {
+// The steps: reachability, "Connecting to internet…", "Connecting to server…", "Transmitting
+// file…", then the closing steps.
+bool FetchPlaneFile(const std::string& remoteName, const std::string& folder, const std::string& target)
+{
+    TransferScope busy;
+    if (!InternetReachable())
+        return false;
+    TransferSession session(3);
+    if (!ConnectFtpServer(session))
+        return false;
+    session.Next(IDS_TRANSMIT_FILE);
+    return EndTransfer(session, FetchRemoteFile(session.Connection.Get(), remoteName, folder, target));
+}
 }
 
 bool DownloadPlaneFile(const PlaneEntry& entry)
@@ -212,10 +163,8 @@ bool DownloadPlaneFile(const PlaneEntry& entry)
     const std::string folder = PlanesFolder();
     RemoveStaleTemporaryFiles(folder);
     const std::string target = JoinPath(folder, entry.FileName);
-    const bool fetched = RunFtpTransfer(3, IDS_TRANSMIT_FILE, [&](HINTERNET connection, DWORD& error) {
-        return FetchRemoteFile(connection, entry.FileName, folder, target, error);
-    });
-    if (fetched)
-        ShowInfoBox(IDS_PLANE_RECEIVED);
-    return fetched;
+    if (!FetchPlaneFile(entry.FileName, folder, target))
+        return false;
+    ShowInfoBox(IDS_PLANE_RECEIVED);
+    return true;
 }

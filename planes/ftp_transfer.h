@@ -12,7 +12,5 @@ bool UploadPlaneFile(const std::string& path, std::string& serverName);
 bool DownloadPlaneFile(const PlaneEntry& entry);
 // The whole file; empty when it cannot be opened.
 std::vector<char> ReadWholeFile(const std::string& path);
-// The "Info" box over the main window.
-void ShowInfoBox(int messageId);
 // Hexadecimal digits of a new GUID followed by ".plane".
 std::string ServerPlaneName();

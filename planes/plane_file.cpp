@@ -25,11 +25,12 @@ void ParsePlaneHeader(const unsigned char* bytes, std::size_t size, PlaneHeader&
 
     header = PlaneHeader{};
     header.Length = length;
-    int32_t* numbers[] = {&header.Costs, &header.Weight, &header.Consumption, &header.Noise,
-                          &header.Reliability, &header.Velocity, &header.Range};
-    for (int i = 0; i < 7; ++i)
-        *numbers[i] = static_cast<int32_t>(LittleEndian32(block + 4 + 4 * i));
-    std::memcpy(header.Name, block + 32, sizeof(header.Name));
+    const unsigned char* number = block + 4;
+    for (PlaneNumberField field : PlaneNumberFields) {
+        header.*field = static_cast<int32_t>(LittleEndian32(number));
+        number += 4;
+    }
+    std::memcpy(header.Name, number, sizeof(header.Name));
 }
 
 void CopyTextCut(char* room, std::size_t roomSize, std::string_view text)
@@ -48,13 +49,7 @@ PlaneEntry PlaneEntryFromHeader(const PlaneHeader& header)
 {
     PlaneEntry entry;
     CopyTextCut(entry.Name, sizeof(entry.Name), std::string_view(header.Name, sizeof(header.Name)));
-    entry.Costs = header.Costs;
-    entry.Weight = header.Weight;
-    entry.Consumption = header.Consumption;
-    entry.Noise = header.Noise;
-    entry.Reliability = header.Reliability;
-    entry.Velocity = header.Velocity;
-    entry.Range = header.Range;
+    static_cast<PlaneNumbers&>(entry) = header;
     return entry;
 }
 
@@ -78,23 +73,27 @@ int ReliabilityRating(int32_t reliability)
 }
 
 const PlaneColumn PlaneColumns[PlaneColumnCount] = {
-    {IDS_COL_NAME, 100},  {IDS_COL_CONSUMPTION, 60}, {IDS_COL_COSTS, 60},       {IDS_COL_VELOCITY, 60},
-    {IDS_COL_NOISE, 80},  {IDS_COL_RELIABILITY, 80}, {IDS_COL_WEIGHT, 60},      {IDS_COL_RANGE, 80},
+    {IDS_COL_NAME, 100, nullptr, nullptr},
+    {IDS_COL_CONSUMPTION, 60, &PlaneNumbers::Consumption, nullptr},
+    {IDS_COL_COSTS, 60, &PlaneNumbers::Costs, nullptr},
+    {IDS_COL_VELOCITY, 60, &PlaneNumbers::Velocity, nullptr},
+    {IDS_COL_NOISE, 80, &PlaneNumbers::Noise, NoiseRating},
+    {IDS_COL_RELIABILITY, 80, &PlaneNumbers::Reliability, ReliabilityRating},
+    {IDS_COL_WEIGHT, 60, &PlaneNumbers::Weight, nullptr},
+    {IDS_COL_RANGE, 80, &PlaneNumbers::Range, nullptr},
 };
 
 PlaneCell PlaneRowCell(const PlaneEntry& entry, int column)
 {
     PlaneCell cell;
-    switch (column) {
-    case 1: cell.Text = std::to_string(entry.Consumption); break;
-    case 2: cell.Text = std::to_string(entry.Costs); break;
-    case 3: cell.Text = std::to_string(entry.Velocity); break;
-    case 4: cell.WordId = NoiseRating(entry.Noise); break;
-    case 5: cell.WordId = ReliabilityRating(entry.Reliability); break;
-    case 6: cell.Text = std::to_string(entry.Weight); break;
-    case 7: cell.Text = std::to_string(entry.Range); break;
-    default: break;
-    }
+    if (column < 1 || column >= PlaneColumnCount)
+        return cell;
+    const PlaneColumn& shown = PlaneColumns[column];
+    const int32_t value = entry.*shown.Number;
+    if (shown.Rating)
+        cell.WordId = shown.Rating(value);
+    else
+        cell.Text = std::to_string(value);
     return cell;
 }
 

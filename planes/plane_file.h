@@ -1,28 +1,12 @@
-// The summary block of a .plane design file and a design as listed. No <windows.h> here.
+// planes/: design files, catalogue, browser, FTP transfers; may include app/ res/ ui/ settings/ online/.
+// This header: reading a .plane design file and showing a design as a row. No <windows.h> here.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// The file's first bytes as read: N, seven numbers, then N - 28 bytes of name.
-// Room for N up to 1051, followed by one zero byte.
-struct PlaneHeader {
-    uint32_t Length = 0;
-    int32_t Costs = 0, Weight = 0, Consumption = 0, Noise = 0, Reliability = 0, Velocity = 0, Range = 0;
-    char Name[1024] = {};
-};
-constexpr uint32_t PlaneHeaderMaxLength = 1051;
-static_assert(sizeof(PlaneHeader) == 4 + PlaneHeaderMaxLength + 1, "header buffer layout");
-
-// One design in a list; a plain value copied whole into and out of containers.
-struct PlaneEntry {
-    char Name[1024] = {};
-    char FileName[64] = {};
-    char ExtraText[128] = {};
-    int32_t Costs = 0, Weight = 0, Consumption = 0, Noise = 0, Reliability = 0, Velocity = 0, Range = 0;
-};
-static_assert(sizeof(PlaneEntry) == 1244, "entry layout");
+#include "app/plane_record.h"
 
 // Fills the header from the file's first bytes (as many as the file had, at most
 // 4 + PlaneHeaderMaxLength). Missing bytes count as zero; a length above the room is cut to it.
@@ -37,10 +21,13 @@ void CopyTextCut(char* room, std::size_t roomSize, std::string_view text);
 int NoiseRating(int32_t noise);
 int ReliabilityRating(int32_t reliability);
 
-// The eight columns of a plane row.
+// The eight columns of a plane row: the name, then the numbers in their own order, as decimal
+// text or, where Rating is set, as a rating word.
 struct PlaneColumn {
     int TitleId;
     int Width;
+    PlaneNumberField Number;        // nullptr for the name
+    int (*Rating)(int32_t value);   // base id of the word, or nullptr
 };
 constexpr int PlaneColumnCount = 8;
 extern const PlaneColumn PlaneColumns[PlaneColumnCount];

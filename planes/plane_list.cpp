@@ -3,9 +3,9 @@
 #include <commctrl.h>
 
 #include "app/app_state.h"
+#include "app/handles.h"
 #include "app/lang_text.h"
 #include "app/paths.h"
-#include "planes/handles.h"
 
 bool ReadPlaneHeader(const std::string& path, PlaneHeader& header)
 {

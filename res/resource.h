@@ -1,5 +1,12 @@
-// Resource and command ids of Starter.exe, in numbered blocks.
+// res/: the resources of Starter.exe and starter.dll and the layout table; includes nothing of the program.
+// Resource and command ids of Starter.exe and the bitmap ids of starter.dll, in numbered blocks.
 #pragma once
+
+// Numbers as text: a description text names its picture, the version shows in texts.
+#define TEXT_OF_NUMBER(n) #n
+#define TEXT_OF(n) TEXT_OF_NUMBER(n)
+// STARTER_VERSION (1.02) and its parts come from the project() line of CMakeLists.txt.
+#define STARTER_VERSION_TEXT TEXT_OF(STARTER_VERSION)
 
 // 100: application strings, menu, accelerators, about box
 #define IDS_APP_TITLE        103
@@ -93,3 +100,26 @@
 #define IDB_PAGE_BACK_HOVER  181
 #define IDB_PAGE_FORWARD     182
 #define IDB_PAGE_FORWARD_HOVER 183
+
+// starter.dll description pictures, seven a language; texts IDS_DESC_* name them by number
+#define IDB_DESC_DE_OPTIONS      140
+#define IDB_DESC_DE_HISCORE      141
+#define IDB_DESC_DE_UPLOAD       142
+#define IDB_DESC_DE_DOWNLOAD     143
+#define IDB_DESC_DE_EXIT         144
+#define IDB_DESC_DE_PLAY         145
+#define IDB_DESC_DE_WELCOME      146
+#define IDB_DESC_EN_OPTIONS      150
+#define IDB_DESC_EN_HISCORE      151
+#define IDB_DESC_EN_UPLOAD       152
+#define IDB_DESC_EN_DOWNLOAD     153
+#define IDB_DESC_EN_EXIT         154
+#define IDB_DESC_EN_PLAY         155
+#define IDB_DESC_EN_WELCOME      156
+#define IDB_DESC_FR_OPTIONS      160
+#define IDB_DESC_FR_HISCORE      161
+#define IDB_DESC_FR_UPLOAD       162
+#define IDB_DESC_FR_DOWNLOAD     163
+#define IDB_DESC_FR_EXIT         164
+#define IDB_DESC_FR_PLAY         165
+#define IDB_DESC_FR_WELCOME      166

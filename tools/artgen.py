@@ -5,6 +5,8 @@ Run from anywhere:  /usr/bin/python3 tools/artgen.py [--preview DIR]
 
 Writes res/dll/bmp/*.bmp, res/dll/starter_dll.rc and res/icons/starter.ico, and the
 website's pictures and palette into server/www/site/.
+Reads the bitmap ids from res/resource.h and where the Starter places its
+windows from res/layout.h, the files the program is built from.
 Needs Pillow (Debian python3-pil) and the DejaVu fonts (fonts-dejavu-core).
 The output is deterministic (for one Pillow and FreeType), so the committed
 files only change when the drawing code does.  Every BMP is read back and
@@ -21,6 +23,7 @@ eyeballing only: never commit those PNGs.
 import math
 import os
 import random
+import re
 import struct
 import sys
 
@@ -34,22 +37,41 @@ FONT_DIR = "/usr/share/fonts/truetype/dejavu"
 
 KEY = (255, 0, 255)  # the colour the region builder cuts away
 
-# Where the Starter places things on the main window (client = bitmap 3).
+
+def read_header(name):
+    """The numbers of a header of the Starter's: "#define NAME n" and "constexpr T Name = {a, b};"."""
+    facts = {}
+    with open(os.path.join(ROOT, "res", name), encoding="utf-8") as f:
+        for line in f:
+            m = (re.match(r"#define (\w+)\s+(-?\d+)\b", line)
+                 or re.match(r"constexpr \w+ (\w+) = \{?([-\d, ]+)\}?;", line))
+            if m:
+                numbers = tuple(int(n) for n in m.group(2).split(","))
+                facts[m.group(1)] = numbers if len(numbers) > 1 else numbers[0]
+    return facts
+
+
+IDS = read_header("resource.h")      # bitmap ids
+LAYOUT = read_header("layout.h")     # where the Starter places things on the main window
+
+MAIN_ID = IDS["IDB_MAIN"]            # its client area is this bitmap
 MAIN_SIZE = (640, 470)
-DESC_POS = (15, 16)
+DESC_POS = LAYOUT["DescriptionPos"]
 DESC_SIZE = (272, 168)
-LINK_RECT = (100, 325, 320, 440)      # right/bottom exclusive
-LIST_RECT = (32, 32, 32 + 381, 32 + 274)
+LINK_RECT = LAYOUT["WebsiteLinkRect"]      # right/bottom exclusive
+LIST_RECT = LAYOUT["BrowserListRect"]
 BIG_SIZE = (128, 64)
 UPLOAD_SIZE = (150, 56)
 SMALL_SIZE = (80, 40)
 ROUND_SIZE = (44, 44)
 BUTTONS = [  # name, normal id, x, y
-    ("play", 170, 485, 34), ("hiscore", 170, 486, 135),
-    ("download", 170, 473, 237), ("upload", 172, 412, 317),
-    ("options", 174, 326, 359), ("exit", 174, 20, 358),
-    ("ok", 176, 425, 30), ("cancel", 178, 425, 80),
-    ("back", 180, 425, 150), ("forward", 182, 425, 200),
+    (name, IDS[bitmap], *LAYOUT[place]) for name, bitmap, place in [
+        ("play", "IDB_BIG_BUTTON", "PlayButtonPos"), ("hiscore", "IDB_BIG_BUTTON", "HiscoreButtonPos"),
+        ("download", "IDB_BIG_BUTTON", "DownloadButtonPos"), ("upload", "IDB_UPLOAD", "UploadButtonPos"),
+        ("options", "IDB_SMALL_BUTTON", "OptionsButtonPos"), ("exit", "IDB_SMALL_BUTTON", "ExitButtonPos"),
+        ("ok", "IDB_OK", "OkButtonPos"), ("cancel", "IDB_CANCEL", "CancelButtonPos"),
+        ("back", "IDB_PAGE_BACK", "PageBackButtonPos"), ("forward", "IDB_PAGE_FORWARD", "PageForwardButtonPos"),
+    ]
 ]
 
 
@@ -820,8 +842,12 @@ TEXTS = {
         "exit": ("Quitter", "Fermer le Starter."),
     },
 }
-LANG_BASE = {"de": 140, "en": 150, "fr": 160}
+LANGUAGES = ["de", "en", "fr"]
 DESC_ORDER = ["options", "hiscore", "upload", "download", "exit", "play", "welcome"]
+
+
+def desc_id(lang, key):
+    return IDS["IDB_DESC_%s_%s" % (lang.upper(), key.upper())]
 DS = 3
 
 
@@ -1055,35 +1081,38 @@ def catalogue():
     """
     items = []
     im, m = render_main()
-    items.append((3, "main.bmp", im, m, 3))
-    pairs = [(170, "badge", lambda lit: render_badge(lit)),
-             (172, "upload", lambda lit: render_pill(UPLOAD_SIZE, lit, g_cloud_up, 40)),
-             (174, "small", lambda lit: render_pill(SMALL_SIZE, lit, g_star, 20, seed=33)),
-             (176, "ok", lambda lit: render_round("ok", lit)),
-             (178, "cancel", lambda lit: render_round("cancel", lit)),
-             (180, "back", lambda lit: render_round("back", lit)),
-             (182, "forward", lambda lit: render_round("forward", lit))]
-    for rid, name, fn in pairs:
+    items.append((MAIN_ID, "main.bmp", im, m, MAIN_ID))
+    for rid, name, fn in BUTTON_PICTURES:
         im, m = fn(False)
-        items.append((rid, "btn_%s.bmp" % name, im, m, rid))
+        items.append((IDS[rid], "btn_%s.bmp" % name, im, m, IDS[rid]))
         im, _ = fn(True)
-        items.append((rid + 1, "btn_%s_hover.bmp" % name, im, m, rid))
-    for lang, base in LANG_BASE.items():
-        for k, key in enumerate(DESC_ORDER):
+        items.append((IDS[rid + "_HOVER"], "btn_%s_hover.bmp" % name, im, m, IDS[rid]))
+    for lang in LANGUAGES:
+        for key in DESC_ORDER:
             im, m = render_desc(lang, key)
-            items.append((base + k, "desc_%s_%s.bmp" % (lang, key), im, m, base + 6))
+            items.append((desc_id(lang, key), "desc_%s_%s.bmp" % (lang, key), im, m, desc_id(lang, "welcome")))
     return items
 
 
-SHAPING = {3, 170, 172, 174, 176, 178, 180, 182, 146, 156, 166}
+BUTTON_PICTURES = [("IDB_BIG_BUTTON", "badge", lambda lit: render_badge(lit)),
+                   ("IDB_UPLOAD", "upload", lambda lit: render_pill(UPLOAD_SIZE, lit, g_cloud_up, 40)),
+                   ("IDB_SMALL_BUTTON", "small", lambda lit: render_pill(SMALL_SIZE, lit, g_star, 20, seed=33)),
+                   ("IDB_OK", "ok", lambda lit: render_round("ok", lit)),
+                   ("IDB_CANCEL", "cancel", lambda lit: render_round("cancel", lit)),
+                   ("IDB_PAGE_BACK", "back", lambda lit: render_round("back", lit)),
+                   ("IDB_PAGE_FORWARD", "forward", lambda lit: render_round("forward", lit))]
+SHAPING = ({MAIN_ID} | {IDS[rid] for rid, *_ in BUTTON_PICTURES}
+           | {desc_id(lang, "welcome") for lang in LANGUAGES})
 
 
 def write_rc(items):
+    names = {number: name for name, number in IDS.items() if name.startswith("IDB_")}
     lines = ["#pragma code_page(65001)",
              "// Bitmaps of starter.dll; generated by tools/artgen.py, do not edit.",
-             "// Pixels of red 255, green 0, blue 255 lie outside a window's outline.", ""]
+             "// Pixels of red 255, green 0, blue 255 lie outside a window's outline.",
+             '#include "../resource.h"', ""]
     for rid, name, *_ in sorted(items, key=lambda t: t[0]):
-        lines.append('%d BITMAP "bmp/%s"' % (rid, name))
+        lines.append('%s BITMAP "bmp/%s"' % (names[rid], name))
     with open(os.path.join(DLL_DIR, "starter_dll.rc"), "w", encoding="utf-8") as f:
         f.write("\n".join(lines) + "\n")
 
@@ -1123,8 +1152,8 @@ def verify(items):
         f = fringe(im, km)
         if f > 40:
             problems.append("%s: pinkish edge pixel (%d)" % (name, f))
-    main = key_mask(got[3])
-    spots = [(b[2], b[3], b[1]) for b in BUTTONS] + [(DESC_POS[0], DESC_POS[1], 156)]
+    main = key_mask(got[MAIN_ID])
+    spots = [(b[2], b[3], b[1]) for b in BUTTONS] + [(DESC_POS[0], DESC_POS[1], desc_id("en", "welcome"))]
     for x, y, rid in spots:
         bm = key_mask(got[rid])
         under = main.crop((x, y, x + bm.size[0], y + bm.size[1]))
@@ -1235,7 +1264,6 @@ def write_web():
 
 # ---------------------------------------------------------------- preview
 
-DESC_OF = {"play": 5, "hiscore": 1, "download": 3, "upload": 2, "options": 0, "exit": 4}
 
 
 def checker(size):
@@ -1249,8 +1277,7 @@ def checker(size):
 
 
 def compose(bmps, lang, hover=None, browser=False):
-    main = bmps[3].copy()
-    base = LANG_BASE[lang]
+    main = bmps[MAIN_ID].copy()
     for name, rid, x, y in BUTTONS:  # the browser disables the main buttons, not hides
         img = bmps[rid + 1] if name == hover else bmps[rid]
         main.paste(img, (x, y), key_mask(bmps[rid]))
@@ -1263,29 +1290,29 @@ def compose(bmps, lang, hover=None, browser=False):
             d.text((x0 + 6, y0 + 24 + 17 * i), "Design %d    1998   Jet   quiet" % (i + 1),
                    fill=(0, 0, 0), font=font("DejaVuSans.ttf", 11))
     else:
-        pic = bmps[base + DESC_OF[hover]] if hover in DESC_OF else bmps[base + 6]
-        main.paste(pic, DESC_POS, key_mask(bmps[base + 6]))
+        pic = bmps[desc_id(lang, hover if hover in DESC_ORDER else "welcome")]
+        main.paste(pic, DESC_POS, key_mask(bmps[desc_id(lang, "welcome")]))
     out = checker(main.size)
-    out.paste(main, (0, 0), key_mask(bmps[3]))
+    out.paste(main, (0, 0), key_mask(bmps[MAIN_ID]))
     return out
 
 
 def preview(outdir, items):
     os.makedirs(outdir, exist_ok=True)
     bmps = {rid: read_bmp(os.path.join(BMP_DIR, name))[0] for rid, name, *_ in items}
-    for lang in LANG_BASE:
+    for lang in LANGUAGES:
         compose(bmps, lang).save(os.path.join(outdir, "main_%s.png" % lang))
         compose(bmps, lang, "play").save(os.path.join(outdir, "main_%s_play.png" % lang))
         sheet = Image.new("RGB", (3 * 280, 3 * 176), (60, 60, 60))
-        for k in range(7):
-            pic = bmps[LANG_BASE[lang] + k]
+        for k, key in enumerate(DESC_ORDER):
+            pic = bmps[desc_id(lang, key)]
             sheet.paste(pic, ((k % 3) * 280 + 4, (k // 3) * 176 + 4))
         sheet.save(os.path.join(outdir, "desc_%s.png" % lang))
     compose(bmps, "en", "download", browser=True).save(os.path.join(outdir, "browser.png"))
     sheet = Image.new("RGB", (2 * 160, 7 * 70), (60, 60, 60))
-    for k, rid in enumerate([170, 172, 174, 176, 178, 180, 182]):
-        for j in range(2):
-            sheet.paste(bmps[rid + j], (j * 160 + 4, k * 70 + 3))
+    for k, (rid, *_) in enumerate(BUTTON_PICTURES):
+        for j, suffix in enumerate(["", "_HOVER"]):
+            sheet.paste(bmps[IDS[rid + suffix]], (j * 160 + 4, k * 70 + 3))
     sheet.resize((sheet.size[0] * 2, sheet.size[1] * 2), Image.NEAREST).save(
         os.path.join(outdir, "buttons.png"))
 

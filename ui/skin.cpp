@@ -142,6 +142,7 @@ bool Skin::BuildRegion(HWND window)
     return true;
 }
 
+// Test-only: kept for tests/wine/skin_test.cpp and bench/region_bench.cpp; the program uses BuildRegion.
 bool Skin::BuildRegionByPixels(HWND window)
 {
     WindowDC windowDc(window);

@@ -1,3 +1,4 @@
+// ui/: skins, skinned windows and buttons, the status dialog, the message pump; may include app/ and res/.
 // One bitmap of starter.dll with its size and the region of its non-key pixels.
 #pragma once
 #include <windows.h>
@@ -22,7 +23,7 @@ struct Skin {
     bool Draw(HDC dc, int x, int y) const;
     bool DrawPart(HDC dc, int x, int y, int cx, int cy, int srcX, int srcY) const;
 
-    // The same region as BuildRegion, one GetPixel per pixel and one union per run:
-    // the yardstick for tests and measurements.
+    // The same region as BuildRegion, one GetPixel per pixel and one union per run.
+    // Test-only: the yardstick of tests/wine/skin_test.cpp and bench/region_bench.cpp.
     bool BuildRegionByPixels(HWND window);
 };

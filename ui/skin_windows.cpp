@@ -1,3 +1,6 @@
+// The shaped main window, its description picture and its ten skinned buttons. CloseBrowser and
+// UpdatePageButtons live here, not in planes/browser.cpp, because they manage the browser's four
+// skinned buttons, which this file creates and owns with the other six.
 #include "ui/skin_windows.h"
 
 #include <commctrl.h>
@@ -6,17 +9,17 @@
 #include "app/app_state.h"
 #include "app/lang_text.h"
 #include "app/text_number.h"
+#include "res/layout.h"
+#include "res/resource.h"
 #include "ui/gdi_scope.h"
 #include "ui/skin.h"
 
 namespace {
-constexpr char VersionTag[] = "v1.02";
+constexpr char VersionTag[] = "v" STARTER_VERSION_TEXT;
 constexpr char DescriptionText[] = "Description";
 // WS_CHILD | WS_CLIPSIBLINGS with BS_OWNERDRAW for buttons, SS_SIMPLE for the description (both 0xB).
 constexpr DWORD SkinnedChildStyle = 0x4400000B;
 constexpr int ChildWidth = 88, ChildHeight = 20;
-constexpr int DescriptionX = 15, DescriptionY = 16;
-constexpr int CataloguePageSize = 17;
 constexpr int CentreOffsetY = 20;
 
 // The bitmap id that a description text holds as decimal digits.
@@ -142,8 +145,8 @@ bool CreateMainWindow(HINSTANCE instance, int /*showCommand: always shown normal
 
 void CreateDescriptionWindow()
 {
-    App.DescriptionWindow = CreateWindowExA(0, "STATIC", DescriptionText, SkinnedChildStyle, DescriptionX, DescriptionY,
-                                            ChildWidth, ChildHeight, App.MainWindow,
+    App.DescriptionWindow = CreateWindowExA(0, "STATIC", DescriptionText, SkinnedChildStyle, DescriptionPos.X,
+                                            DescriptionPos.Y, ChildWidth, ChildHeight, App.MainWindow,
                                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_DESCRIPTION)),
                                             App.Instance, nullptr);
     if (!App.DescriptionWindow)

@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/handles.h"
+#include "online/internet_calls.h"
 #include "tests/support/temp_folder.h"
 #include "tests/wine/app_scope.h"
 
@@ -235,4 +237,32 @@ TEST_F(Exchange, HeadersOnlyTakesSuccessAndRedirectionButNotARefusal)
                                   "\r\nLine:\t218\r\nFile:\tstarter");
         EXPECT_EQ(Body, "stale");
     }
+}
+
+// The network layer shows nothing: a refusal comes back as its status, a connection that nobody
+// takes as the system's code, and neither opens the status dialog or a box (a box would hold
+// the call until the test times out).
+TEST(InternetCalls, RefusalAndFailureComeBackAsOutcomes)
+{
+    InternetHandle internet(OpenInternet());
+    ASSERT_TRUE(internet);
+    {
+        OneShotServer server("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        ASSERT_TRUE(server.Bound);
+        InternetHandle connection(ConnectHttp(internet.Get(), ServerAddress().c_str()));
+        InternetHandle request(OpenHttpRequest(connection.Get(), "/php/refused.php"));
+        ASSERT_TRUE(request);
+        const NetOutcome sent = SendHttpRequest(request.Get());
+        EXPECT_TRUE(sent.Done);
+        EXPECT_EQ(sent.Error, 0u);
+        EXPECT_EQ(sent.Status, 403u);
+    }
+    InternetHandle connection(ConnectHttp(internet.Get(), ServerAddress().c_str()));
+    InternetHandle request(OpenHttpRequest(connection.Get(), "/php/nobody.php"));
+    ASSERT_TRUE(request);
+    const NetOutcome sent = SendHttpRequest(request.Get());
+    EXPECT_FALSE(sent.Done);
+    EXPECT_EQ(sent.Error, static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
+    EXPECT_EQ(sent.Status, 0u);
+    EXPECT_EQ(App.StatusDialog, nullptr);
 }

@@ -1,5 +1,5 @@
 // A blocking call made while the windows keep taking messages.
-#include "ui/status_dialog.h"
+#include "ui/message_pump.h"
 
 #include <gtest/gtest.h>
 

@@ -13,6 +13,8 @@
 #include "app/app_state.h"
 #include "app/lang_text.h"
 #include "tests/wine/app_scope.h"
+#include "ui/about_box.h"
+#include "ui/message_pump.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// Thin holders that close a file, a file search or an Internet handle on every path.
+// Thin holders that close a file, a file search or an Internet handle on every path; for every
+// folder that opens such handles.
 #pragma once
 #include <windows.h>
 #include <wininet.h>
@@ -12,6 +13,11 @@ public:
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
     Handle Get() const { return Value; }
+    void Reset(Handle handle)
+    {
+        Close();
+        Value = handle;
+    }
     explicit operator bool() const { return Value != Traits::Empty(); }
     void Close()
     {

@@ -1,0 +1,63 @@
+#include "online/transfer_session.h"
+
+#include "online/error_box.h"
+#include "online/internet_calls.h"
+#include "res/resource.h"
+#include "ui/status_dialog.h"
+
+namespace {
+constexpr DWORD ClosingPause = 250;
+}
+
+TransferSession::TransferSession(int steps)
+{
+    OpenStatus(0, steps);
+    SetStatusText(IDS_CONNECTING_NET);
+}
+
+TransferSession::~TransferSession()
+{
+    if (Open)
+        CloseStatus();
+}
+
+bool TransferSession::OpenInternet()
+{
+    Internet.Reset(::OpenInternet());
+    if (Internet)
+        return true;
+    CloseStatus();
+    Open = false;
+    return false;
+}
+
+void TransferSession::Next(int line)
+{
+    SetStatusText(line);
+    StepStatus();
+}
+
+void TransferSession::Step()
+{
+    StepStatus();
+}
+
+bool TransferSession::Fail(int messageId, DWORD code)
+{
+    return ReportError(messageId, static_cast<int>(code), ErrorLine, StarterSourceFile);
+}
+
+bool TransferSession::FailServer(int messageId, const std::string& text)
+{
+    return ReportServerError(messageId, text, ServerErrorLine, StarterSourceFile);
+}
+
+void TransferSession::Close()
+{
+    Connection.Close();
+    Next(IDS_CLOSING_NET);
+    Internet.Close();
+    BusyWait(ClosingPause);
+    CloseStatus();
+    Open = false;
+}

@@ -1,0 +1,20 @@
+// Messages dispatched while an action runs on the one thread: between its steps, and around a
+// call that blocks, so the windows keep painting and a quit request is kept for the main loop.
+#pragma once
+#include <windows.h>
+
+int PumpMessages();                  // dispatches all waiting messages; always 0
+
+// Runs a call that may block for long (a network call) on a helper thread and dispatches
+// messages until it returns, so the windows keep painting and a quit request is kept for the
+// main loop. Afterwards the call's last error is this thread's last error.
+void WaitPumping(void (*call)(void*), void* context);
+
+template <class Call>
+auto CallPumping(Call call) -> decltype(call())
+{
+    decltype(call()) result{};
+    auto run = [&] { result = call(); };
+    WaitPumping([](void* context) { (*static_cast<decltype(run)*>(context))(); }, &run);
+    return result;
+}
