@@ -17,16 +17,6 @@ namespace {
 // is the arrow with a question mark, so the wait cursor cannot be an accident.
 constexpr POINT SurfacePoint = {150, 400};
 
-// The X server's cursor image: Wine gives every process its own handles for the system
-// cursors, so only the image tells which one shows.
-std::string XCursor()
-{
-    const std::string script = ToUnixPath(EnvPath("STARTER_SOURCE_DIR")) + "/tests/e2e/x_cursor.py";
-    const UnixResult result = RunUnix("python3 " + ShellQuote(script), 20000);
-    const std::string line = result.Output.substr(0, result.Output.find_first_of("\r\n"));
-    return result.ExitCode == 0 ? line : "exit " + std::to_string(result.ExitCode) + ": " + result.Output;
-}
-
 // Size and hot spot of the cursor image: the wait cursor is animated, so its pixels change,
 // while its hot spot in the middle tells it from the arrows.
 std::string Shape(const std::string& image)
@@ -40,28 +30,8 @@ std::string Shape(const std::string& image)
 // The shape of a system cursor, as shown over a window of this process.
 std::string CursorShape(LPCSTR id)
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "BusyCursorProbe";
-    RegisterClassA(&windowClass);
-    HWND probe = CreateWindowExA(WS_EX_TOPMOST, "BusyCursorProbe", "", WS_POPUP | WS_VISIBLE, 0, 0, 40, 40, nullptr,
-                                 nullptr, windowClass.hInstance, nullptr);
-    HCURSOR cursor = LoadCursorA(nullptr, id);
-    SetClassLongPtrA(probe, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
-    // The probe may be mapped only after a first move reaches it: keep moving inside it.
-    int step = 0;
-    const bool shown = uidriver::WaitFor([&] {
-        uidriver::MoveMouseTo({20 + step % 2, 20});
-        ++step;
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        return GetCursor() == cursor;
-    });
-    const std::string shape = shown ? Shape(XCursor()) : "not shown";
-    DestroyWindow(probe);
-    return shape;
+    const std::string image = ReferenceCursor(id);
+    return image == "not shown" ? image : Shape(image);
 }
 
 // A screen point where the window itself is hit (not the status dialog over it, nor a part

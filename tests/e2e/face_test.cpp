@@ -128,37 +128,6 @@ bool Shows(HWND window, int pictureId, int shapeId)
     return false;
 }
 
-// The X server's cursor image as "width height xhot yhot digest": Wine gives every process
-// its own handles for the system cursors, so only the image tells which one shows.
-std::string XCursor()
-{
-    const std::string script = ToUnixPath(EnvPath("STARTER_SOURCE_DIR")) + "/tests/e2e/x_cursor.py";
-    const UnixResult result = RunUnix("python3 " + ShellQuote(script), 20000);
-    const std::string line = result.Output.substr(0, result.Output.find_first_of("\r\n"));
-    return result.ExitCode == 0 ? line : "exit " + std::to_string(result.ExitCode) + ": " + result.Output;
-}
-
-// The image of a system cursor, as shown over a window of this process.
-std::string ReferenceCursor(LPCSTR id)
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "FaceCursorProbe";
-    RegisterClassA(&windowClass);
-    static HWND probe = CreateWindowExA(WS_EX_TOPMOST, "FaceCursorProbe", "", WS_POPUP | WS_VISIBLE, 0, 0, 40, 40,
-                                        nullptr, nullptr, windowClass.hInstance, nullptr);
-    HCURSOR cursor = LoadCursorA(nullptr, id);
-    SetClassLongPtrA(probe, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
-    MoveMouseTo({20, 20});
-    const bool shown = WaitFor([&] {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        return GetCursor() == cursor;
-    });
-    return shown ? XCursor() : "not shown";
-}
 
 struct ButtonFacts { int id, normal, hover, x, y; };
 const ButtonFacts Buttons[] = {

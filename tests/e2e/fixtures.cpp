@@ -570,4 +570,40 @@ HWND StarterTest::WaitForDialog(const std::string& caption, DWORD timeoutMs)
     return dialog && uidriver::WaitUntilSettled(dialog) ? dialog : nullptr;
 }
 
+// ---- The mouse cursor
+
+std::string XCursor()
+{
+    const std::string script = ToUnixPath(EnvPath("STARTER_SOURCE_DIR")) + "/tests/e2e/x_cursor.py";
+    const UnixResult result = RunUnix("python3 " + ShellQuote(script), 20000);
+    const std::string line = result.Output.substr(0, result.Output.find_first_of("\r\n"));
+    return result.ExitCode == 0 ? line : "exit " + std::to_string(result.ExitCode) + ": " + result.Output;
+}
+
+std::string ReferenceCursor(LPCSTR id)
+{
+    // One probe for the whole run: two probes on one spot would take each other's mouse.
+    static HWND probe = [] {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "CursorProbe";
+        RegisterClassA(&windowClass);
+        return CreateWindowExA(WS_EX_TOPMOST, "CursorProbe", "", WS_POPUP | WS_VISIBLE, 0, 0, 40, 40, nullptr, nullptr,
+                               windowClass.hInstance, nullptr);
+    }();
+    HCURSOR cursor = LoadCursorA(nullptr, id);
+    SetClassLongPtrA(probe, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
+    // The probe may be mapped only after a first move reaches it: keep moving inside it.
+    int step = 0;
+    const bool shown = uidriver::WaitFor([&] {
+        uidriver::MoveMouseTo({20 + step++ % 2, 20});
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        return GetCursor() == cursor;
+    });
+    return shown ? XCursor() : "not shown";
+}
+
 }  // namespace e2e

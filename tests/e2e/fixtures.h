@@ -32,6 +32,12 @@ struct UnixResult {
     std::string Output;                  // stdout and stderr
 };
 UnixResult RunUnix(const std::string& shellCommand, DWORD timeoutMs = 60000);
+
+// ---- The mouse cursor. Wine gives every process its own handles for the system cursors, so
+// only the X server's image tells which one shows: "width height xhot yhot digest".
+std::string XCursor();
+// The image of a system cursor (IDC_*), as shown over a probe window of this process.
+std::string ReferenceCursor(LPCSTR id);
 std::string ShellQuote(const std::string& text);
 
 // ---- Registry of the current user in the test prefix.
