@@ -61,15 +61,6 @@ protected:
     // A press of the real mouse on the button with this id.
     void Click(int id) { ASSERT_TRUE(uidriver::ClickButton(Main, id)); }
 
-    void ExpectCleanExit()
-    {
-        ASSERT_TRUE(Starter.IsRunning());
-        Click(IDC_EXIT);
-        DWORD code = 1;
-        EXPECT_TRUE(Starter.WaitForExit(20000, &code));
-        EXPECT_EQ(code, 0u);
-    }
-
     // Opens the catalogue, downloads its first row and returns the box that ends it.
     uidriver::MessageBoxInfo DownloadFirstRow(const std::string& caption)
     {

@@ -161,6 +161,16 @@ protected:
         }
     }
 
+    // Exit still works and ends the program with 0: nothing was left half done.
+    void ExpectCleanExit()
+    {
+        ASSERT_TRUE(Starter.IsRunning());
+        ASSERT_TRUE(uidriver::ClickButton(Main, IDC_EXIT));
+        DWORD code = 1;
+        EXPECT_TRUE(Starter.WaitForExit(20000, &code));
+        EXPECT_EQ(code, 0u);
+    }
+
     // The browser has gone and the main buttons work again. Closing takes several steps, so
     // wait for the last one before looking at each.
     void ExpectBrowserClosed()

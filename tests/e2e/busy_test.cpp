@@ -104,15 +104,6 @@ protected:
 
     void Release() { ASSERT_TRUE(Server.WriteDataFile("release", "now")); }
 
-    void ExpectCleanExit()
-    {
-        ASSERT_TRUE(Starter.IsRunning());
-        Click(IDC_EXIT);
-        DWORD code = 1;
-        EXPECT_TRUE(Starter.WaitForExit(20000, &code));
-        EXPECT_EQ(code, 0u);
-    }
-
     GameServer Server{GameServer::WithDoubles};
     std::string WaitShape;
 };

@@ -195,16 +195,6 @@ protected:
         return WaitForBox(caption);
     }
 
-    // The Starter still runs and Exit still ends it with 0.
-    void ExpectCleanExit()
-    {
-        ASSERT_TRUE(Starter.IsRunning());
-        ASSERT_TRUE(uidriver::ClickButton(Main, IDC_EXIT));
-        DWORD code = 1;
-        EXPECT_TRUE(Starter.WaitForExit(20000, &code));
-        EXPECT_EQ(code, 0u);
-    }
-
     // Alt+F4 as the keyboard delivers it to the main window: a system key with Alt held.
     bool PostAltF4() const { return PostMessageA(Main, WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29)) != FALSE; }
 
