@@ -3,7 +3,6 @@
 #include <string>
 
 #include "app/transfer_scope.h"
-#include "online/error_box.h"
 #include "online/http_text.h"
 #include "online/internet_calls.h"
 #include "online/server_hosts.h"
@@ -95,11 +94,8 @@ std::string Setting(const char* name, const char* defaultValue)
 HttpOutcome HttpExchange(const HttpRequest& exchange)
 {
     TransferScope transfer;
-    const DWORD attempt = AttemptInternet();
-    if (attempt != ERROR_SUCCESS) {
-        ReportError(IDS_NO_INTERNET, static_cast<int>(attempt), ErrorLine, StarterSourceFile);
+    if (!InternetReachable())
         return HttpOutcome::NotReachable;
-    }
     TransferSession session(4);
     if (!session.OpenInternet())
         return HttpOutcome::NoInternetHandle;

@@ -9,6 +9,14 @@ namespace {
 constexpr DWORD ClosingPause = 250;
 }
 
+bool InternetReachable()
+{
+    const DWORD attempt = AttemptInternet();
+    if (attempt == ERROR_SUCCESS)
+        return true;
+    return ReportError(IDS_NO_INTERNET, static_cast<int>(attempt), ErrorLine, StarterSourceFile);
+}
+
 TransferSession::TransferSession(int steps)
 {
     OpenStatus(0, steps);

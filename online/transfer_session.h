@@ -4,6 +4,10 @@
 
 #include "app/handles.h"
 
+// False (after the "no Internet" box) when the Internet cannot be reached: the first step of
+// every online action, before its status dialog opens.
+bool InternetReachable();
+
 class TransferSession {
 public:
     // Opens the status dialog with steps steps and shows "Connecting to internet…".

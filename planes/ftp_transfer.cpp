@@ -23,15 +23,6 @@ constexpr char FtpPassword[] = "qpl47";
 // "file name syntax is incorrect".
 constexpr int UnsafeNameCode = ERROR_INVALID_NAME;
 
-// False (after the box) when the Internet cannot be reached.
-bool InternetReachable()
-{
-    const DWORD attempt = AttemptInternet();
-    if (attempt == ERROR_SUCCESS)
-        return true;
-    return ReportError(IDS_NO_INTERNET, static_cast<int>(attempt), ErrorLine, StarterSourceFile);
-}
-
 // The Internet handle, "Connecting to server…" and the FTP connection. False, with the dialog
 // closed and nothing shown, when the Internet handle cannot be opened.
 bool ConnectFtpServer(TransferSession& session)

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "app/ascii_text.h"
 #include "res/resource.h"
 
 namespace {
@@ -98,32 +99,12 @@ PlaneCell PlaneRowCell(const PlaneEntry& entry, int column)
 }
 
 namespace {
-char Upper(char c)
-{
-    return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Upper(a[i]) != Upper(b[i]))
-            return false;
-    return true;
-}
-
-bool EndsWithNoCase(std::string_view text, std::string_view tail)
-{
-    return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
-}
-
 // CON, NUL.plane, com1.x ... name devices, not files, in any folder.
 bool IsDeviceName(std::string_view name)
 {
     std::string base(name.substr(0, name.find('.')));
     for (char& c : base)
-        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        c = UpperAscii(c);
     while (!base.empty() && base.back() == ' ')
         base.pop_back();
     static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
