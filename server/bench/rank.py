@@ -1,11 +1,11 @@
 """Times _addscore with 1,000,000 and 10,000,000 stored scores on PostgreSQL (a cluster of its own
 on 127.0.1.40, the built-in web server on 127.0.1.41). Rows come from one generate_series insert."""
 import argparse
-import glob
 import os
 import random
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -13,13 +13,9 @@ from bench import report, timed_get  # noqa: E402  (same folder)
 import bench
 
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(SERVER_DIR, "tests"))
+import harness  # noqa: E402
 PG_ADDR, WEB_ADDR = "127.0.1.40", "127.0.1.41"
-
-
-def as_postgres(*cmd, capture=False):
-    prefix = ["runuser", "-u", "postgres", "--"] if os.geteuid() == 0 else []
-    return subprocess.run(prefix + list(cmd), check=True, text=True,
-                          capture_output=capture, stdout=None if capture else subprocess.DEVNULL)
 
 
 def main():
@@ -27,22 +23,15 @@ def main():
     args.add_argument("--sizes", default="1000000,10000000")
     args.add_argument("--requests", type=int, default=500)
     opts = args.parse_args()
-    bindir = os.path.dirname(sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"))[-1])
     root = tempfile.mkdtemp(prefix="skv-rank-")
     data = os.path.join(root, "data")
-    cluster = os.path.join(root, "cluster")
     os.makedirs(data)
-    if os.geteuid() == 0:
-        shutil.chown(root, "postgres", "postgres")
-    psql = [os.path.join(bindir, "psql"), "-h", PG_ADDR, "-U", "skv", "-d", "skv", "-v", "ON_ERROR_STOP=1", "-qtA"]
+    pg = harness.Postgres(PG_ADDR, "shared_buffers=256MB")
+    psql = [os.path.join(pg.bindir, "psql"), "-h", PG_ADDR, "-U", "skv", "-d", "skv", "-v", "ON_ERROR_STOP=1", "-qtA"]
     bench.ADDR = WEB_ADDR
     try:
-        as_postgres(os.path.join(bindir, "initdb"), "-D", cluster, "-U", "skv", "-A", "trust", "-E", "UTF8")
-        as_postgres(os.path.join(bindir, "pg_ctl"), "-D", cluster, "-w", "-l", os.path.join(root, "pg.log"), "start",
-                    "-o", "-c listen_addresses=%s -c port=5432 -k %s -c shared_buffers=256MB" % (PG_ADDR, root))
-        as_postgres(os.path.join(bindir, "createdb"), "-h", PG_ADDR, "-U", "skv", "skv")
         with open(os.path.join(data, "server.ini"), "w") as f:
-            f.write('dsn = "pgsql:host=%s;port=5432;dbname=skv"\nuser = skv\n' % PG_ADDR)
+            f.write(pg.ini())
         subprocess.run([os.path.join(SERVER_DIR, "start.sh"), "--addr", WEB_ADDR, "--data", data],
                        check=True, stdout=subprocess.DEVNULL)
         have = 0
@@ -64,7 +53,7 @@ def main():
             compare_ranks(data, rng, opts.requests)
     finally:
         subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", data])
-        as_postgres(os.path.join(bindir, "pg_ctl"), "-D", cluster, "-m", "fast", "stop")
+        pg.stop()
         shutil.rmtree(root, ignore_errors=True)
 
 

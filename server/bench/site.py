@@ -19,6 +19,8 @@ import tempfile
 import time
 
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(SERVER_DIR, "tests"))
+import harness  # noqa: E402
 SQLITE_WEB, PG_WEB, PG_ADDR = "127.0.3.22", "127.0.3.20", "127.0.3.21"
 DEADLINE = time.monotonic() + 30 * 60  # the whole run, fills included
 SORTS = ["costs", "weight", "consumption", "noise", "reliability", "velocity", "range"]
@@ -106,11 +108,6 @@ def fill(data, scores, designs):
         print("fill %-30s %6.1f s" % (" ".join(map(str, args)), time.perf_counter() - started))
 
 
-def as_postgres(*cmd, **kw):
-    prefix = ["runuser", "-u", "postgres", "--"] if os.geteuid() == 0 else []
-    return subprocess.run(prefix + list(cmd), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, **kw)
-
-
 def run_sqlite(root, args):
     data = os.path.join(root, "sqlite")
     fill(data, args.scores, args.designs)
@@ -123,36 +120,26 @@ def run_sqlite(root, args):
 
 
 def run_postgres(root, args):
-    initdb = sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"))
-    if not initdb:
+    if not glob.glob("/usr/lib/postgresql/*/bin/initdb"):
         print("\nPostgreSQL: skipped, not installed")
         return None
-    bindir = os.path.dirname(initdb[-1])
-    pgroot = tempfile.mkdtemp(prefix="skv-site-bench-pg-")  # PostgreSQL's own user must reach it
-    if os.geteuid() == 0:
-        shutil.chown(pgroot, "postgres", "postgres")
-    cluster = os.path.join(pgroot, "cluster")
-    as_postgres(os.path.join(bindir, "initdb"), "-D", cluster, "-U", "skv", "-A", "trust", "-E", "UTF8")
-    as_postgres(os.path.join(bindir, "pg_ctl"), "-D", cluster, "-w", "-l", os.path.join(pgroot, "pg.log"), "start",
-                "-o", "-c listen_addresses=%s -c port=5432 -k %s -c shared_buffers=256MB" % (PG_ADDR, pgroot))
+    pg = harness.Postgres(PG_ADDR, "shared_buffers=256MB")
     data = os.path.join(root, "postgres")
     try:
-        as_postgres(os.path.join(bindir, "createdb"), "-h", PG_ADDR, "-U", "skv", "skv")
         os.makedirs(data)
         with open(os.path.join(data, "server.ini"), "w") as f:
-            f.write('dsn = "pgsql:host=%s;port=5432;dbname=skv"\nuser = skv\n' % PG_ADDR)
+            f.write(pg.ini())
         fill(data, args.scores, args.designs)
         # What autovacuum does on a live server after a bulk load: statistics and the visibility map.
         started = time.perf_counter()
-        as_postgres(os.path.join(bindir, "psql"), "-h", PG_ADDR, "-U", "skv", "-d", "skv", "-c", "VACUUM ANALYZE")
+        pg.psql("VACUUM ANALYZE")
         print("vacuum analyze %28.1f s" % (time.perf_counter() - started))
         subprocess.run([os.path.join(SERVER_DIR, "start.sh"), "--addr", PG_WEB, "--data", data], check=True,
                        stdout=subprocess.DEVNULL)
         return measure("PostgreSQL", PG_WEB, args.scores, args.designs, args.requests)
     finally:
         subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", data])
-        as_postgres(os.path.join(bindir, "pg_ctl"), "-D", cluster, "-m", "fast", "stop")
-        shutil.rmtree(pgroot, ignore_errors=True)
+        pg.stop()
 
 
 def main():

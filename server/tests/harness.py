@@ -187,7 +187,8 @@ class ServerCase(unittest.TestCase):
 class Postgres:
     """A PostgreSQL cluster of its own in a temporary folder, database skv for user skv."""
 
-    def __init__(self, addr):
+    def __init__(self, addr, settings="fsync=off"):
+        """settings: more server settings for pg_ctl -o, as "name=value" words."""
         import glob
         self.addr = addr
         self.bindir = os.path.dirname(sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"))[-1])
@@ -197,7 +198,8 @@ class Postgres:
         self.cluster = os.path.join(self.root, "cluster")
         self.as_postgres("initdb", "-D", self.cluster, "-U", "skv", "-A", "trust", "-E", "UTF8")
         self.as_postgres("pg_ctl", "-D", self.cluster, "-w", "-l", os.path.join(self.root, "pg.log"), "start",
-                         "-o", "-c listen_addresses=%s -c port=5432 -k %s -c fsync=off" % (addr, self.root))
+                         "-o", "-c listen_addresses=%s -c port=5432 -k %s %s"
+                         % (addr, self.root, " ".join("-c " + word for word in settings.split())))
         self.as_postgres("createdb", "-h", addr, "-U", "skv", "skv")
 
     def as_postgres(self, tool, *args):
