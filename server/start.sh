@@ -76,8 +76,10 @@ start() {
 
 # fill TEMPLATE: a deploy file with the @...@ values of this data folder.
 fill() {
-  local me; me=$(id -un)
+  local me nginx_user='# not root: nginx runs as its starter'; me=$(id -un)
+  [ "$(id -u)" != 0 ] || nginx_user='user root root;'
   sed -e "s|@ADDR@|$addr|g" -e "s|@SERVER@|$here|g" -e "s|@DATA@|$data|g" -e "s|@LOGS@|$data|g" \
+      -e "s|@RUN@|$data/run|g" -e "s|@NGINXUSER@|$nginx_user|g" \
       -e "s|@FPM@|$data/run/php-fpm.sock|g" -e "s|@RATE@|$rate|g" -e "s|@BURST@|$burst|g" \
       -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$me|g" -e "s|@WEBUSER@|$me|g" \
       "$here/deploy/$1"
@@ -89,39 +91,12 @@ start_production() {
   fpm=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
   [ -x /usr/sbin/nginx ] && [ -n "$fpm" ] || { echo "production mode needs Debian's nginx and php-fpm" >&2; exit 1; }
   mkdir -p "$run/tmp"
-  # The site includes fastcgi_params relative to the configuration: Debian's set, written here so
-  # that nothing outside this folder is needed.
-  rm -f "$run/fastcgi_params"
-  for p in QUERY_STRING:query_string REQUEST_METHOD:request_method CONTENT_TYPE:content_type \
-           CONTENT_LENGTH:content_length SCRIPT_NAME:fastcgi_script_name REQUEST_URI:request_uri \
-           DOCUMENT_URI:document_uri DOCUMENT_ROOT:document_root SERVER_PROTOCOL:server_protocol \
-           REQUEST_SCHEME:scheme REMOTE_ADDR:remote_addr REMOTE_PORT:remote_port SERVER_ADDR:server_addr \
-           SERVER_PORT:server_port SERVER_NAME:server_name; do
-    echo "fastcgi_param ${p%%:*} \$${p#*:};"
-  done > "$run/fastcgi_params"
-  printf 'fastcgi_param GATEWAY_INTERFACE CGI/1.1;\nfastcgi_param REDIRECT_STATUS 200;\n' >> "$run/fastcgi_params"
+  # The site includes fastcgi_params relative to the configuration folder.
+  cp "$here/deploy/fastcgi_params" "$run/fastcgi_params"
   fill nginx-site.conf > "$run/site.conf"
   { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $data/fpm.log"; echo "daemonize = no"
     fill php-fpm-pool.conf; } > "$run/php-fpm.conf"
-  cat > "$run/nginx.conf" <<EOF
-$([ "$(id -u)" = 0 ] && echo "user root root;")
-# One worker: ample beside the PHP pool, and the request log keeps the order of the requests.
-worker_processes 1;
-daemon off;
-pid $run/nginx.pid;
-error_log $data/nginx-error.log;
-events { worker_connections 1024; }
-http {
-    $([ -f /etc/nginx/mime.types ] && echo "include /etc/nginx/mime.types;")
-    default_type application/octet-stream;
-    client_body_temp_path $run/tmp/body;
-    fastcgi_temp_path $run/tmp/fastcgi;
-    proxy_temp_path $run/tmp/proxy;
-    uwsgi_temp_path $run/tmp/uwsgi;
-    scgi_temp_path $run/tmp/scgi;
-    include $run/site.conf;
-}
-EOF
+  fill nginx-main.conf > "$run/nginx.conf"
   local settings="$addr doubles=$doubles rate=$rate burst=$burst workers=$workers"
   start fpm "$settings" 0 "$fpm" -F -y "$run/php-fpm.conf" $([ "$(id -u)" = 0 ] && echo -R)
   start web "nginx $settings" 80 /usr/sbin/nginx -c "$run/nginx.conf"

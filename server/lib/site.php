@@ -64,9 +64,6 @@ function reliability_word(int $reliability): string
     return 'very good';
 }
 
-const NUMBER_LABELS = ['costs' => 'Costs', 'weight' => 'Weight', 'consumption' => 'Consumption', 'noise' => 'Noise',
-    'reliability' => 'Reliability', 'velocity' => 'Velocity', 'flight_range' => 'Range'];
-
 function rating_html(string $col, int $value): string
 {
     return match ($col) {

@@ -133,8 +133,8 @@ function hiscore_best_of(PDO $pdo, string $name): ?array
 
 // --- The catalogue ---
 
-const DESIGN_SORTS = ['new' => 'id', 'costs' => 'costs', 'weight' => 'weight', 'consumption' => 'consumption',
-    'noise' => 'noise', 'reliability' => 'reliability', 'velocity' => 'velocity', 'range' => 'flight_range'];
+// The catalogue's orders, as named in its links: 'new' (age), then each number by its label.
+define('DESIGN_SORTS', ['new' => 'id'] + array_combine(array_map('strtolower', PLANE_COLUMNS), PLANE_NUMBERS));
 
 function like_pattern(string $text): string
 {

@@ -55,7 +55,7 @@ page_start(short_title($name), 'designs');
 <caption>How this design compares with all <?= fmt_int($stats['count']) ?> designs (the mark is the median)</caption>
 <thead><tr><th scope="col">Number</th><th scope="col" class="num">Value</th><th scope="col" class="barcol">Catalogue minimum, median and maximum</th></tr></thead>
 <tbody>
-<?php foreach (NUMBER_LABELS as $col => $label): [$lo, $mid, $hi] = $stats['ranges'][$col]; ?>
+<?php foreach (PLANE_COLUMNS as $col => $label): [$lo, $mid, $hi] = $stats['ranges'][$col]; ?>
 <tr class="n-<?= $col ?>"><th scope="row"><?= $label ?></th><td class="num"><?= fmt_int($design[$col]) ?><?= rating_html($col, (int)$design[$col]) ?></td><td class="barcol"><?= bar_svg($label, (int)$design[$col], $stats['ranges'][$col]) ?><span class="scale"><span>min <?= fmt_int($lo) ?></span> <span>median <?= fmt_int($mid) ?></span> <span>max <?= fmt_int($hi) ?></span></span></td></tr>
 <?php endforeach ?>
 </tbody>

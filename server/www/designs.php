@@ -19,7 +19,7 @@ $sortUrl = function (string $key) use ($sort, $desc, $search) {
     return site_url('/designs.php', ['q' => $search, 'sort' => $key === 'new' ? null : $key,
         'dir' => $d === ($key === 'new') ? null : ($d ? 'desc' : 'asc')]);
 };
-$columns = ['new' => 'Uploaded'] + array_combine(array_keys(array_slice(DESIGN_SORTS, 1)), NUMBER_LABELS);
+$columns = array_map(fn(string $col) => PLANE_COLUMNS[$col] ?? 'Uploaded', DESIGN_SORTS);
 
 page_start($search === '' ? 'Designs' : "Designs named like “{$search}”", 'designs');
 ?>
@@ -52,7 +52,7 @@ page_start($search === '' ? 'Designs' : "Designs named like “{$search}”", 'd
 </tr></thead>
 <tbody>
 <?php foreach ($list['rows'] as $p): ?>
-<tr><td class="who"><a class="name" href="<?= h(site_url('/design.php', ['file' => $p['file']])) ?>"><?= h($p['name']) ?></a> <?= mail_html($p['mail']) ?></td><td class="date" data-label="Uploaded"><?= date_html((int)$p['uploaded']) ?></td><?php foreach (NUMBER_LABELS as $col => $label): ?><td class="num" data-label="<?= $label ?>"><?= fmt_int($p[$col]) ?><?= rating_html($col, (int)$p[$col]) ?></td><?php endforeach ?></tr>
+<tr><td class="who"><a class="name" href="<?= h(site_url('/design.php', ['file' => $p['file']])) ?>"><?= h($p['name']) ?></a> <?= mail_html($p['mail']) ?></td><td class="date" data-label="Uploaded"><?= date_html((int)$p['uploaded']) ?></td><?php foreach (PLANE_COLUMNS as $col => $label): ?><td class="num" data-label="<?= $label ?>"><?= fmt_int($p[$col]) ?><?= rating_html($col, (int)$p[$col]) ?></td><?php endforeach ?></tr>
 <?php endforeach ?>
 </tbody>
 </table>

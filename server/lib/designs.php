@@ -1,0 +1,75 @@
+<?php
+// Designs: their catalogue rows and their files.
+declare(strict_types=1);
+require_once __DIR__ . '/connection.php';
+
+const PLANE_FILE_PATTERN = '/^[0-9a-f]{4,24}\.plane\z/'; // \z: "$" would let a trailing line feed through
+const PAGE_CAP = 100;        // most catalogue entries one request gets
+const MAX_PLANE_NAME = 1023; // bytes; what a design file can hold
+const MAX_HEADER_BLOCK = 1051; // bytes after the length field: the most a client's design header holds
+
+// A design's seven numbers in file and wire order: storage column => the label players read.
+const PLANE_COLUMNS = ['costs' => 'Costs', 'weight' => 'Weight', 'consumption' => 'Consumption', 'noise' => 'Noise',
+    'reliability' => 'Reliability', 'velocity' => 'Velocity', 'flight_range' => 'Range'];
+define('PLANE_NUMBERS', array_keys(PLANE_COLUMNS));
+
+// $numbers in file order: Costs, Weight, Consumption, Noise, Reliability, Velocity, Range.
+function add_plane(string $name, string $file, string $mail, array $numbers): void
+{
+    $cols = implode(', ', PLANE_NUMBERS);
+    db()->prepare("INSERT INTO planes (name, file, mail, $cols, uploaded) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+        ->execute([$name, $file, $mail, ...$numbers, time()]);
+}
+
+function plane_registered(string $file): bool
+{
+    $q = db()->prepare('SELECT 1 FROM planes WHERE file = ?');
+    $q->execute([$file]);
+    return $q->fetchColumn() !== false;
+}
+
+function plane_count(): int
+{
+    return (int)db()->query('SELECT COUNT(*) FROM planes')->fetchColumn();
+}
+
+// Catalogue order is oldest first, so entry i stays entry i while new designs arrive.
+function plane_page(int $from, int $num): array
+{
+    $q = db()->prepare('SELECT * FROM planes ORDER BY id LIMIT ? OFFSET ?');
+    $q->bindValue(1, $num, PDO::PARAM_INT);
+    $q->bindValue(2, $from, PDO::PARAM_INT);
+    $q->execute();
+    return $q->fetchAll();
+}
+
+// A .plane file: N, seven int32 numbers and the name (N bytes in all), then the game's body.
+function plane_file_bytes(array $numbers, string $nameCp1252, string $body): string
+{
+    $block = pack('V7', ...$numbers) . $nameCp1252 . "\0";
+    return pack('V', strlen($block)) . $block . $body;
+}
+
+// Why a stored file is no design file, or null: the length field N, seven numbers and a name
+// within 28..1051 bytes, and at least that much file after the length field.
+function design_file_fault(string $path): ?string
+{
+    $size = @filesize($path);
+    $f = @fopen($path, 'rb');
+    if ($size === false || $f === false) {
+        return 'file cannot be read';
+    }
+    $head = fread($f, 4);
+    fclose($f);
+    if (strlen($head) < 4) {
+        return 'file is too short for a design';
+    }
+    $n = unpack('V', $head)[1];
+    if ($n < 28 || $n > MAX_HEADER_BLOCK) {
+        return "file is not a design: header length $n is outside 28 to " . MAX_HEADER_BLOCK;
+    }
+    if ($size < 4 + $n) {
+        return 'file is cut: ' . $size . ' bytes, its header alone needs ' . (4 + $n);
+    }
+    return null;
+}
