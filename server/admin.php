@@ -4,9 +4,11 @@ declare(strict_types=1);
 
 const USAGE = <<<'TXT'
 usage: php admin.php --data DIR COMMAND [ARGS]
-  init                               create the data folder and the schema
+  init [--upgrade]                   create the data folder and the schema; --upgrade takes
+                                     an older schema to this version (nothing else does)
   add-score NAME SCORE [MAIL]        store a score like _addscore.php; prints the rank
-  seed-scores N [--seed S]           add N random scores of players "Seed 1".."Seed N"
+  seed-scores N [--seed S]           add N pseudo-random scores of players "Seed 1".."Seed N",
+                                     in one statement (ranks counted once, not per row)
   add-plane NAME C W CO N R V RA [MAIL]
                                      write a design file and register it; prints the file name
   seed-planes N [--hostile] [--no-files]
@@ -81,17 +83,25 @@ function bulk_insert(string $table, array $cols, iterable $rows, int $chunk = 50
     return $n;
 }
 
+// One INSERT ... SELECT over generated numbers: the rank's counts take all rows at once (on
+// PostgreSQL in the statement's trigger, on SQLite in one fold after it). Scores 0 to 10,000,000
+// from a multiplicative hash of the player's number and the seed.
 function seed_scores(int $n, int $seed): void
 {
-    mt_srand($seed);
-    $start = (int)db()->query('SELECT COUNT(*) FROM scores')->fetchColumn();
-    $now = time();
-    $rows = (function () use ($n, $start, $now) {
-        for ($i = 1; $i <= $n; $i++) {
-            yield ['Seed ' . ($start + $i), mt_rand(0, 10_000_000), '', $now];
-        }
-    })();
-    bulk_insert('scores', ['name', 'score', 'mail', 'uploaded'], $rows);
+    $pdo = db();
+    $start = score_total($pdo);
+    $numbers = is_sqlite($pdo)
+        ? 'WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g WHERE i < ?) SELECT i FROM g'
+        : 'SELECT generate_series(1, ?) AS i';
+    $insert = "INSERT INTO scores (name, score, mail, uploaded)
+        SELECT 'Seed ' || (? + i), ((? + i) * 2654435761 + ?) % 10000001, '', ? FROM ($numbers) g WHERE true
+        ON CONFLICT (score, name) DO NOTHING";
+    in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN IMMEDIATE' : 'BEGIN', function (PDO $pdo) use ($insert, $start, $seed, $n) {
+        run($pdo, $insert, [$start, $start, $seed * 7919, time(), $n]);
+    });
+    if (is_sqlite($pdo)) {
+        fold_scores($pdo);
+    }
     echo "seeded $n scores\n";
 }
 
@@ -155,9 +165,16 @@ function main(array $args): void
     require_once __DIR__ . '/lib/common.php';
 
     $cmd = array_shift($args) ?? fail(USAGE);
+    if ($cmd !== 'init' && ($mismatch = schema_mismatch(db())) !== null) {
+        fail($mismatch);
+    }
     switch ($cmd) {
         case 'init':
-            db();
+            try {
+                echo apply_schema(db(), take_flag($args, '--upgrade')), "\n";
+            } catch (RuntimeException $e) {
+                fail($e->getMessage());
+            }
             planes_dir();
             @mkdir(uploads_dir(), 0700, true);
             break;
@@ -189,13 +206,13 @@ function main(array $args): void
             break;
         case 'clear-scores':
             db()->exec('DELETE FROM scores');
+            fold_scores(db());
             break;
         case 'clear-planes':
             clear_planes();
             break;
         case 'stats':
-            $scores = db()->query('SELECT COUNT(*) FROM scores')->fetchColumn();
-            echo "scores $scores\ndesigns ", plane_count(), "\n";
+            echo 'scores ', score_total(db()), "\ndesigns ", plane_count(db()), "\n";
             break;
         default:
             fail(USAGE);

@@ -16,31 +16,44 @@ define('PLANE_NUMBERS', array_keys(PLANE_COLUMNS));
 // $numbers in file order: Costs, Weight, Consumption, Noise, Reliability, Velocity, Range.
 function add_plane(string $name, string $file, string $mail, array $numbers): void
 {
+    $pdo = db();
     $cols = implode(', ', PLANE_NUMBERS);
-    db()->prepare("INSERT INTO planes (name, file, mail, $cols, uploaded) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-        ->execute([$name, $file, $mail, ...$numbers, time()]);
+    $id = (int)query_value($pdo, "INSERT INTO planes (name, file, mail, $cols, uploaded)
+        VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id", [$name, $file, $mail, ...$numbers, time()]);
+    if ($id % FOLD_EVERY === 0) {
+        fold_planes($pdo);
+    }
 }
 
 function plane_registered(string $file): bool
 {
-    $q = db()->prepare('SELECT 1 FROM planes WHERE file = ?');
-    $q->execute([$file]);
-    return $q->fetchColumn() !== false;
+    return query_value(db(), 'SELECT 1 FROM planes WHERE file = ?', [$file]) !== null;
 }
 
-function plane_count(): int
+// The catalogue's size: the folded total and the log of registrations and removals since.
+function plane_count(PDO $pdo): int
 {
-    return (int)db()->query('SELECT COUNT(*) FROM planes')->fetchColumn();
+    return (int)query_value($pdo, "SELECT (SELECT value FROM skv_state WHERE name = 'planes')
+        + COALESCE((SELECT SUM(delta) FROM plane_log), 0)");
+}
+
+function fold_planes(PDO $pdo): void
+{
+    $fold = ["UPDATE skv_state SET value = value + (SELECT COALESCE(SUM(delta), 0) FROM plane_log) WHERE name = 'planes'",
+        "UPDATE skv_state SET value = value + 1 WHERE name = 'plane_gen'", 'DELETE FROM plane_log'];
+    in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN IMMEDIATE' : 'BEGIN', function (PDO $pdo) use ($fold) {
+        if (is_sqlite($pdo) || query_value($pdo, 'SELECT pg_try_advisory_xact_lock(7406002)')) {
+            foreach ($fold as $sql) {
+                run($pdo, $sql);
+            }
+        }
+    });
 }
 
 // Catalogue order is oldest first, so entry i stays entry i while new designs arrive.
-function plane_page(int $from, int $num): array
+function plane_page(PDO $pdo, int $from, int $num): array
 {
-    $q = db()->prepare('SELECT * FROM planes ORDER BY id LIMIT ? OFFSET ?');
-    $q->bindValue(1, $num, PDO::PARAM_INT);
-    $q->bindValue(2, $from, PDO::PARAM_INT);
-    $q->execute();
-    return $q->fetchAll();
+    return query_all($pdo, 'SELECT * FROM planes ORDER BY id LIMIT ? OFFSET ?', [$num, $from]);
 }
 
 // A .plane file: N, seven int32 numbers and the name (N bytes in all), then the game's body.

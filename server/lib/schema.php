@@ -1,21 +1,117 @@
 <?php
-// The tables, indexes and count triggers of both storages.
+// The tables, indexes and count triggers of both storages, in numbered versions. `admin.php init`
+// (run by start.sh) applies them; a request never does: it only notices an older schema.
 declare(strict_types=1);
 require_once __DIR__ . '/connection.php';
 require_once __DIR__ . '/designs.php';
 
-function create_schema(PDO $pdo): void
+// One function per version, each taking the schema from the version before to its own. A later
+// change is one more function at the end of this list.
+const SCHEMA_STEPS = [1 => 'schema_base', 2 => 'schema_counted_ranks'];
+define('SCHEMA_VERSION', max(array_keys(SCHEMA_STEPS)));
+
+// The counts of the rank: level L (1..8) counts the scores per prefix score >> (64 - 8L), an
+// arithmetic shift that keeps the order of signed scores; level 8 is the score itself. Uploads
+// never write these rows: they append to score_log, which fold_scores() adds in every
+// FOLD_EVERY entries. A rank reads at most 8 x 255 count rows and the short log.
+const RANK_LEVELS = 8;
+const FOLD_EVERY = 128;
+
+// The statement that adds the changes $changes (SQL giving rows of score and delta) into the
+// counts: summed per score once, then each level from the one below it, rows in (level, prefix)
+// order, so two writers of the counts never deadlock. $with: common table expressions before.
+function add_to_counts(string $changes, string $with = ''): string
+{
+    $ctes = [$with, "l8 AS (SELECT score AS prefix, CAST(SUM(delta) AS BIGINT) AS n FROM ($changes) c GROUP BY 1)"];
+    $rows = ['SELECT 8 AS level, prefix, n FROM l8'];
+    for ($level = 7; $level >= 1; $level--) {
+        $ctes[] = "l$level AS (SELECT prefix >> 8 AS prefix, CAST(SUM(n) AS BIGINT) AS n FROM l" . ($level + 1) . ' GROUP BY 1)';
+        $rows[] = "SELECT $level, prefix, n FROM l$level";
+    }
+    return 'WITH ' . implode(', ', array_filter($ctes)) . ' INSERT INTO score_counts (level, prefix, n)
+        SELECT level, prefix, n FROM (' . implode(' UNION ALL ', $rows) . ') r WHERE n <> 0 ORDER BY 1, 2
+        ON CONFLICT (level, prefix) DO UPDATE SET n = score_counts.n + excluded.n';
+}
+
+// The stored version; 0 for an empty store, 1 for a store made before versions were kept.
+function schema_version(PDO $pdo): int
+{
+    if (table_exists($pdo, 'schema_version')) {
+        return (int)$pdo->query('SELECT MAX(version) FROM schema_version')->fetchColumn();
+    }
+    return table_exists($pdo, 'scores') ? 1 : 0;
+}
+
+// Asked without an error, which would end PostgreSQL's transaction.
+function table_exists(PDO $pdo, string $table): bool
+{
+    $q = $pdo->prepare(is_sqlite($pdo) ? "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"
+        : 'SELECT to_regclass(?) IS NOT NULL');
+    $q->execute([$table]);
+    return (bool)$q->fetchColumn();
+}
+
+// The one line a server prints when its store and its code disagree, or null when they agree.
+function schema_mismatch(PDO $pdo): ?string
+{
+    $have = schema_version($pdo);
+    return match (true) {
+        $have === SCHEMA_VERSION => null,
+        $have === 0 => 'the database has no schema yet: run php admin.php --data DIR init',
+        $have < SCHEMA_VERSION => "the database schema is version $have, this server needs " . SCHEMA_VERSION
+            . ': run php admin.php --data DIR init --upgrade',
+        default => "the database schema is version $have, newer than this server's " . SCHEMA_VERSION,
+    };
+}
+
+// Creates a new store, or with $upgrade takes an older one to the current version. Returns what
+// it did; throws with the mismatch line when an older store is met without $upgrade.
+function apply_schema(PDO $pdo, bool $upgrade): string
+{
+    $sqlite = is_sqlite($pdo);
+    if ($sqlite) {
+        $pdo->exec('PRAGMA journal_mode = WAL'); // kept in the file: readers no longer wait for the writer
+        $pdo->exec('BEGIN IMMEDIATE');
+    } else {
+        $pdo->exec('BEGIN');
+        $pdo->exec('SELECT pg_advisory_xact_lock(7406000)'); // two nodes starting at once: one applies
+    }
+    try {
+        $have = schema_version($pdo);
+        if ($have > SCHEMA_VERSION || ($have > 0 && $have < SCHEMA_VERSION && !$upgrade)) {
+            throw new RuntimeException(schema_mismatch($pdo));
+        }
+        foreach (SCHEMA_STEPS as $version => $step) {
+            if ($version > $have) {
+                $step($pdo, $sqlite);
+            }
+        }
+        $pdo->exec('CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)');
+        $pdo->exec('DELETE FROM schema_version');
+        $pdo->exec('INSERT INTO schema_version (version) VALUES (' . SCHEMA_VERSION . ')');
+        $pdo->exec('COMMIT');
+    } catch (Throwable $e) {
+        $pdo->exec('ROLLBACK');
+        throw $e;
+    }
+    return match (true) {
+        $have === SCHEMA_VERSION => 'schema version ' . SCHEMA_VERSION . ' is current',
+        $have === 0 => 'schema version ' . SCHEMA_VERSION . ' created',
+        default => "schema upgraded from version $have to " . SCHEMA_VERSION,
+    };
+}
+
+// Version 1: the scripts' tables and the website's indexes.
+function schema_base(PDO $pdo, bool $sqlite): void
 {
     // AUTOINCREMENT: ids are never reused, so the catalogue order stays fixed.
-    $id = is_sqlite($pdo) ? 'INTEGER PRIMARY KEY AUTOINCREMENT' : 'BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY';
+    $id = $sqlite ? 'INTEGER PRIMARY KEY AUTOINCREMENT' : 'BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY';
     $pdo->exec("CREATE TABLE IF NOT EXISTS scores (
         id $id,
         name TEXT NOT NULL,
         score BIGINT NOT NULL,
         mail TEXT NOT NULL DEFAULT '',
         uploaded BIGINT NOT NULL)");
-    // One entry per name and score; the index also serves the rank count (score > x).
-    $pdo->exec('CREATE UNIQUE INDEX IF NOT EXISTS scores_by_score ON scores (score, name)');
     $pdo->exec("CREATE TABLE IF NOT EXISTS planes (
         id $id,
         name TEXT NOT NULL,
@@ -29,133 +125,106 @@ function create_schema(PDO $pdo): void
         velocity INTEGER NOT NULL,
         flight_range INTEGER NOT NULL,
         uploaded BIGINT NOT NULL)");
-    if (!is_sqlite($pdo)) {
-        create_rank_counts($pdo);
-    }
-    create_site_indexes($pdo);
-}
-
-// The website's lists: hiscores in rank order (ties by name), a player's best entry, and the
-// catalogue sorted by each number (ties by id, so every order is total). score_buckets counts the
-// scores per 65,536-wide score range, kept by triggers: page and rank look-ups add up a few
-// hundred bucket counts instead of counting a million index entries.
-const SCORE_BUCKET_BITS = 16;
-
-function create_site_indexes(PDO $pdo): void
-{
-    // Rank order is (~score, name): ~score falls as the score rises. A (score DESC, name) index
-    // would also serve the rank count (score > x), which SQLite then walks backwards at half speed.
-    $indexes = ['scores_by_rank_key' => 'scores ((~score), name)', 'scores_by_name' => 'scores (name, score)'];
+    // A player's best entry; the catalogue sorted by each number (ties by id: every order is total).
+    $pdo->exec('CREATE INDEX IF NOT EXISTS scores_by_name ON scores (name, score)');
     foreach (PLANE_NUMBERS as $col) {
-        $indexes["planes_by_$col"] = "planes ($col, id)";
+        $pdo->exec("CREATE INDEX IF NOT EXISTS planes_by_$col ON planes ($col, id)");
     }
-    // One look-up instead of a statement per object on every request (DDL is slow on PostgreSQL).
-    $sqlite = is_sqlite($pdo);
-    $names = "'" . implode("', '", array_keys($indexes)) . "'";
-    $have = (int)$pdo->query($sqlite
-        ? "SELECT COUNT(*) FROM sqlite_master WHERE name IN ($names, 'score_buckets', 'scores_bucket_insert',
-              'scores_bucket_delete', 'scores_bucket_update')"
-        : "SELECT (SELECT COUNT(*) FROM pg_indexes WHERE schemaname = current_schema() AND indexname IN ($names))
-              + (SELECT COUNT(*) FROM pg_trigger WHERE tgname IN ('scores_bucket_insert', 'scores_bucket_delete',
-                  'scores_bucket_update'))
-              + (CASE WHEN to_regclass('score_buckets') IS NULL THEN 0 ELSE 1 END)")->fetchColumn();
-    if ($have === count($indexes) + 4) {
-        return;
-    }
-    foreach ($indexes as $name => $on) {
-        $pdo->exec("CREATE INDEX IF NOT EXISTS $name ON $on");
-    }
-    $pdo->beginTransaction();
-    $b = SCORE_BUCKET_BITS;
-    $fresh = (int)$pdo->query($sqlite ? "SELECT COUNT(*) FROM sqlite_master WHERE name = 'score_buckets'"
-        : "SELECT CASE WHEN to_regclass('score_buckets') IS NULL THEN 0 ELSE 1 END")->fetchColumn() === 0;
-    $pdo->exec('CREATE TABLE IF NOT EXISTS score_buckets (bucket BIGINT PRIMARY KEY, n BIGINT NOT NULL)');
-    if ($fresh) {
-        $pdo->exec("INSERT INTO score_buckets SELECT score >> $b, COUNT(*) FROM scores GROUP BY score >> $b");
-    }
-    $add = "INSERT INTO score_buckets (bucket, n) VALUES (NEW.score >> $b, 1)
-            ON CONFLICT (bucket) DO UPDATE SET n = score_buckets.n + 1";
-    $sub = "UPDATE score_buckets SET n = n - 1 WHERE bucket = OLD.score >> $b";
-    if ($sqlite) {
-        $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_insert AFTER INSERT ON scores BEGIN $add; END");
-        $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_delete AFTER DELETE ON scores BEGIN $sub; END");
-        $pdo->exec("CREATE TRIGGER IF NOT EXISTS scores_bucket_update AFTER UPDATE OF score ON scores BEGIN $sub; $add; END");
-    } else {
-        // Per statement, from the statement's changed rows: a bulk load updates each bucket row
-        // once per statement instead of once per score (row versions pile up in one transaction).
-        $count = "SELECT score >> $b AS bucket, COUNT(*) AS n FROM %s GROUP BY 1";
-        $plus = "INSERT INTO score_buckets (bucket, n) $count ON CONFLICT (bucket) DO UPDATE SET n = score_buckets.n + excluded.n";
-        $minus = "UPDATE score_buckets SET n = score_buckets.n - gone.n FROM ($count) gone WHERE score_buckets.bucket = gone.bucket";
-        $pdo->exec(sprintf("CREATE OR REPLACE FUNCTION scores_bucket_count() RETURNS trigger LANGUAGE plpgsql AS \$\$
-            BEGIN
-                IF TG_OP <> 'INSERT' THEN $minus; END IF;
-                IF TG_OP <> 'DELETE' THEN $plus; END IF;
-                RETURN NULL;
-            END \$\$", 'old_rows', 'new_rows'));
-        foreach (['INSERT' => 'NEW TABLE AS new_rows', 'DELETE' => 'OLD TABLE AS old_rows',
-                     'UPDATE' => 'OLD TABLE AS old_rows NEW TABLE AS new_rows'] as $event => $tables) {
-            $name = 'scores_bucket_' . strtolower($event);
-            $pdo->exec("CREATE OR REPLACE TRIGGER $name AFTER $event ON scores REFERENCING $tables
-                        FOR EACH STATEMENT EXECUTE FUNCTION scores_bucket_count()");
-        }
-    }
-    $pdo->commit();
     if (!$sqlite) {
         // Trigrams let a name search read only the matching rows; without the extension it scans.
+        $pdo->exec('SAVEPOINT trigram');
         try {
             $pdo->exec('CREATE EXTENSION IF NOT EXISTS pg_trgm');
             $pdo->exec('CREATE INDEX IF NOT EXISTS planes_by_name_trgm ON planes USING gin (name gin_trgm_ops)');
+            $pdo->exec('RELEASE SAVEPOINT trigram');
         } catch (PDOException $e) {
+            $pdo->exec('ROLLBACK TO SAVEPOINT trigram');
             error_log('skv: name search without trigram index: ' . $e->getMessage());
         }
     }
 }
 
-// The rank's prefix counts (scores.php reads them).
-function create_rank_counts(PDO $pdo): void
+// Version 2: one rank structure (counts per score prefix and the log of changes not yet counted)
+// instead of the bucket table and the per-row prefix counts; the catalogue's size the same way.
+function schema_counted_ranks(PDO $pdo, bool $sqlite): void
 {
-    $pdo->exec('CREATE TABLE IF NOT EXISTS score_counts (
-        level SMALLINT NOT NULL, prefix BIGINT NOT NULL, n BIGINT NOT NULL, PRIMARY KEY (level, prefix))');
-    if ($pdo->query("SELECT 1 FROM pg_trigger WHERE tgname = 'scores_count'")->fetchColumn() !== false) {
-        return;
+    // What version 1 kept: the bucket table with its triggers, PostgreSQL's per-row prefix counts.
+    foreach (['scores_bucket_insert', 'scores_bucket_delete', 'scores_bucket_update', 'scores_count'] as $t) {
+        $pdo->exec($sqlite ? "DROP TRIGGER IF EXISTS $t" : "DROP TRIGGER IF EXISTS $t ON scores");
     }
-    $pdo->beginTransaction();
-    // Nobody stores a score while the counts are built; the second of two first requests finds them.
-    $pdo->exec('LOCK TABLE scores IN SHARE ROW EXCLUSIVE MODE');
-    if ($pdo->query("SELECT 1 FROM pg_trigger WHERE tgname = 'scores_count'")->fetchColumn() === false) {
-        $pdo->exec(<<<'SQL'
-            CREATE OR REPLACE FUNCTION scores_count() RETURNS trigger LANGUAGE plpgsql AS $$
-            DECLARE s BIGINT; d INTEGER;
+    if (!$sqlite) {
+        $pdo->exec('DROP FUNCTION IF EXISTS scores_bucket_count(), scores_count(), skv_bulk_load(BIGINT, BIGINT),
+                    skv_rebuild_score_counts()');
+    }
+    $pdo->exec('DROP TABLE IF EXISTS score_buckets');
+    $pdo->exec('DROP TABLE IF EXISTS score_counts');
+    $pdo->exec('DROP INDEX IF EXISTS scores_by_rank_key');
+    $pdo->exec('DROP INDEX IF EXISTS scores_by_score');
+    // One entry per name and score, in rank order: score descending, ties by name.
+    $pdo->exec('CREATE UNIQUE INDEX scores_by_rank ON scores (score DESC, name)');
+
+    $log = $sqlite ? 'INTEGER PRIMARY KEY' : 'BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY';
+    $pdo->exec('CREATE TABLE score_counts (level SMALLINT NOT NULL, prefix BIGINT NOT NULL, n BIGINT NOT NULL,
+                PRIMARY KEY (level, prefix))');
+    $pdo->exec("CREATE TABLE score_log (id $log, score BIGINT NOT NULL, delta INTEGER NOT NULL)");
+    $pdo->exec('CREATE INDEX score_log_by_score ON score_log (score)');
+    $pdo->exec("CREATE TABLE plane_log (id $log, delta INTEGER NOT NULL)");
+    // Folded totals and generations: a fold bumps its generation, so (generation, log length)
+    // names one state of the ranking or the catalogue (the pages' cache key).
+    $pdo->exec('CREATE TABLE skv_state (name TEXT PRIMARY KEY, value BIGINT NOT NULL)');
+    $pdo->exec("INSERT INTO skv_state (name, value) VALUES ('score_gen', 0), ('plane_gen', 0), ('planes', 0)");
+    $pdo->exec(add_to_counts('SELECT score, 1 AS delta FROM scores'));
+    $pdo->exec("UPDATE skv_state SET value = (SELECT COUNT(*) FROM planes) WHERE name = 'planes'");
+    $sqlite ? sqlite_log_triggers($pdo) : postgres_log_triggers($pdo);
+}
+
+function sqlite_log_triggers(PDO $pdo): void
+{
+    $pdo->exec('CREATE TRIGGER scores_log_insert AFTER INSERT ON scores BEGIN
+                INSERT INTO score_log (score, delta) VALUES (NEW.score, 1); END');
+    $pdo->exec('CREATE TRIGGER scores_log_delete AFTER DELETE ON scores BEGIN
+                INSERT INTO score_log (score, delta) VALUES (OLD.score, -1); END');
+    $pdo->exec('CREATE TRIGGER scores_log_update AFTER UPDATE ON scores BEGIN
+                INSERT INTO score_log (score, delta) VALUES (OLD.score, -1), (NEW.score, 1); END');
+    foreach (['INSERT' => 1, 'DELETE' => -1, 'UPDATE' => 0] as $event => $delta) {
+        $pdo->exec('CREATE TRIGGER planes_log_' . strtolower($event) . " AFTER $event ON planes BEGIN
+                    INSERT INTO plane_log (delta) VALUES ($delta); END");
+    }
+}
+
+// Per statement, from its changed rows. A statement of more than BULK_ROWS rows (a bulk load, a
+// clear) goes into the counts at once, under the fold's lock, instead of into the log.
+const BULK_ROWS = 1000;
+
+function postgres_log_triggers(PDO $pdo): void
+{
+    $changed = ['insert' => 'SELECT score, 1 AS delta FROM new_rows',
+        'delete' => 'SELECT score, -1 AS delta FROM old_rows',
+        'update' => 'SELECT score, -1 AS delta FROM old_rows UNION ALL SELECT score, 1 FROM new_rows'];
+    $tables = ['insert' => 'NEW TABLE AS new_rows', 'delete' => 'OLD TABLE AS old_rows',
+        'update' => 'OLD TABLE AS old_rows NEW TABLE AS new_rows'];
+    $planes = ['insert' => '(SELECT COUNT(*) FROM new_rows)', 'delete' => '-(SELECT COUNT(*) FROM old_rows)',
+        'update' => '0'];
+    foreach ($changed as $e => $rows) {
+        $pdo->exec(sprintf(<<<'SQL'
+            CREATE FUNCTION scores_log_%1$s() RETURNS trigger LANGUAGE plpgsql AS $$
             BEGIN
-                IF TG_OP = 'INSERT' THEN s := NEW.score; d := 1; ELSE s := OLD.score; d := -1; END IF;
-                FOR lvl IN 1..8 LOOP
-                    INSERT INTO score_counts (level, prefix, n) VALUES (lvl, s >> (64 - 8 * lvl), d)
-                        ON CONFLICT (level, prefix) DO UPDATE SET n = score_counts.n + d;
-                END LOOP;
+                IF (SELECT COUNT(*) FROM (%2$s) c) > %3$d THEN
+                    PERFORM pg_advisory_xact_lock(7406001);
+                    %4$s;
+                    UPDATE skv_state SET value = value + 1 WHERE name = 'score_gen';
+                ELSE
+                    INSERT INTO score_log (score, delta) SELECT score, delta FROM (%2$s) c;
+                END IF;
                 RETURN NULL;
             END $$
-            SQL);
-        $pdo->exec(<<<'SQL'
-            CREATE OR REPLACE FUNCTION skv_rebuild_score_counts() RETURNS void LANGUAGE sql AS $$
-                DELETE FROM score_counts;
-                INSERT INTO score_counts (level, prefix, n)
-                    SELECT l, score >> (64 - 8 * l), COUNT(*) FROM scores, generate_series(1, 8) l GROUP BY 1, 2;
-            $$
-            SQL);
-        // Bulk loads (benchmarks): rows in one statement without the per-row trigger, then a rebuild.
-        $pdo->exec(<<<'SQL'
-            CREATE OR REPLACE FUNCTION skv_bulk_load(first BIGINT, last BIGINT) RETURNS void LANGUAGE plpgsql AS $$
-            BEGIN
-                ALTER TABLE scores DISABLE TRIGGER scores_count;
-                INSERT INTO scores (name, score, mail, uploaded)
-                    SELECT 'Seed ' || i, (random() * 10000000)::BIGINT, '', 0 FROM generate_series(first, last) i;
-                ALTER TABLE scores ENABLE TRIGGER scores_count;
-                PERFORM skv_rebuild_score_counts();
-            END $$
-            SQL);
-        $pdo->exec('CREATE TRIGGER scores_count AFTER INSERT OR DELETE ON scores
-                    FOR EACH ROW EXECUTE FUNCTION scores_count()');
-        $pdo->exec('SELECT skv_rebuild_score_counts()');
+            SQL, $e, $rows, BULK_ROWS, add_to_counts($rows)));
+        $pdo->exec("CREATE FUNCTION planes_log_$e() RETURNS trigger LANGUAGE plpgsql AS \$\$
+            BEGIN INSERT INTO plane_log (delta) VALUES ({$planes[$e]}); RETURN NULL; END \$\$");
+        $event = strtoupper($e);
+        $pdo->exec("CREATE TRIGGER scores_log_$e AFTER $event ON scores REFERENCING {$tables[$e]}
+                    FOR EACH STATEMENT EXECUTE FUNCTION scores_log_$e()");
+        $pdo->exec("CREATE TRIGGER planes_log_$e AFTER $event ON planes REFERENCING {$tables[$e]}
+                    FOR EACH STATEMENT EXECUTE FUNCTION planes_log_$e()");
     }
-    $pdo->commit();
 }

@@ -1,51 +1,88 @@
 <?php
-// Hiscore entries and their ranks.
+// Hiscore entries and their ranks, from the counts per score prefix and the short log of changes
+// not yet counted (schema.php): exact, and bounded whatever the table holds.
 declare(strict_types=1);
 require_once __DIR__ . '/connection.php';
 
 const MAX_SCORE_NAME = 63;   // bytes; the game's hiscore names are shorter
 
-// --- Rank at scale (PostgreSQL): exact counts per score prefix, kept by a trigger ---
-// Level L (1..8) counts the scores per prefix score >> (64 - 8L): the top byte, two bytes, ... the
-// whole score. The scores above x are those whose prefix at some level has x's parent prefix
-// and a larger last byte, so a rank reads at most 8 x 255 small rows, whatever the table holds.
-const RANK_LEVELS = 8;
-
-// Stores a score entry (a repeat of the same name and score only updates the mail) and returns its rank.
+// Stores a score entry (a repeat of the same name and score only updates the mail) and returns its
+// rank; both or neither (the rank ignores the entry itself, which is not higher than its score).
 function add_score(string $name, int $score, string $mail): int
 {
     $pdo = db();
-    $pdo->prepare('INSERT INTO scores (name, score, mail, uploaded) VALUES (?, ?, ?, ?)
-                   ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail')
-        ->execute([$name, $score, $mail, time()]);
-    return score_rank($score);
-}
-
-// Equal scores share a rank: 1 + the number of entries with a higher score. On PostgreSQL from
-// the prefix counts (exact, bounded cost); SQLite, for small stores, counts the rows.
-function score_rank(int $score): int
-{
-    $pdo = db();
-    if (!is_sqlite($pdo)) {
-        return counted_rank($pdo, $score);
+    [$id, $rank] = in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN IMMEDIATE' : 'BEGIN', function (PDO $pdo) use ($name, $score, $mail) {
+        $id = query_value($pdo, 'INSERT INTO scores (name, score, mail, uploaded) VALUES (?, ?, ?, ?)
+            ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail WHERE scores.mail <> excluded.mail
+            RETURNING id', [$name, $score, $mail, time()]);
+        return [$id, score_rank($pdo, $score)];
+    });
+    if ($id !== null && (int)$id % FOLD_EVERY === 0) {
+        fold_scores($pdo);
     }
-    $q = $pdo->prepare('SELECT COUNT(*) FROM scores WHERE score > ?');
-    $q->execute([$score]);
-    return 1 + (int)$q->fetchColumn();
+    return $rank;
 }
 
-function counted_rank(PDO $pdo, int $score): int
+// Equal scores share a rank: 1 + the number of entries with a higher score.
+function score_rank(PDO $pdo, int $score): int
 {
-    static $q = null;
     $terms = ['(level = 1 AND prefix > ?)'];
     $args = [$score >> 56];
     for ($level = 2; $level <= RANK_LEVELS; $level++) {
         $shift = 64 - 8 * $level;
-        $parent = $score >> ($shift + 8);
+        // The prefixes at this level that share x's parent and have a larger last byte.
         $terms[] = "(level = $level AND prefix > ? AND prefix <= ?)";
-        array_push($args, $score >> $shift, ($parent << 8) | 255);
+        array_push($args, $score >> $shift, (($score >> ($shift + 8)) << 8) | 255);
     }
-    $q ??= $pdo->prepare('SELECT COALESCE(SUM(n), 0) FROM score_counts WHERE ' . implode(' OR ', $terms));
-    $q->execute($args);
-    return 1 + (int)$q->fetchColumn();
+    $args[] = $score;
+    return 1 + (int)query_value($pdo, 'SELECT COALESCE((SELECT SUM(n) FROM score_counts WHERE '
+        . implode(' OR ', $terms) . '), 0) + COALESCE((SELECT SUM(delta) FROM score_log WHERE score > ?), 0)', $args);
+}
+
+// Adds the log into the counts; one fold at a time, the others go on (PostgreSQL: a try-lock).
+function fold_scores(PDO $pdo): void
+{
+    if (is_sqlite($pdo)) {
+        in_transaction($pdo, 'BEGIN IMMEDIATE', function (PDO $pdo) {
+            run($pdo, add_to_counts('SELECT score, delta FROM score_log'));
+            run($pdo, 'DELETE FROM score_log');
+            run($pdo, "UPDATE skv_state SET value = value + 1 WHERE name = 'score_gen'");
+        });
+        return;
+    }
+    run($pdo, add_to_counts('SELECT score, delta FROM gone', "go AS (SELECT pg_try_advisory_xact_lock(7406001) AS ok),
+        gen AS (UPDATE skv_state SET value = value + 1 WHERE name = 'score_gen' AND (SELECT ok FROM go) RETURNING 1),
+        gone AS (DELETE FROM score_log WHERE (SELECT ok FROM go) RETURNING score, delta)"));
+}
+
+// The number of entries.
+function score_total(PDO $pdo): int
+{
+    return (int)query_value($pdo, 'SELECT COALESCE((SELECT SUM(n) FROM score_counts WHERE level = 1), 0)
+        + COALESCE((SELECT SUM(delta) FROM score_log), 0)');
+}
+
+// The score at position $pos (from 0) in rank order and how many entries of that score come
+// before it: down the levels, in each the prefix whose running count passes $pos.
+function score_at(PDO $pdo, int $pos): array
+{
+    [$lo, $hi] = [PHP_INT_MIN, PHP_INT_MAX];
+    for ($level = 1; $level <= RANK_LEVELS; $level++) {
+        $shift = 64 - 8 * $level;
+        $row = query_row($pdo, 'SELECT prefix, before FROM (
+                SELECT prefix, SUM(n) OVER (ORDER BY prefix DESC) - n AS before, n FROM (
+                    SELECT prefix, SUM(n) AS n FROM (
+                        SELECT prefix, n FROM score_counts WHERE level = ? AND prefix >= ? AND prefix <= ?
+                        UNION ALL SELECT score >> ?, delta FROM score_log WHERE score >= ? AND score <= ?) c
+                    GROUP BY prefix HAVING SUM(n) > 0) p) w
+            WHERE before <= ? AND before + n > ?',
+            [$level, $lo >> $shift, $hi >> $shift, $shift, $lo, $hi, $pos, $pos]);
+        if ($row === false) {
+            throw new RuntimeException("score position $pos past the end");
+        }
+        $pos -= (int)$row['before'];
+        $lo = (int)$row['prefix'] << $shift;
+        $hi = $lo | ($shift === 0 ? 0 : (1 << $shift) - 1);
+    }
+    return [$lo, $pos];
 }

@@ -3,6 +3,7 @@
 // built without scripts, every shown text escaped.
 declare(strict_types=1);
 require_once __DIR__ . '/site_data.php';
+plain_failures();
 
 function h(string|int $s): string
 {
@@ -89,9 +90,8 @@ function text_param(string $name, int $maxChars = 200): string
 const SITE_TABS = ['home' => ['/', 'Home'], 'hiscores' => ['/hiscores.php', 'Hiscores'],
     'designs' => ['/designs.php', 'Designs'], 'howto' => ['/howto.php', 'How to']];
 
-function page_start(string $title, string $tab, int $status = 200): void
+function page_headers(int $status): void
 {
-    ob_start();
     http_response_code($status);
     header('Content-Type: text/html; charset=utf-8');
     // Nothing runs on these pages and nothing comes from elsewhere.
@@ -99,6 +99,45 @@ function page_start(string $title, string $tab, int $status = 200): void
         . "base-uri 'none'; frame-ancestors 'none'");
     header('X-Content-Type-Options: nosniff');
     header('Referrer-Policy: no-referrer');
+}
+
+// The key under which page_end keeps this page, once serve_cached_page has set it.
+function page_cache_key(?string $set = null): ?string
+{
+    static $key = null;
+    return $key = $set ?? $key;
+}
+
+// Answers from the cache when the parts of the store that the page shows ('scores', 'planes')
+// are in the state the kept page was made from; otherwise page_end keeps this request's page.
+function serve_cached_page(array $parts): void
+{
+    $what = 'page|' . ($_SERVER['SCRIPT_NAME'] ?? '') . '?' . ($_SERVER['QUERY_STRING'] ?? '');
+    $key = answer_key(reader(), $what, $parts);
+    if ($key === null) {
+        return;
+    }
+    $page = apcu_fetch($key, $hit);
+    if ($hit) {
+        page_headers($page[0]);
+        server_timing();
+        echo $page[1];
+        exit;
+    }
+    page_cache_key($key);
+}
+
+// Server time of the page, for the benchmark and anyone curious.
+function server_timing(): void
+{
+    $ms = (microtime(true) - ($_SERVER['REQUEST_TIME_FLOAT'] ?? microtime(true))) * 1000;
+    header(sprintf('Server-Timing: app;dur=%.2f', $ms));
+}
+
+function page_start(string $title, string $tab, int $status = 200): void
+{
+    ob_start();
+    page_headers($status);
     $full = $title === '' ? 'Skyvora – the pilots’ site' : "$title – Skyvora";
     ?>
 <!DOCTYPE html>
@@ -140,9 +179,10 @@ function page_end(): void
 </body>
 </html>
 <?php
-    // Server time of the page, for the benchmark and anyone curious.
-    $ms = (microtime(true) - ($_SERVER['REQUEST_TIME_FLOAT'] ?? microtime(true))) * 1000;
-    header(sprintf('Server-Timing: app;dur=%.2f', $ms));
+    server_timing();
+    if (page_cache_key() !== null) {
+        apcu_store(page_cache_key(), [http_response_code(), ob_get_contents()], CACHE_TTL);
+    }
     ob_end_flush();
 }
 

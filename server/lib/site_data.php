@@ -1,39 +1,20 @@
 <?php
-// Queries of the website. Every page is a few index range scans, so pages stay fast with a
-// million scores: hiscore positions come from the score buckets, and a catalogue offset is only
+// Queries of the website. Every page is a few index range scans, so pages stay fast with millions
+// of scores: hiscore positions come from the rank's prefix counts, and a catalogue offset is only
 // walked inside a covering index, from the nearer end.
 declare(strict_types=1);
 require_once __DIR__ . '/common.php';
+require_once __DIR__ . '/cache.php';
 
 const SCORES_PER_PAGE = 50;
 const DESIGNS_PER_PAGE = 25;
 
-// Runs $fn in one read transaction, so counts and rows of a page come from the same state.
+// Runs $fn in one read transaction on the reader (the replica when there is one), so counts and
+// rows of a page come from the same state.
 function in_snapshot(callable $fn): mixed
 {
-    $pdo = db();
-    $pdo->exec(is_sqlite($pdo) ? 'BEGIN' : 'BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY');
-    try {
-        return $fn($pdo);
-    } finally {
-        $pdo->exec('COMMIT');
-    }
-}
-
-function query_all(PDO $pdo, string $sql, array $args = []): array
-{
-    $q = $pdo->prepare($sql);
-    foreach (array_values($args) as $i => $v) {
-        $q->bindValue($i + 1, $v, is_int($v) ? PDO::PARAM_INT : PDO::PARAM_STR);
-    }
-    $q->execute();
-    return $q->fetchAll();
-}
-
-function query_value(PDO $pdo, string $sql, array $args = []): mixed
-{
-    $rows = query_all($pdo, $sql, $args);
-    return $rows ? array_values($rows[0])[0] : null;
+    $pdo = reader();
+    return in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN' : 'BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY', $fn);
 }
 
 function page_count(int $total, int $per): int
@@ -41,42 +22,7 @@ function page_count(int $total, int $per): int
     return max(1, intdiv($total + $per - 1, $per));
 }
 
-// --- Hiscores: rank order is score descending, ties by name ascending: (~score, name). ---
-
-function score_total(PDO $pdo): int
-{
-    return (int)query_value($pdo, 'SELECT COALESCE(SUM(n), 0) FROM score_buckets');
-}
-
-// The scores of bucket $b lie from $b << bits to that | (2^bits - 1).
-function bucket_range(int $b): array
-{
-    return [$b << SCORE_BUCKET_BITS, ($b << SCORE_BUCKET_BITS) | ((1 << SCORE_BUCKET_BITS) - 1)];
-}
-
-// The number of entries with a higher score: whole buckets above, then a count inside its own.
-function scores_above(PDO $pdo, int $score): int
-{
-    $b = $score >> SCORE_BUCKET_BITS;
-    $hi = bucket_range($b)[1];
-    return (int)query_value($pdo, 'SELECT COALESCE(SUM(n), 0) FROM score_buckets WHERE bucket > ?', [$b])
-        + (int)query_value($pdo, 'SELECT COUNT(*) FROM scores WHERE score > ? AND score <= ?', [$score, $hi]);
-}
-
-// The (score, name) at position $pos (from 0) in rank order: find its bucket, then walk inside it.
-function score_at(PDO $pdo, int $pos): array
-{
-    foreach (query_all($pdo, 'SELECT bucket, n FROM score_buckets WHERE n > 0 ORDER BY bucket DESC') as $bucket) {
-        if ($pos < (int)$bucket['n']) {
-            [$lo, $hi] = bucket_range((int)$bucket['bucket']);
-            $row = query_all($pdo, 'SELECT score, name FROM scores WHERE ~score >= ? AND ~score <= ?
-                                    ORDER BY ~score, name LIMIT 1 OFFSET ?', [~$hi, ~$lo, $pos])[0];
-            return [(int)$row['score'], $row['name']];
-        }
-        $pos -= (int)$bucket['n'];
-    }
-    throw new RuntimeException('score position past the end');
-}
+// --- Hiscores: rank order is score descending, ties by name ascending (index scores_by_rank). ---
 
 // Entries before (score, name) that share its score: the rank counts only the higher scores.
 function ties_before(PDO $pdo, int $score, string $name): int
@@ -92,14 +38,14 @@ function hiscore_page(PDO $pdo, int $page, int $total): array
     $first = ($page - 1) * SCORES_PER_PAGE;
     $rows = [];
     if ($total > 0) {
-        [$score, $name] = score_at($pdo, $first);
-        $rows = query_all($pdo, 'SELECT name, score, mail FROM scores WHERE score = ? AND name >= ?
-                                 ORDER BY name LIMIT ?', [$score, $name, SCORES_PER_PAGE]);
+        [$score, $tie] = score_at($pdo, $first);
+        $rows = query_all($pdo, 'SELECT name, score, mail FROM scores WHERE score = ? ORDER BY name LIMIT ? OFFSET ?',
+            [$score, SCORES_PER_PAGE, $tie]);
         if (count($rows) < SCORES_PER_PAGE) {
-            $rows = array_merge($rows, query_all($pdo, 'SELECT name, score, mail FROM scores WHERE ~score > ?
-                ORDER BY ~score, name LIMIT ?', [~$score, SCORES_PER_PAGE - count($rows)]));
+            $rows = array_merge($rows, query_all($pdo, 'SELECT name, score, mail FROM scores WHERE score < ?
+                ORDER BY score DESC, name LIMIT ?', [$score, SCORES_PER_PAGE - count($rows)]));
         }
-        $rank = 1 + $first - ties_before($pdo, $score, $name);
+        $rank = 1 + $first - $tie;
         foreach ($rows as $i => &$row) {
             $row['score'] = (int)$row['score'];
             if ($i > 0 && $row['score'] !== $rows[$i - 1]['score']) {
@@ -126,7 +72,7 @@ function hiscore_best_of(PDO $pdo, string $name): ?array
         return null;
     }
     $score = (int)$score;
-    $rank = 1 + scores_above($pdo, $score);
+    $rank = score_rank($pdo, $score);
     $pos = $rank - 1 + ties_before($pdo, $score, $name);
     return [$score, $rank, intdiv($pos, SCORES_PER_PAGE) + 1];
 }
@@ -172,7 +118,7 @@ function sort_order(string $col, bool $desc, string $suffix = ''): string
 // The whole catalogue: the offset is walked in the column's covering index, from the nearer end.
 function catalogue_ids(PDO $pdo, string $col, bool $desc, int $page): array
 {
-    $total = (int)query_value($pdo, 'SELECT COUNT(*) FROM planes');
+    $total = plane_count($pdo);
     $page = min(max(1, $page), page_count($total, DESIGNS_PER_PAGE));
     $first = ($page - 1) * DESIGNS_PER_PAGE;
     if ($first + DESIGNS_PER_PAGE <= $total / 2) {
@@ -209,26 +155,17 @@ function design_by_file(PDO $pdo, string $file): ?array
 }
 
 // The catalogue's size and the minimum, median (the lower one of an even count) and maximum of
-// each number. They change only when a design arrives, so they are kept in
-// DATA/catalogue-stats.json, keyed by the count and the last id.
+// each number. They change only when a design arrives: kept in the cache per catalogue state.
 function catalogue_stats(PDO $pdo): array
 {
-    $count = (int)query_value($pdo, 'SELECT COUNT(*) FROM planes');
-    $last = (int)query_value($pdo, 'SELECT MAX(id) FROM planes');
-    $cache = data_dir() . '/catalogue-stats.json';
-    $kept = is_file($cache) ? json_decode((string)@file_get_contents($cache), true) : null;
-    if (is_array($kept) && ($kept['count'] ?? -1) === $count && ($kept['last'] ?? -1) === $last) {
-        return ['count' => $count, 'ranges' => $kept['stats']];
-    }
-    $stats = [];
-    foreach (PLANE_NUMBERS as $col) {
-        $at = fn(int $pos) => (int)query_value($pdo, "SELECT $col FROM planes ORDER BY $col LIMIT 1 OFFSET ?", [$pos]);
-        $stats[$col] = $count === 0 ? [0, 0, 0]
-            : [$at(0), $at(intdiv($count - 1, 2)), (int)query_value($pdo, "SELECT MAX($col) FROM planes")];
-    }
-    $tmp = $cache . '.' . getmypid();
-    if (@file_put_contents($tmp, json_encode(['count' => $count, 'last' => $last, 'stats' => $stats])) !== false) {
-        @rename($tmp, $cache);
-    }
-    return ['count' => $count, 'ranges' => $stats];
+    return cached('stats|' . store_versions($pdo)['planes'], function () use ($pdo) {
+        $count = plane_count($pdo);
+        $stats = [];
+        foreach (PLANE_NUMBERS as $col) {
+            $at = fn(int $pos) => (int)query_value($pdo, "SELECT $col FROM planes ORDER BY $col LIMIT 1 OFFSET ?", [$pos]);
+            $stats[$col] = $count === 0 ? [0, 0, 0]
+                : [$at(0), $at(intdiv($count - 1, 2)), (int)query_value($pdo, "SELECT MAX($col) FROM planes")];
+        }
+        return ['count' => $count, 'ranges' => $stats];
+    });
 }

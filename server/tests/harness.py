@@ -187,8 +187,11 @@ class ServerCase(unittest.TestCase):
 class Postgres:
     """A PostgreSQL cluster of its own in a temporary folder, database skv for user skv."""
 
-    def __init__(self, addr, settings="fsync=off"):
-        """settings: more server settings for pg_ctl -o, as "name=value" words."""
+    def __init__(self, addr, settings="", durable=True):
+        """settings: more server settings for pg_ctl -o, as "name=value" words. PostgreSQL's
+        defaults are durable; durable=False turns fsync off for tests that only check answers."""
+        if not durable:
+            settings += " fsync=off synchronous_commit=off full_page_writes=off"
         import glob
         self.addr = addr
         self.bindir = os.path.dirname(sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"))[-1])

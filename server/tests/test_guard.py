@@ -161,11 +161,12 @@ class SmallFaultTests(ServerCase):
                 self.assertEqual(mode & 0o077, 0, oct(mode))
 
     def test_a_missing_data_folder_is_created(self):
+        # ... and a request does not make the schema: it says what to run.
         data = os.path.join(harness.TMP, "missing", "data")
         env = dict(os.environ, SKV_DATA=data, QUERY_STRING="data=Ann;5;", REQUEST_METHOD="GET")
         out = subprocess.run(["php", os.path.join(SERVER_DIR, "www", "php", "_addscore.php")],
                              env=env, capture_output=True, text=True)
-        self.assertEqual(out.stdout, "1")
+        self.assertEqual(out.stdout, "the database has no schema yet: run php admin.php --data DIR init\n")
         self.assertEqual(stat.S_IMODE(os.stat(data).st_mode), 0o700)
 
     def test_start_refuses_a_port_that_answers(self):

@@ -16,7 +16,7 @@ def setUpModule():
     reason = test_postgres._skip_reason()
     if reason or not os.path.exists("/usr/sbin/nginx"):
         raise unittest.SkipTest(reason or "nginx is not installed")
-    _set["pg"] = harness.Postgres(harness.free_address((5432,)))
+    _set["pg"] = harness.Postgres(harness.free_address((5432,)), durable=False)
     shared = tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP)
     ini = _set["pg"].ini("storage = %s\n" % shared)
     _set["a"] = harness.server("node-a", ini=ini, extra=["--production"])

@@ -103,19 +103,23 @@ class HiscoreTests(SiteCase):
         self.assertIn("No hiscore of a player named", body)
         self.assertFalse([r for r in table_rows(body, "scores") if r["marked"]])
 
-    def test_score_buckets_follow_every_change(self):
-        counts = ("$b = []; foreach (db()->query('SELECT bucket, n FROM score_buckets WHERE n > 0 ORDER BY bucket') as $r)"
-                  " $b[] = [(int)$r['bucket'], (int)$r['n']]; $c = []; foreach (db()->query('SELECT score >> 16 AS k,"
-                  " COUNT(*) AS n FROM scores GROUP BY score >> 16 ORDER BY 1') as $r) $c[] = [(int)$r['k'], (int)$r['n']];"
-                  " echo json_encode([$b, $c]);")
+    def test_rank_counts_follow_every_change(self):
+        # At each level, the counts plus the log not yet folded in equal the stored scores per prefix.
+        counts = ("$c = []; $g = []; for ($l = 1; $l <= 8; $l++) { $s = 64 - 8 * $l;"
+                  " foreach (db()->query(\"SELECT p, SUM(n) AS n FROM (SELECT prefix AS p, n FROM score_counts WHERE level = $l"
+                  " UNION ALL SELECT score >> $s, delta FROM score_log) x GROUP BY p HAVING SUM(n) <> 0 ORDER BY p\") as $r)"
+                  " $c[] = [$l, (int)$r['p'], (int)$r['n']];"
+                  " foreach (db()->query(\"SELECT score >> $s AS p, COUNT(*) AS n FROM scores GROUP BY 1 ORDER BY 1\") as $r)"
+                  " $g[] = [$l, (int)$r['p'], (int)$r['n']]; } echo json_encode([$c, $g]);")
         try:
             for change in ("add_score('Ann', 99993, 'again@example.org');",  # a repeat updates the mail only
                            "add_score('New', -70000, '');",
                            "db()->exec('UPDATE scores SET score = score + 200000 WHERE name = \\'New\\'');",
+                           "fold_scores(db());",
                            "db()->exec('DELETE FROM scores WHERE name = \\'Edge\\'');"):
                 with self.subTest(change):
-                    buckets, grouped = json.loads(sitedata.php(self.server, change + counts))
-                    self.assertEqual(buckets, grouped)
+                    counted, grouped = json.loads(sitedata.php(self.server, change + counts))
+                    self.assertEqual(counted, grouped)
             self.assertIn("is on rank %d" % (1 + sum(1 for _, s in sitedata.expected_scores() if s > 130_000)),
                           self.page("/hiscores.php?name=New").replace(",", ""))
         finally:

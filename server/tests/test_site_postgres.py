@@ -13,7 +13,7 @@ def setUpModule():
     reason = _skip_reason()
     if reason:
         raise unittest.SkipTest(reason)
-    _pg["pg"] = harness.Postgres(harness.free_address((5432,)))
+    _pg["pg"] = harness.Postgres(harness.free_address((5432,)), durable=False)
 
 
 def tearDownModule():

@@ -2,6 +2,7 @@
 // The start page: the best pilots, the newest designs and the ways to find more.
 declare(strict_types=1);
 require_once __DIR__ . '/../lib/site.php';
+serve_cached_page(['scores', 'planes']);
 
 const HOME_SCORES = 10;
 const HOME_DESIGNS = 8;
@@ -10,7 +11,7 @@ const HOME_DESIGNS = 8;
     $total = score_total($pdo);
     $rows = array_slice(hiscore_page($pdo, 1, $total)['rows'], 0, HOME_SCORES);
     $newest = query_all($pdo, 'SELECT * FROM planes ORDER BY id DESC LIMIT ?', [HOME_DESIGNS]);
-    return [['total' => $total, 'rows' => $rows], $newest, plane_count()];
+    return [['total' => $total, 'rows' => $rows], $newest, plane_count($pdo)];
 });
 
 page_start('', 'home');

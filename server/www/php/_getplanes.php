@@ -3,6 +3,7 @@
 // name;file;mail;Costs;Weight;Consumption;Noise;Reliability;Velocity;Range
 declare(strict_types=1);
 require_once __DIR__ . '/../../lib/common.php';
+require_once __DIR__ . '/../../lib/cache.php';
 plain_failures();
 require_get();
 
@@ -29,12 +30,21 @@ if (($_GET['style'] ?? '1') !== '1') {
 $from = count_param('from', 0);
 $num = min(count_param('num', 17), PAGE_CAP);
 
-$total = plane_count();
-$lines = [$total];
-foreach ($from < $total ? plane_page($from, $num) : [] as $p) {
-    $texts = [wire_text($p['name']), wire_text($p['file']), wire_text($p['mail'])];
-    $numbers = array_map(fn($c) => (int)$p[$c], PLANE_NUMBERS);
-    $lines[] = implode(';', [...$texts, ...$numbers]);
-}
+// The Starter reads the primary; a page is kept per catalogue state (cache.php).
+$pdo = db();
+$page = function () use ($pdo, $from, $num) {
+    return in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN' : 'BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY',
+        function (PDO $pdo) use ($from, $num) {
+            $total = plane_count($pdo);
+            $lines = [$total];
+            foreach ($from < $total ? plane_page($pdo, $from, $num) : [] as $p) {
+                $texts = [wire_text($p['name']), wire_text($p['file']), wire_text($p['mail'])];
+                $numbers = array_map(fn($c) => (int)$p[$c], PLANE_NUMBERS);
+                $lines[] = implode(';', [...$texts, ...$numbers]);
+            }
+            return implode("\n", $lines) . "\n";
+        });
+};
+$key = answer_key($pdo, "getplanes|$from|$num", ['planes']);
 plain_headers();
-echo implode("\n", $lines), "\n";
+echo $key === null ? $page() : cached($key, $page);

@@ -1,0 +1,47 @@
+<?php
+// Answers kept in APCu under the state of the store they were made from: a registration or a
+// stored score changes that state (skv_state's generations and log lengths), so no answer older
+// than the last write is ever served, on any web node. Without APCu every answer is made anew.
+declare(strict_types=1);
+require_once __DIR__ . '/connection.php';
+
+const CACHE_TTL = 300; // seconds; an entry of a past state is never asked for again
+
+// The states of the ranking and the catalogue, e.g. ['scores' => '4.17', 'planes' => '0.3'].
+function store_versions(PDO $pdo): array
+{
+    [$sg, $sl, $pg, $pl] = query_row($pdo, "SELECT (SELECT value FROM skv_state WHERE name = 'score_gen'),
+        (SELECT COUNT(*) FROM score_log), (SELECT value FROM skv_state WHERE name = 'plane_gen'),
+        (SELECT COUNT(*) FROM plane_log)", [], PDO::FETCH_NUM);
+    return ['scores' => "$sg.$sl", 'planes' => "$pg.$pl"];
+}
+
+function cache_on(): bool
+{
+    return function_exists('apcu_enabled') && apcu_enabled();
+}
+
+// $make() once per key while it is kept.
+function cached(string $key, callable $make): mixed
+{
+    if (!cache_on()) {
+        return $make();
+    }
+    $value = apcu_fetch($key, $hit);
+    if (!$hit) {
+        $value = $make();
+        apcu_store($key, $value, CACHE_TTL);
+    }
+    return $value;
+}
+
+// The key of an answer that depends on the given parts of the store ('scores', 'planes'), read
+// on $pdo; null without a cache.
+function answer_key(PDO $pdo, string $what, array $parts): ?string
+{
+    if (!cache_on()) {
+        return null;
+    }
+    $versions = store_versions($pdo);
+    return $what . '|' . implode('|', array_map(fn($p) => $versions[$p], $parts));
+}
