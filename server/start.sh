@@ -110,7 +110,7 @@ else
   if running fpm; then "$here/stop.sh" --data "$data" --only fpm; fi
   SKV_DOUBLES=$doubles PHP_CLI_SERVER_WORKERS=8 \
     start web "$addr doubles=$doubles" 80 \
-    php -d display_errors=0 -d log_errors=1 -d expose_php=0 -d opcache.enable_cli=1 -S "$addr:80" -t "$here/www" "$here/lib/router.php"
+    php -d display_errors=0 -d log_errors=1 -d expose_php=0 -d opcache.enable_cli=1 -d apc.enable_cli=1 -S "$addr:80" -t "$here/www" "$here/lib/router.php"
 fi
 start ftp "$addr" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$addr" --data "$data" --log "$data/ftp.log"
 echo "web http://$addr/ and ftp://$addr/ running, data in $data"

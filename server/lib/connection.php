@@ -43,21 +43,33 @@ function open_db(string $dsn): PDO
         // A host that does not answer costs a second, not a hung request.
         $dsn .= ';connect_timeout=2';
     }
+    if ($pg && !str_contains($dsn, 'options=')) {
+        // A session whose web worker died stops its statement instead of committing it later.
+        $dsn .= ";options='-c client_connection_check_interval=500'";
+    }
     $pdo = new PDO($dsn, $ini['user'] ?? null, $ini['password'] ?? null, [
         PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
         PDO::ATTR_DEFAULT_FETCH_MODE => PDO::FETCH_ASSOC,
         // A new PostgreSQL session per request (a forked backend, cold caches) cost more than
         // the page itself; each server worker keeps its session. PDO checks a kept session
-        // before handing it out and opens a new one when the old one died.
-        PDO::ATTR_PERSISTENT => $pg,
+        // before handing it out and opens a new one when the old one died. A kept SQLite
+        // connection keeps the WAL and its index file, which readers need: with the disk full
+        // they could not be made again.
+        PDO::ATTR_PERSISTENT => true,
         // Statements are prepared once per session with PREPARE (run()); the client only
         // fills in EXECUTE's arguments, one round trip per statement.
         PDO::ATTR_EMULATE_PREPARES => $pg,
     ]);
-    if ($pdo->inTransaction()) {
-        $pdo->rollBack(); // left open by a request that died in a kept session
+    // A transaction left open by a request that died in a kept session.
+    if ($pg && $pdo->inTransaction()) {
+        $pdo->rollBack();
     }
     if (!$pg) {
+        try {
+            $pdo->exec('ROLLBACK');
+        } catch (PDOException) {
+            // none was open
+        }
         // Several server workers write at once: wait for the lock instead of failing. FULL: a
         // commit reaches the disk before the answer, so an acknowledged write survives a power loss.
         $pdo->exec('PRAGMA busy_timeout = 10000');
@@ -75,7 +87,10 @@ function failure_answer(Throwable $e): array
     }
     $state = $e->errorInfo[0] ?? (string)$e->getCode();
     $message = $e->getMessage();
-    if ($state === '53100' || str_contains($message, 'disk is full') || str_contains($message, 'No space left')) {
+    // SQLite reports a write that found no space as "disk I/O error" too.
+    $sqliteFull = in_array($e->errorInfo[1] ?? 0, [10, 13], true) && is_sqlite(db())
+        && @disk_free_space(data_dir()) < (1 << 20);
+    if ($state === '53100' || $sqliteFull || str_contains($message, 'No space left')) {
         return [507, 'the server\'s storage is full; nothing was stored, try again later'];
     }
     if (str_starts_with($state, '08') || str_contains($message, 'connection')) {

@@ -185,25 +185,40 @@ class ServerCase(unittest.TestCase):
 
 
 class Postgres:
-    """A PostgreSQL cluster of its own in a temporary folder, database skv for user skv."""
+    """A PostgreSQL cluster of its own in a temporary folder, database skv for user skv; or, with
+    primary, a hot standby of that cluster (pg_basebackup, standby.signal)."""
 
-    def __init__(self, addr, settings="", durable=True):
+    def __init__(self, addr, settings="", durable=True, primary=None):
         """settings: more server settings for pg_ctl -o, as "name=value" words. PostgreSQL's
         defaults are durable; durable=False turns fsync off for tests that only check answers."""
         if not durable:
             settings += " fsync=off synchronous_commit=off full_page_writes=off"
         import glob
-        self.addr = addr
+        self.addr, self.settings = addr, settings
         self.bindir = os.path.dirname(sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"))[-1])
         self.root = tempfile.mkdtemp(prefix="skv-pg-")
         if os.geteuid() == 0:
             shutil.chown(self.root, "postgres", "postgres")
         self.cluster = os.path.join(self.root, "cluster")
-        self.as_postgres("initdb", "-D", self.cluster, "-U", "skv", "-A", "trust", "-E", "UTF8")
+        if primary:
+            # -R writes standby.signal and the primary's address into the copy.
+            self.as_postgres("pg_basebackup", "-h", primary.addr, "-U", "skv", "-D", self.cluster, "-R",
+                             "-X", "stream", "-c", "fast")
+        else:
+            self.as_postgres("initdb", "-D", self.cluster, "-U", "skv", "-A", "trust", "-E", "UTF8")
+        self.start()
+        if not primary:
+            self.as_postgres("createdb", "-h", addr, "-U", "skv", "skv")
+
+    def start(self):
         self.as_postgres("pg_ctl", "-D", self.cluster, "-w", "-l", os.path.join(self.root, "pg.log"), "start",
                          "-o", "-c listen_addresses=%s -c port=5432 -k %s %s"
-                         % (addr, self.root, " ".join("-c " + word for word in settings.split())))
-        self.as_postgres("createdb", "-h", addr, "-U", "skv", "skv")
+                         % (self.addr, self.root, " ".join("-c " + word for word in self.settings.split())))
+
+    def postmaster(self):
+        """The postmaster's pid: the first line of postmaster.pid."""
+        with open(os.path.join(self.cluster, "postmaster.pid")) as f:
+            return int(f.readline())
 
     def as_postgres(self, tool, *args):
         # PostgreSQL refuses to run as root.
@@ -211,14 +226,15 @@ class Postgres:
         subprocess.run(prefix + [os.path.join(self.bindir, tool), *args], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
 
-    def ini(self, extra=""):
-        return "dsn = \"pgsql:host=%s;port=5432;dbname=skv\"\nuser = skv\n%s" % (self.addr, extra)
+    def ini(self, extra="", dbname="skv"):
+        return "dsn = \"pgsql:host=%s;port=5432;dbname=%s\"\nuser = skv\n%s" % (self.addr, dbname, extra)
 
-    def psql(self, sql):
-        return subprocess.run([os.path.join(self.bindir, "psql"), "-h", self.addr, "-U", "skv", "-d", "skv",
+    def psql(self, sql, dbname="skv"):
+        return subprocess.run([os.path.join(self.bindir, "psql"), "-h", self.addr, "-U", "skv", "-d", dbname,
                                "-v", "ON_ERROR_STOP=1", "-qtAc", sql], capture_output=True, text=True,
                               check=True).stdout
 
-    def stop(self):
-        self.as_postgres("pg_ctl", "-D", self.cluster, "-m", "fast", "stop")
-        shutil.rmtree(self.root, ignore_errors=True)
+    def stop(self, mode="fast", remove=True):
+        self.as_postgres("pg_ctl", "-D", self.cluster, "-m", mode, "stop")
+        if remove:
+            shutil.rmtree(self.root, ignore_errors=True)

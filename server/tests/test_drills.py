@@ -1,0 +1,317 @@
+"""Fault drills on the production stack: PostgreSQL killed under uploads, a PHP-FPM worker killed
+in the middle of a write, and the database's disk full, on SQLite and on PostgreSQL (durable, as
+an operator runs it). Only processes these tests started are killed, by pid."""
+import ctypes
+import http.client
+import os
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+import harness
+import test_postgres
+from harness import design_bytes, has_title
+
+_d = {}
+PR_SET_CHILD_SUBREAPER = 36
+
+
+def setUpModule():
+    if not harness.PRODUCTION:
+        raise unittest.SkipTest("the drills run in the production suite (SKV_TEST_PRODUCTION=1)")
+    reason = test_postgres._skip_reason()
+    if reason:
+        raise unittest.SkipTest(reason)
+    # The killed postmaster is reaped here, so that the restarted one does not take it for alive.
+    _d["libc"] = ctypes.CDLL(None)
+    _d["libc"].prctl(PR_SET_CHILD_SUBREAPER, 1)
+    _d["pg"] = harness.Postgres(harness.free_address((5432,)))
+
+
+def tearDownModule():
+    for name in [n for n in harness._started if n.startswith("drill-")]:
+        harness._started.pop(name).stop()
+    if "pg" in _d:
+        _d["pg"].stop()
+    if "libc" in _d:
+        _d["libc"].prctl(PR_SET_CHILD_SUBREAPER, 0)
+
+
+def drill_server(name, ini=None, data=None):
+    s = harness.server("drill-" + name, ini=ini, extra=["--production", "--rate", "100000", "--burst", "100000"])
+    return s
+
+
+def wait_for(what, check, timeout=20):
+    deadline = time.monotonic() + timeout
+    while True:
+        got = check()
+        if got:
+            return got
+        if time.monotonic() > deadline:
+            raise AssertionError("gave up waiting for " + what)
+        time.sleep(0.02)
+
+
+def upload(server, name, score, timeout=10):
+    """(status or None when the connection closed without an answer, body)."""
+    try:
+        status, _, body = server.get("/php/_addscore.php?data=%s;%d;" % (name, score), timeout=timeout)
+        return status, body
+    except (http.client.HTTPException, ConnectionError):
+        return None, b""
+
+
+def stored_names(server, prefix):
+    out = server.admin("stats")  # the schema must still answer
+    assert out.startswith("scores")
+    php = "foreach (query_all(db(), 'SELECT name FROM scores WHERE name LIKE ?', ['%s%%']) as $r) echo $r['name'], \"\\n\";"
+    return set(subprocess.run(["php", "-r", "require '%s/lib/common.php'; %s" % (harness.SERVER_DIR, php % prefix)],
+                              env=dict(os.environ, SKV_DATA=server.data), capture_output=True, text=True,
+                              check=True).stdout.split())
+
+
+def refused_in_plain_text(case, status, body):
+    case.assertGreaterEqual(status, 500, body)
+    case.assertEqual(body.count(b"\n"), 1, body)
+    case.assertFalse(has_title(body))
+
+
+class PostgresKillTests(unittest.TestCase):
+    def test_killed_under_uploads_loses_no_acknowledged_score(self):
+        pg = _d["pg"]
+        web = drill_server("kill", ini=pg.ini())
+        acked, answers = [], []
+        stop = threading.Event()
+        lock = threading.Lock()
+
+        def uploader(k):
+            i = 0
+            while not stop.is_set():
+                i += 1
+                name = "Kill%d-%d" % (k, i)
+                started = time.monotonic()
+                status, body = upload(web, name, i)
+                with lock:
+                    answers.append((started, time.monotonic() - started, status, body))
+                    if status == 200:
+                        acked.append((time.monotonic(), name))
+
+        threads = [threading.Thread(target=uploader, args=(k,)) for k in range(4)]
+        for t in threads:
+            t.start()
+        try:
+            wait_for("uploads", lambda: len(acked) >= 40)
+            master = pg.postmaster()
+            backends = subprocess.run(["pgrep", "-P", str(master)], capture_output=True, text=True).stdout.split()
+            killed = time.monotonic()
+            for pid in [master, *map(int, backends)]:
+                os.kill(pid, signal.SIGKILL)
+            for pid in [master, *map(int, backends)]:
+                try:
+                    os.waitpid(pid, 0)
+                except ChildProcessError:
+                    pass  # reaped by its own parent
+            wait_for("a refused upload", lambda: any(a[0] > killed and a[2] != 200 for a in answers))
+            pg.start()  # crash recovery, then ready
+            up = time.monotonic()
+            first = wait_for("a rank after the restart", lambda: next((t for t, _ in acked if t > up), None))
+            self.assertLess(first - up, 10)
+            wait_for("more ranks", lambda: sum(t > up for t, _ in acked) >= 40)
+        finally:
+            stop.set()
+            for t in threads:
+                t.join()
+        # The web tier was not restarted: sessions that died were replaced, none was waited on.
+        down = [a for a in answers if a[0] > killed and a[0] < up]
+        self.assertTrue(down)
+        self.assertLess(max(a[1] for a in down), 5, "a request waited on a dead session")
+        for _, _, status, body in answers:
+            if status not in (200, None):
+                refused_in_plain_text(self, status, body)
+        missing = {name for _, name in acked} - stored_names(web, "Kill")
+        self.assertEqual(missing, set(), "acknowledged but not stored")
+
+
+class WorkerKillTests(unittest.TestCase):
+    """A worker killed while its write waits for a lock the test holds: the client gets no answer
+    (nginx closes the connection), nothing is stored, and the next request works."""
+
+    def fpm_children(self, server):
+        with open(server.path("fpm.pid")) as f:
+            master = f.read().split()[0]
+        return [int(p) for p in subprocess.run(["pgrep", "-P", master], capture_output=True, text=True).stdout.split()]
+
+    def idle_call(self, server):
+        """The system call every worker waits in while none has work, once all do."""
+        calls = {syscall(pid) for pid in self.fpm_children(server)}
+        return calls.pop() if len(calls) == 1 and None not in calls else None
+
+    def kill_mid_request(self, server, target, holding, waiting):
+        """Sends target while holding() holds the store; once waiting(), kills the worker that
+        left the idle call."""
+        answer = {}
+
+        def send():
+            try:
+                answer["status"] = server.get(target, timeout=30)[0]
+            except (http.client.HTTPException, ConnectionError) as e:
+                answer["error"] = e
+
+        idle = wait_for("idle workers", lambda: self.idle_call(server))
+        with holding() as release:
+            sender = threading.Thread(target=send)
+            sender.start()
+            busy = wait_for("the write to wait", lambda: waiting() and [
+                pid for pid in self.fpm_children(server) if syscall(pid) not in (None, idle)])
+            for pid in busy:
+                os.kill(pid, signal.SIGKILL)
+            sender.join()
+            release()
+        self.assertNotIn("status", answer, "no answer, so the Starter reports an error")
+
+    def both_writes(self, server, holding, waiting, stored):
+        self.kill_mid_request(server, "/php/_addscore.php?data=Killed;5;", holding, waiting)
+        self.assertNotIn("Killed", stored("SELECT name FROM scores"))
+        self.assertTrue(server.upload("dead01.plane", design_bytes()).startswith("226"))
+        register = "/php/_addplane.php?data=1;2;3;4;5;6;7;Half;dead01.plane;"
+        self.kill_mid_request(server, register, holding, waiting)
+        self.assertNotIn("dead01.plane", stored("SELECT file FROM planes"))
+        # New workers take the next requests; the upload can still be registered.
+        self.assertEqual(server.get("/php/_addscore.php?data=After;5;")[0], 200)
+        self.assertEqual(server.get(register)[0], 200)
+
+    def test_sqlite(self):
+        import contextlib
+        import sqlite3
+        server = drill_server("worker-sqlite")
+        path = server.path("skv.sqlite")
+
+        @contextlib.contextmanager
+        def holding():
+            db = sqlite3.connect(path, isolation_level=None)
+            db.execute("BEGIN IMMEDIATE")
+            try:
+                yield lambda: db.execute("ROLLBACK")
+            finally:
+                db.close()
+
+        def stored(sql):
+            with sqlite3.connect(path) as db:
+                return [r[0] for r in db.execute(sql)]
+
+        # The worker sleeps in SQLite's busy handler.
+        self.both_writes(server, holding, lambda: True, stored)
+
+    def test_postgres(self):
+        import contextlib
+        pg = _d["pg"]
+        pg.psql("CREATE DATABASE worker")
+        server = drill_server("worker-pg", ini=pg.ini(dbname="worker"))
+        waiters = "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
+
+        @contextlib.contextmanager
+        def holding():
+            locker = subprocess.Popen([os.path.join(pg.bindir, "psql"), "-h", pg.addr, "-U", "skv", "-d", "worker",
+                                       "-qtA"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+            locker.stdin.write("BEGIN; LOCK TABLE scores, planes IN EXCLUSIVE MODE; SELECT 'locked';\n")
+            locker.stdin.flush()
+            self.assertEqual(locker.stdout.readline().strip(), "locked")
+
+            def release():
+                # The dead worker's session notices its client is gone and ends its statement.
+                wait_for("the orphaned statement to end", lambda: pg.psql(waiters, "worker").strip() == "0")
+                locker.stdin.write("COMMIT;\n")
+                locker.stdin.close()
+                locker.wait()
+            try:
+                yield release
+            finally:
+                if locker.poll() is None:
+                    locker.kill()
+                    locker.wait()
+
+        self.both_writes(server, holding, lambda: pg.psql(waiters, "worker").strip() != "0",
+                         lambda sql: pg.psql(sql, "worker").split())
+
+
+def syscall(pid):
+    """The system call a process waits in (its number), or None when it is gone."""
+    try:
+        with open("/proc/%d/syscall" % pid) as f:
+            return f.read().split()[0]
+    except OSError:
+        return None
+
+
+class DiskFullTests(unittest.TestCase):
+    """The database's disk full: writes refused in plain text, reads served, nothing lost."""
+
+    def small_disk(self, megabytes, owner=None):
+        mount = tempfile.mkdtemp(prefix="skv-full-")  # PostgreSQL must reach it: not below the suite's folder
+        self.addCleanup(os.rmdir, mount)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm,mode=0700" % megabytes, "tmpfs", mount],
+                          capture_output=True).returncode != 0:
+            self.skipTest("cannot mount a small file system here (needs root)")
+        self.addCleanup(subprocess.run, ["umount", "-l", mount])
+        if owner:
+            subprocess.run(["chown", owner, mount], check=True)
+        return mount
+
+    def fill(self, mount):
+        path = os.path.join(mount, "filler")
+        with open(path, "wb") as f:
+            try:
+                while True:
+                    f.write(bytes(1 << 16))
+                    f.flush()
+            except OSError:
+                pass
+        return path
+
+    def drill(self, server, mount):
+        acked = [name for name in ("Full%d" % i for i in range(5)) if upload(server, name, 7)[0] == 200]
+        self.assertEqual(len(acked), 5)
+        filler = self.fill(mount)
+        refused = None
+        for i in range(3000):  # until the store needs space it no longer has
+            status, body = upload(server, "Full-%d" % i, i)
+            if status != 200:
+                refused = (status, body)
+                break
+            acked.append("Full-%d" % i)
+        self.assertIsNotNone(refused, "writes never failed")
+        refused_in_plain_text(self, *refused)
+        self.assertEqual(refused[0], 507)
+        for target in ("/php/_getplanes.php?style=1&from=0&num=17", "/hiscores.php?name=Full0", "/"):
+            with self.subTest(target):
+                self.assertEqual(server.get(target)[0], 200)
+        os.unlink(filler)
+        self.assertEqual(upload(server, "Full-after", 3)[0], 200)
+        acked.append("Full-after")
+        self.assertEqual(set(acked) - stored_names(server, "Full"), set())
+
+    def test_sqlite(self):
+        mount = self.small_disk(8)
+        server = harness.Server(harness.free_address(), os.path.join(mount, "data"),
+                                extra=["--production", "--rate", "100000", "--burst", "100000"])
+        self.addCleanup(server.stop)
+        self.drill(server, mount)
+
+    def test_postgres(self):
+        pg = _d["pg"]
+        mount = self.small_disk(16, owner="postgres:postgres")
+        pg.psql("CREATE TABLESPACE small LOCATION '%s'" % mount)
+        self.addCleanup(pg.psql, "DROP TABLESPACE small")
+        pg.psql("CREATE DATABASE fulldisk TABLESPACE small")
+        self.addCleanup(pg.psql, "DROP DATABASE fulldisk")
+        server = drill_server("full-pg", ini=pg.ini(dbname="fulldisk"))
+        self.addCleanup(lambda: harness._started.pop("drill-full-pg").stop())
+        self.drill(server, mount)
+
+
+if __name__ == "__main__":
+    unittest.main()
