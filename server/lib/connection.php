@@ -19,10 +19,13 @@ function db(): PDO
 }
 
 // The hot standby named by replica_dsn, for pages that only read; the primary while it is
-// missing or down.
-function reader(): PDO
+// missing or down, and from when $down says a statement found it gone.
+function reader(bool $down = false): PDO
 {
     static $pdo = null;
+    if ($down) {
+        $pdo = db();
+    }
     if ($pdo === null) {
         $dsn = settings()['replica_dsn'] ?? '';
         try {
@@ -33,6 +36,20 @@ function reader(): PDO
         }
     }
     return $pdo;
+}
+
+// $fn(reader()); again on the primary when the standby went away under it.
+function on_reader(callable $fn): mixed
+{
+    try {
+        return $fn(reader());
+    } catch (PDOException $e) {
+        if (reader() === db() || !str_starts_with($e->errorInfo[0] ?? '', '08') && $e->errorInfo[0] !== 'HY000') {
+            throw $e;
+        }
+        error_log('skv: replica lost, reading from the primary: ' . $e->getMessage());
+        return $fn(reader(true));
+    }
 }
 
 function open_db(string $dsn): PDO

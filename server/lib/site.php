@@ -113,7 +113,7 @@ function page_cache_key(?string $set = null): ?string
 function serve_cached_page(array $parts): void
 {
     $what = 'page|' . ($_SERVER['SCRIPT_NAME'] ?? '') . '?' . ($_SERVER['QUERY_STRING'] ?? '');
-    $key = answer_key(reader(), $what, $parts);
+    $key = on_reader(fn(PDO $pdo) => answer_key($pdo, $what, $parts));
     if ($key === null) {
         return;
     }

@@ -13,8 +13,8 @@ const DESIGNS_PER_PAGE = 25;
 // rows of a page come from the same state.
 function in_snapshot(callable $fn): mixed
 {
-    $pdo = reader();
-    return in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN' : 'BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY', $fn);
+    return on_reader(fn(PDO $pdo) => in_transaction($pdo,
+        is_sqlite($pdo) ? 'BEGIN' : 'BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY', $fn));
 }
 
 function page_count(int $total, int $per): int

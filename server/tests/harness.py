@@ -235,6 +235,7 @@ class Postgres:
                               check=True).stdout
 
     def stop(self, mode="fast", remove=True):
-        self.as_postgres("pg_ctl", "-D", self.cluster, "-m", mode, "stop")
+        if os.path.exists(os.path.join(self.cluster, "postmaster.pid")):
+            self.as_postgres("pg_ctl", "-D", self.cluster, "-m", mode, "stop")
         if remove:
             shutil.rmtree(self.root, ignore_errors=True)

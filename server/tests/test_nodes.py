@@ -1,11 +1,13 @@
 """Two web nodes (nginx, PHP-FPM, FTP) over one PostgreSQL and one design storage: what one node
 takes in, the other serves."""
 import io
+import json
 import os
 import tempfile
 import unittest
 
 import harness
+import sitedata
 import test_postgres
 from harness import design_bytes
 
@@ -48,6 +50,25 @@ class TwoNodeTests(unittest.TestCase):
         self.assertEqual(b.get("/download.php?file=70de01.plane")[2], data)
         # The registration is done once, whichever node is asked again.
         self.assertEqual(b.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Again;70de01.plane;")[0], 409)
+
+    def test_pages_kept_by_one_node_follow_writes_through_the_other(self):
+        a, b = _set["a"], _set["b"]
+        versions = "require_once '%s/lib/cache.php'; echo json_encode(store_versions(db()));" % harness.SERVER_DIR
+        pages = ("/php/_getplanes.php?style=1&from=0&num=100", "/designs.php", "/hiscores.php", "/")
+        before = {p: b.get(p)[2] for p in pages}
+        self.assertEqual({p: b.get(p)[2] for p in pages if p != "/"}, {p: before[p] for p in pages if p != "/"})
+        self.assertTrue(a.upload("cace01.plane", design_bytes(name=b"Fresh Jet")).startswith("226"))
+        state = json.loads(sitedata.php(a, versions))
+        self.assertEqual(a.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Fresh%20Jet;cace01.plane;")[0], 200)
+        after = json.loads(sitedata.php(a, versions))
+        self.assertEqual((after["scores"], after["planes"] != state["planes"]), (state["scores"], True))
+        for page in pages[:2]:
+            self.assertIn(b"Fresh Jet", b.get(page)[2])
+        self.assertEqual(a.get("/php/_addscore.php?data=Fresh%20Pilot;123;")[0], 200)
+        final = json.loads(sitedata.php(a, versions))
+        self.assertEqual((final["planes"], final["scores"] != after["scores"]), (after["planes"], True))
+        for page in pages[2:]:
+            self.assertIn(b"Fresh Pilot", b.get(page)[2])
 
     def test_a_rank_on_one_node_counts_scores_stored_through_the_other(self):
         a, b = _set["a"], _set["b"]
