@@ -38,7 +38,7 @@ def main():
     data = tempfile.mkdtemp(prefix="skv-bench-")
     admin = ["php", os.path.join(SERVER_DIR, "admin.php"), "--data", data]
     try:
-        for args in (["seed-scores", SCORES], ["seed-planes", DESIGNS, "--no-files"]):
+        for args in (["init"], ["seed-scores", SCORES], ["seed-planes", DESIGNS, "--no-files"]):
             started = time.perf_counter()
             subprocess.run(admin + [str(a) for a in args], check=True, stdout=subprocess.DEVNULL)
             print("%-44s %.1f s" % ("fill: " + " ".join(map(str, args)), time.perf_counter() - started))

@@ -140,7 +140,7 @@ def main():
             psql = lambda sql: subprocess.run(  # noqa: E731
                 [os.path.join(pg.bindir, "psql"), "-h", PG_ADDR, "-U", "skv", "-d", name, "-qtAc", sql],
                 capture_output=True, text=True, check=True).stdout
-            psql("SELECT skv_bulk_load(1, %d)" % SEED_SCORES)
+            nodes[0].admin("seed-scores", SEED_SCORES)
             psql("ANALYZE")
 
             load = Load(name, addrs, opts.ops, opts.seconds)

@@ -66,7 +66,7 @@ $t = ['count' => [], 'counted' => []];
 foreach (explode(',', $argv[1]) as $x) {
     $x = (int)$x;
     $s = hrtime(true); $plain->execute([$x]); $a = (int)$plain->fetchColumn(); $t['count'][] = hrtime(true) - $s;
-    $s = hrtime(true); $b = score_rank($x); $t['counted'][] = hrtime(true) - $s;
+    $s = hrtime(true); $b = score_rank(db(), $x); $t['counted'][] = hrtime(true) - $s;
     if ($a !== $b) { fwrite(STDERR, "rank differs for $x: $a != $b\n"); exit(1); }
 }
 foreach ($t as $k => $v) { sort($v); $n = count($v);

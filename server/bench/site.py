@@ -102,7 +102,7 @@ def admin(data, *args):
 
 
 def fill(data, scores, designs):
-    for args in (["seed-scores", scores], ["seed-planes", designs, "--no-files"]):
+    for args in (["init"], ["seed-scores", scores], ["seed-planes", designs, "--no-files"]):
         started = time.perf_counter()
         admin(data, *args)
         print("fill %-30s %6.1f s" % (" ".join(map(str, args)), time.perf_counter() - started))
