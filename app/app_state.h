@@ -76,7 +76,7 @@ struct AppState {
     // Design browser
     HFONT BrowserFont = nullptr;
     bool BrowserBusy = false;   // a browser transfer is running; browser commands are ignored meanwhile
-    bool TransferRunning = false;   // set by TransferScope: commands wait for the transfer to end
+    bool TransferRunning = false;   // set by TransferScope: commands but Exit are dropped until it ends
 };
 
 extern AppState App;

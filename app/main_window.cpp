@@ -110,7 +110,9 @@ LRESULT OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam)
 {
     if (!App.TransferRunning || LOWORD(lParam) != HTCLIENT)
         return DefWindowProcA(window, WM_SETCURSOR, wParam, lParam);
-    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    // A cursor that fails to load leaves the one shown as it is.
+    if (HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT))
+        SetCursor(wait);
     return TRUE;
 }
 

@@ -31,14 +31,21 @@ HttpOutcome Refused(TransferSession& session, HINTERNET request, DWORD code, con
     return HttpOutcome::ServerError;
 }
 
-// A registration is only acknowledged, but a refusal (400 and above) is a failure: its short
+// Only a 2xx answer comes from the script. Redirections are not followed, so a 3xx means the
+// script never ran. 0: the answer carries no status to judge.
+bool ScriptAnswered(DWORD status)
+{
+    return status == 0 || (status >= 200 && status < 300);
+}
+
+// A registration is only acknowledged, but any other answer is a failure: a refusal's short
 // body says why.
 HttpOutcome ReadAcknowledgement(TransferSession& session, HINTERNET request)
 {
     const NetOutcome headers = FetchHeaderBlock(request);
     if (!headers.Done)
         return Failed(session, headers.Error, HttpOutcome::SendFailed);
-    if (headers.Status < 400)
+    if (ScriptAnswered(headers.Status))
         return HttpOutcome::Answered;
     std::string body;
     DWORD error = 0;
@@ -62,7 +69,7 @@ HttpOutcome ReadReply(TransferSession& session, HINTERNET request, DWORD status,
     }
     // An error status is no answer of the script, even when its page has no title:
     // its text must not reach the player as a rank or as catalogue rows.
-    if (status != 0 && (status < 200 || status >= 300))
+    if (!ScriptAnswered(status))
         return Refused(session, request, status, *exchange.Body);
     return HttpOutcome::Answered;
 }

@@ -8,5 +8,5 @@
 // the escaped mail address: ten fields, nine semicolons. No <windows.h> needed.
 std::string RegisterPlaneQuery(const PlaneHeader& header, const std::string& serverName, const std::string& mail);
 
-// Shows the success box when the server answered, whatever its status; false otherwise.
+// Shows the success box when the script acknowledged the design (a 2xx answer); false otherwise.
 bool RegisterPlane(const PlaneHeader& header, const std::string& serverName, const std::string& mail);

@@ -157,3 +157,27 @@ TEST_F(Busy, OkAndCancelDuringADesignUploadAreIgnored)
     EXPECT_EQ(Server.Requests().size(), 1u);
     EXPECT_EQ(Server.StoredPlanes().size(), 1u);
 }
+
+// A player who retries right after an error is heard: the closing steps after the box take
+// less than a second, and the Starter takes the next press.
+TEST_F(Busy, HiscorePressedOneSecondAfterAnErrorBoxShowsTheRank)
+{
+    ASSERT_TRUE(Install->WriteHiscores({{"Ann", 5}}));
+    StartHeld("test/title404.php", "ADDSCORE_PHP");
+    Click(IDC_HISCORE);
+    const uidriver::MessageBoxInfo error = WaitForBox("Error");
+    ASSERT_NE(error.Window, nullptr) << "no error box";
+    ASSERT_TRUE(Install->WriteStarterDat(Server.Address()));
+    ASSERT_TRUE(uidriver::ClickButton(error.Window, IDOK));
+    // Gone from the screen is what the player sees; the window may still be on its way out.
+    ASSERT_TRUE(uidriver::WaitFor([&] { return !uidriver::IsShown(error.Window); }));
+    // The player's pause before pressing again: the moment this test is about.
+    Sleep(1000);
+    Click(IDC_HISCORE);
+
+    const uidriver::MessageBoxInfo rank = WaitForBox("Hiscore");
+    ASSERT_NE(rank.Window, nullptr) << "the second press was dropped";
+    EXPECT_NE(rank.Text.find(" 1 "), std::string::npos) << rank.Text;
+    Dismiss(rank);
+    EXPECT_EQ(Server.Requests().size(), 2u);
+}

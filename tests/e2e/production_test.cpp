@@ -1,5 +1,5 @@
 // The Starter against the game server's production stack (nginx, PHP-FPM): a hiscore exchange and
-// a design download, as on the built-in server. Addresses 127.0.1.30-31.
+// a design download, as on the built-in server, on an address picked at run time.
 #include "tests/e2e/browser_fixture.h"
 
 using namespace e2e;
