@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "app/game_lookup.h"
 
 namespace {

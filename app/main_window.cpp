@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "app/launch.h"
 #include "online/hiscore.h"
 #include "online/server_hosts.h"

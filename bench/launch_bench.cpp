@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/lang_text.h"
+#include "app/base/lang_text.h"
 #include "bench/bench_common.h"
 #include "res/resource.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/transfer_scope.h"
+#include "app/base/transfer_scope.h"
 #include "online/http_text.h"
 #include "online/internet_calls.h"
 #include "online/server_hosts.h"

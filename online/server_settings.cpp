@@ -1,8 +1,8 @@
 #include "online/server_settings.h"
 
 #include <windows.h>
-#include "app/app_state.h"
-#include "app/paths.h"
+#include "app/base/app_state.h"
+#include "app/base/paths.h"
 #include "settings/registry_store.h"
 
 namespace {

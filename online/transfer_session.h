@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "app/handles.h"
+#include "app/base/handles.h"
 
 // False (after the "no Internet" box) when the Internet cannot be reached: the first step of
 // every online action, before its status dialog opens.

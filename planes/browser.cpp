@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
-#include "app/paths.h"
-#include "app/wait_cursor.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
+#include "app/base/paths.h"
+#include "app/base/wait_cursor.h"
 #include "online/error_box.h"
 #include "online/plane_register.h"
 #include "planes/catalogue.h"

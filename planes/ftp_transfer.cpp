@@ -4,9 +4,9 @@
 #include <objbase.h>
 #include <cstring>
 
-#include "app/handles.h"
-#include "app/paths.h"
-#include "app/transfer_scope.h"
+#include "app/base/handles.h"
+#include "app/base/paths.h"
+#include "app/base/transfer_scope.h"
 #include "online/error_box.h"
 #include "online/internet_calls.h"
 #include "online/server_hosts.h"

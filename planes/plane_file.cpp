@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "app/ascii_text.h"
+#include "app/base/ascii_text.h"
 #include "res/resource.h"
 
 namespace {

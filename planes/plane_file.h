@@ -1,4 +1,4 @@
-// planes/: design files, catalogue, browser, FTP transfers; may include app/ res/ ui/ settings/ online/.
+// planes/: design files, catalogue, browser, FTP transfers; may include app/base/ res/ ui/ settings/ online/.
 // This header: reading a .plane design file and showing a design as a row. No <windows.h> here.
 #pragma once
 #include <cstddef>
@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/plane_record.h"
+#include "app/base/plane_record.h"
 
 // Fills the header from the file's first bytes (as many as the file had, at most
 // 4 + PlaneHeaderMaxLength). Missing bytes count as zero; a length above the room is cut to it.

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
 #include "settings/registry_store.h"
 
 namespace {

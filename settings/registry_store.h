@@ -1,4 +1,4 @@
-// settings/: the registry store and the Options dialog; may include app/ res/ ui/.
+// settings/: the registry store and the Options dialog; may include app/base/ res/ ui/.
 // Per-user registry strings.
 #pragma once
 #include <windows.h>

@@ -1,5 +1,5 @@
-#include "app/paths.h"
-#include "app/text_number.h"
+#include "app/base/paths.h"
+#include "app/base/text_number.h"
 
 #include <gtest/gtest.h>
 

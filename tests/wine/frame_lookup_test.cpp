@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "app/game_lookup.h"
 #include "app/language.h"
 #include "settings/registry_store.h"

@@ -1,4 +1,4 @@
-#include "app/lang_text.h"
+#include "app/base/lang_text.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "online/error_box.h"
 #include "tests/wine/app_scope.h"
 #include "ui/status_dialog.h"

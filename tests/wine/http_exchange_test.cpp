@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "app/app_state.h"
-#include "app/handles.h"
+#include "app/base/app_state.h"
+#include "app/base/handles.h"
 #include "online/internet_calls.h"
 #include "tests/support/temp_folder.h"
 #include "tests/wine/app_scope.h"

@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/paths.h"
+#include "app/base/app_state.h"
+#include "app/base/paths.h"
 #include "planes/browser.h"
 #include "planes/catalogue.h"
 #include "planes/ftp_transfer.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "settings/registry_store.h"
 #include "tests/support/temp_folder.h"
 #include "tests/wine/app_scope.h"

@@ -7,9 +7,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "app/main_window.h"
-#include "app/wait_cursor.h"
+#include "app/base/wait_cursor.h"
 #include "tests/wine/app_scope.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
 #include "tests/wine/app_scope.h"
 #include "ui/about_box.h"
 #include "ui/message_pump.h"

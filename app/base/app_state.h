@@ -1,14 +1,15 @@
-// app/: start-up, AppState, texts, language, game lookup, launching, MainWindowProc; may include every folder.
+// app/base/: AppState, texts, design and hiscore records, handle holders; included by every folder,
+// it includes only res/ and itself.
 // The one program-wide record: handles, folders, language, hiscores and the design browser.
 #pragma once
 #include <windows.h>
 #include <deque>
 #include <string>
-#include "online/hiscore_entry.h"
-#include "app/plane_record.h"
+#include "app/base/hiscore_entry.h"
+#include "app/base/plane_record.h"
 #include "res/layout.h"
 #include "res/resource.h"
-#include "ui/skin_button.h"
+#include "app/base/skin_button.h"
 
 constexpr int PathBufferSize = 4096;
 constexpr int TitleBufferSize = 100;

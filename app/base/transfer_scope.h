@@ -2,7 +2,7 @@
 // ignores every command that starts or ends work until the scope ends (Exit still acts),
 // and the main window shows the wait cursor meanwhile.
 #pragma once
-#include "app/wait_cursor.h"
+#include "app/base/wait_cursor.h"
 
 class TransferScope {
 public:

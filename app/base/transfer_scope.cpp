@@ -1,6 +1,6 @@
-#include "app/transfer_scope.h"
+#include "app/base/transfer_scope.h"
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 
 TransferScope::TransferScope() : WasRunning(App.TransferRunning), Wait(App.MainWindow)
 {
