@@ -65,7 +65,7 @@ void HiscoreCommand()
         ReportError(IDS_NO_HISCORE_FILE, 0, ErrorLine, StarterSourceFile);
         return;
     }
-    const std::string mail = ReadRegistryString(NetSettingsKey, "Mail");
+    const std::string mail = ReadMailAddress();
     UploadHiscore(App.HiscoreTable[0].Name, App.HiscoreTable[0].Score, mail);
     CloseStatus();
 }

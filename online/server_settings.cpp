@@ -26,3 +26,10 @@ bool ReadServerSetting(const char* name, const char* defaultValue, std::string& 
     }
     return true;
 }
+
+std::string ServerSetting(const char* name, const char* defaultValue)
+{
+    std::string value;
+    ReadServerSetting(name, defaultValue, value);
+    return value;
+}

@@ -44,6 +44,9 @@ PlaneCell PlaneRowCell(const PlaneEntry& entry, int column);
 // or control characters, and not a device name such as NUL.plane.
 bool IsSafePlaneFileName(std::string_view name);
 
-// A temporary file that a download creates in myPlanes: "skv", one to four hexadecimal digits,
-// ".tmp" (any case).
+// A download's temporary file in myPlanes: the prefix, one to four hexadecimal digits, ".tmp"
+// (any case), as the system names it from the prefix.
+constexpr char DownloadTemporaryPrefix[] = "skv";
 bool IsDownloadTemporaryName(std::string_view name);
+// The search pattern of those files: the prefix, "*.tmp".
+std::string DownloadTemporaryPattern();

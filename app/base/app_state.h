@@ -76,8 +76,10 @@ struct AppState {
 
     // Design browser
     HFONT BrowserFont = nullptr;
-    bool BrowserBusy = false;   // a browser transfer is running; browser commands are ignored meanwhile
-    bool TransferRunning = false;   // set by TransferScope: commands wait for the transfer to end
+
+    // Set by ActionScope while a transfer or a browser command runs: the main window then
+    // ignores the commands that its message pumps bring in.
+    bool ActionRunning = false;
 };
 
 extern AppState App;

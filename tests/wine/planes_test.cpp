@@ -233,19 +233,6 @@ TEST_F(Browser, AnEqualPageLeavesTheListAsAFreshOne)
     EXPECT_EQ(Cell(List(), 16, 0), "Entry 33");
 }
 
-TEST_F(Browser, BusyBrowserIgnoresItsCommands)
-{
-    ASSERT_TRUE(OpenBrowser(Parent, UploadMode));
-    App.BrowserBusy = true;
-    DismissBrowser();
-    ConfirmBrowser();
-    EXPECT_EQ(App.BrowserMode, UploadMode);
-    EXPECT_TRUE(IsWindow(List()));
-    App.BrowserBusy = false;
-    ConfirmBrowser();   // nothing selected: closes
-    EXPECT_EQ(App.BrowserMode, 0);
-}
-
 TEST(PlaneFiles, WholeFileAndHeaderOfMissingFiles)
 {
     const fs::path path = fs::temp_directory_path() / ("skv-whole-" + std::to_string(GetCurrentProcessId()));

@@ -7,9 +7,10 @@
 #include <initializer_list>
 #include <string>
 
+#include "app/base/action_scope.h"
 #include "app/base/app_state.h"
-#include "app/main_window.h"
 #include "app/base/wait_cursor.h"
+#include "app/main_window.h"
 #include "tests/wine/app_scope.h"
 
 namespace {
@@ -217,6 +218,29 @@ TEST_F(SkinWindows, ExitCommandsDestroyTheWindowAndQuitWithZero)
         ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << command;
         EXPECT_EQ(message.wParam, 0u);
     }
+}
+
+// The commands that a running action's message pumps bring in are ignored, Exit aside: here
+// Cancel, which would close the open browser under the action.
+TEST_F(SkinWindows, DuringAnActionOnlyExitActs)
+{
+    App.MainWindow = main;
+    App.BrowserMode = 1;
+    {
+        ActionScope action;
+        EXPECT_EQ(SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0), 0);
+        EXPECT_EQ(App.BrowserMode, 1);
+        EXPECT_TRUE(IsWindowVisible(Button(OkRow)));
+        HWND window = CreateWindowExA(0, TestMainClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr);
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
+        EXPECT_FALSE(IsWindow(window));
+        MSG message;
+        EXPECT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    }
+    SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_EQ(App.BrowserMode, 0);
+    EXPECT_FALSE(IsWindowVisible(Button(OkRow)));
 }
 
 TEST_F(SkinWindows, UpdatePageButtonsFollowsThePagePosition)
