@@ -1,5 +1,4 @@
-#define _CRT_RAND_S   // rand_s: two Wine prefixes reuse the same process ids and tick counts
-#include <winsock2.h>    // before <windows.h>
+#include "tests/support/loopback.h"   // <winsock2.h> before <windows.h>
 #include "tests/e2e/fixtures.h"
 #include <algorithm>
 #include <cstdio>
@@ -334,43 +333,12 @@ bool GameInstall::MakeGameExitAtOnce()
 std::vector<StandinRun> GameInstall::GameRuns() const { return ReadStandinLog(GameFile("ZP.EXE.log")); }
 std::vector<StandinRun> GameInstall::SetupRuns() const { return ReadStandinLog(StarterFile("SETUP.EXE.log")); }
 
-// ---- Game server
-
 // ---- Loopback addresses
-
-namespace {
-
-// Nothing is bound to ADDRESS:PORT: we can bind it ourselves.
-bool PortFree(const std::string& address, u_short port)
-{
-    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (probe == INVALID_SOCKET) return false;
-    sockaddr_in where = {};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(port);
-    where.sin_addr.s_addr = inet_addr(address.c_str());
-    const bool free = bind(probe, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
-    closesocket(probe);
-    return free;
-}
-
-struct WinsockScope {
-    WinsockScope() { WSADATA data; WSAStartup(MAKEWORD(2, 2), &data); }
-    ~WinsockScope() { WSACleanup(); }
-};
-
-}  // namespace
 
 std::string FreeAddress()
 {
-    static WinsockScope winsock;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        unsigned int random = 0;
-        if (rand_s(&random) != 0) break;
-        const unsigned third = (random >> 8) % 256, fourth = 1 + random % 254;
-        const std::string address = "127.1." + std::to_string(third) + "." + std::to_string(fourth);
-        if (PortFree(address, 80) && PortFree(address, 21)) return address;
-    }
+    const std::string address = testsupport::FreeLoopbackAddress();
+    if (!address.empty()) return address;
     ADD_FAILURE() << "no free address in 127.1.0.0/16";
     return "127.1.255.254";
 }
