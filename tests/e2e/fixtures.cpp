@@ -272,8 +272,10 @@ std::string GameInstall::StarterFile(const std::string& relative) const { return
 
 bool GameInstall::WriteStarterDat(const std::string& host, const std::map<std::string, std::string>& extra)
 {
-    std::string text = "[setup]\r\nHTTP_URL=" + host + "\r\nFTP_URL=" + host + "\r\n";
-    for (const auto& [key, value] : extra) text += key + "=" + value + "\r\n";
+    std::map<std::string, std::string> settings = {{"HTTP_URL", host}, {"FTP_URL", host}};
+    for (const auto& [key, value] : extra) settings[key] = value;
+    std::string text = "[setup]\r\n";
+    for (const auto& [key, value] : settings) text += key + "=" + value + "\r\n";
     return WriteStarterDatText(text);
 }
 
@@ -342,6 +344,32 @@ std::string FreeAddress()
     ADD_FAILURE() << "no free address in 127.1.0.0/16";
     return "127.1.255.254";
 }
+
+// ---- A misbehaving FTP server
+
+FtpDouble::FtpDouble(const std::string& mode, const std::string& root) : Host(FreeAddress()), Log("skv-ftp-double")
+{
+    const std::string log = Log.UnixPath() + "/commands.log";
+    Started = RunUnix("setsid python3 " + ShellQuote(SourceDirUnix() + "/tests/doubles/ftp_double.py") + " --addr " + Host +
+                      " --mode " + mode + " --root " + ShellQuote(ToUnixPath(root)) + " --log " + ShellQuote(log) +
+                      " --lifetime 240 >/dev/null 2>&1 & echo $! >" + ShellQuote(Log.UnixPath() + "/pid") +
+                      "\nfor i in $(seq 100); do (exec 3<>/dev/tcp/" + Host +
+                      "/21) 2>/dev/null && exit 0; sleep 0.1; done; exit 1")
+                  .ExitCode == 0;
+}
+
+FtpDouble::~FtpDouble() { RunUnix("kill $(cat " + ShellQuote(Log.UnixPath() + "/pid") + ") 2>/dev/null; true"); }
+
+std::string FtpDouble::Commands() const { return ReadFileBytes(Log.File("commands.log")); }
+
+// ---- An immutable folder
+
+ImmutableFolder::ImmutableFolder(const std::string& path) : Path(ToUnixPath(path))
+{
+    Set = RunUnix("chattr +i " + ShellQuote(Path)).ExitCode == 0;
+}
+
+ImmutableFolder::~ImmutableFolder() { RunUnix("chattr -i " + ShellQuote(Path)); }
 
 // ---- Game server
 

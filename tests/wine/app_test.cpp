@@ -21,6 +21,7 @@
 #include "tests/support/temp_folder.h"
 #include "tests/wine/app_scope.h"
 #include "tests/wine/registry_values.h"
+#include "tests/wine/test_window.h"
 
 using testsupport::TempFolder;
 
@@ -367,15 +368,7 @@ constexpr char TestMainClass[] = "AppTestMain";
 // the quit message that their destruction posts.
 class MainWindow : public testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = MainWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        windowClass.lpszClassName = TestMainClass;
-        RegisterClassA(&windowClass);
-    }
+    static void SetUpTestSuite() { RegisterTestClass(TestMainClass, MainWindowProc); }
     void TearDown() override
     {
         for (HWND window : Made)

@@ -17,6 +17,7 @@
 #include "app/main_window.h"
 #include "res/resource.h"
 #include "tests/wine/app_scope.h"
+#include "tests/wine/test_window.h"
 #include "ui/skin.h"
 #include "ui/skin_windows.h"
 
@@ -260,16 +261,6 @@ TEST(Skin, ApplyToWindowGivesACopyOfTheRegionAndTheSize)
 namespace {
 constexpr char TestMainClass[] = "UiTestMain";
 
-void RegisterTestMainClass()
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = MainWindowProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = TestMainClass;
-    RegisterClassA(&windowClass);
-}
-
 // MainWindowProc posts a quit message when its window goes; keep it from later tests.
 void DestroyMainWindow(HWND window)
 {
@@ -296,7 +287,7 @@ protected:
 
     static void SetUpTestSuite()
     {
-        RegisterTestMainClass();
+        RegisterTestClass(TestMainClass, MainWindowProc);
         made.main = CreateWindowExA(0, TestMainClass, "", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 10, 10, 640, 470,
                                     nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         made.description = CreateChild("STATIC", 15, 16, IDC_DESCRIPTION);

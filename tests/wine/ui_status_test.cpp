@@ -13,6 +13,7 @@
 #include "app/base/app_state.h"
 #include "app/base/lang_text.h"
 #include "tests/wine/app_scope.h"
+#include "tests/wine/test_window.h"
 #include "ui/about_box.h"
 #include "ui/message_pump.h"
 #include "ui/status_dialog.h"
@@ -58,13 +59,9 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 HWND CreateRecorderWindow(Recorder& recorder)
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = RecorderProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "StatusTestRecorder";
-    RegisterClassA(&windowClass);
+    RegisterTestClass("StatusTestRecorder", RecorderProc);
     HWND window = CreateWindowA("StatusTestRecorder", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                                windowClass.hInstance, nullptr);
+                                GetModuleHandleA(nullptr), nullptr);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&recorder));
     return window;
 }
