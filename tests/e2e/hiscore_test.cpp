@@ -48,6 +48,17 @@ protected:
         Start();
     }
 
+    // Presses Hiscore, expects the rank box with this rank, and returns the one request sent.
+    RequestLine PressForRank(const std::string& rank)
+    {
+        const uidriver::MessageBoxInfo box = Press("Hiscore");
+        EXPECT_EQ(box.Text, RankText(23, rank));
+        Dismiss(box);
+        const std::vector<RequestLine> requests = Server->Requests();
+        EXPECT_EQ(requests.size(), 1u);
+        return requests.empty() ? RequestLine() : requests[0];
+    }
+
     // The exchange reaches the server, its status dialog closes, and no box follows.
     void ExpectSilentAnswer()
     {
@@ -78,17 +89,12 @@ TEST_F(Hiscore, SendsTheFirstEntryAndShowsTheRank)
 {
     StartWithServer(nullptr, {{"Ann Lee", 123456}, {"Bob", 99}});
 
-    const uidriver::MessageBoxInfo box = Press("Hiscore");
-    EXPECT_EQ(box.Text, RankText(23, "1"));
-    Dismiss(box);
-
-    const std::vector<RequestLine> requests = Server->Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Method, "GET");
-    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=Ann%20Lee;123456;");
-    EXPECT_EQ(requests[0].Protocol, "HTTP/1.1");
-    EXPECT_EQ(requests[0].Host, Server->Address());
-    EXPECT_EQ(requests[0].UserAgent, "SKV Starter");
+    const RequestLine request = PressForRank("1");
+    EXPECT_EQ(request.Method, "GET");
+    EXPECT_EQ(request.Target, "/php/_addscore.php?data=Ann%20Lee;123456;");
+    EXPECT_EQ(request.Protocol, "HTTP/1.1");
+    EXPECT_EQ(request.Host, Server->Address());
+    EXPECT_EQ(request.UserAgent, "SKV Starter");
 }
 
 TEST_F(Hiscore, NameAndMailAreSentEscaped)
@@ -98,13 +104,7 @@ TEST_F(Hiscore, NameAndMailAreSentEscaped)
     // Someone ahead, so the negative score lands on rank 2.
     ASSERT_EQ(Server->Admin("add-score Lead 1000").ExitCode, 0);
 
-    const uidriver::MessageBoxInfo box = Press("Hiscore");
-    EXPECT_EQ(box.Text, RankText(23, "2"));
-    Dismiss(box);
-
-    const std::vector<RequestLine> requests = Server->Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=OBrien%20J%fcrgen;-42;pilot%2eone%40example%2eorg");
+    EXPECT_EQ(PressForRank("2").Target, "/php/_addscore.php?data=OBrien%20J%fcrgen;-42;pilot%2eone%40example%2eorg");
 }
 
 TEST_F(Hiscore, TheAnswerChoosesTheSentence)
@@ -241,12 +241,7 @@ TEST_F(Hiscore, GamePathEndingInASlash)
     ASSERT_TRUE(WriteUserString(MakerGameKeyPath, "&AppPath", Install->GameDir() + "/"));
     StartWithServer(nullptr, {{"Slash", 777}});
 
-    const uidriver::MessageBoxInfo box = Press("Hiscore");
-    EXPECT_EQ(box.Text, RankText(23, "1"));
-    Dismiss(box);
-    const std::vector<RequestLine> requests = Server->Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=Slash;777;");
+    EXPECT_EQ(PressForRank("1").Target, "/php/_addscore.php?data=Slash;777;");
 }
 
 TEST_F(Hiscore, AHundredMegabyteAnswerKeepsMemoryBounded)

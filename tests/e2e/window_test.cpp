@@ -453,6 +453,29 @@ protected:
 
     void Release() { ASSERT_TRUE(Held->WriteDataFile("release", "now")); }
 
+    // Clicks the button that starts a transfer and, once its status dialog shows, sends quit (a
+    // close request or Alt+F4): the program must end with exit code 0 after the transfer.
+    void QuitDuringTransfer(int id, const std::function<bool()>& quit)
+    {
+        ASSERT_TRUE(uidriver::ClickButton(Main, id));
+        ASSERT_TRUE(uidriver::WaitFor([&] { return StatusDialog() != nullptr; }, TransferTimeoutMs));
+        ASSERT_TRUE(quit());
+        DWORD code = 1;
+        EXPECT_TRUE(Starter.WaitForExit(TransferTimeoutMs, &code));
+        EXPECT_EQ(code, 0u);
+    }
+
+    // Once the held request has arrived: clicks on these buttons, the wait cursor and a hover on
+    // the button `hovered`, then the answer is let go.
+    void ClickWhileHeld(std::initializer_list<int> ids, int hovered)
+    {
+        WaitForHeldRequest("hold.php");
+        for (int id : ids)
+            Click(id);
+        ExpectWaitCursorThenHover(hovered);
+        Release();
+    }
+
     std::unique_ptr<GameServer> Held;
     std::string WaitShape;
 
@@ -526,13 +549,7 @@ TEST_F(Busy, HiscorePlayAndDownloadDuringAHiscoreExchangeAreIgnored)
     ASSERT_TRUE(Install->WriteHiscores({{"Ann", 5}}));
     StartHeld("test/hold.php", "ADDSCORE_PHP");
     Click(IDC_HISCORE);
-    WaitForHeldRequest("hold.php");
-
-    Click(IDC_HISCORE);
-    Click(IDC_PLAY);
-    Click(IDC_DOWNLOAD);
-    ExpectWaitCursorThenHover(IDC_OPTIONS);
-    Release();
+    ClickWhileHeld({IDC_HISCORE, IDC_PLAY, IDC_DOWNLOAD}, IDC_OPTIONS);
 
     const uidriver::MessageBoxInfo box = WaitForBox("Hiscore");
     ASSERT_NE(box.Window, nullptr) << "no rank box";
@@ -552,12 +569,7 @@ TEST_F(Busy, OkAndCancelDuringADesignUploadAreIgnored)
     StartHeld("test/hold.php", "ADDPLANE_PHP");
     OpenUploadList();
     Click(IDOK);
-    WaitForHeldRequest("hold.php");
-
-    Click(IDOK);
-    Click(IDCANCEL);
-    ExpectWaitCursorThenHover(IDOK);
-    Release();
+    ClickWhileHeld({IDOK, IDCANCEL}, IDOK);
 
     const uidriver::MessageBoxInfo box = WaitForBox("Info");
     ASSERT_NE(box.Window, nullptr) << "no success box";
@@ -614,13 +626,8 @@ TEST_F(Busy, CloseWhileTheStatusDialogShowsEndsTheProgramAfterTheTransfer)
     GameServer server;
     StartWith(server);
 
-    ASSERT_TRUE(uidriver::ClickButton(Main, IDC_DOWNLOAD));
-    ASSERT_TRUE(uidriver::WaitFor([&] { return StatusDialog() != nullptr; }, TransferTimeoutMs));
-    ASSERT_TRUE(uidriver::PostClose(Main));   // from outside the program: no click causes it
-
-    DWORD exitCode = 1;
-    EXPECT_TRUE(Starter.WaitForExit(30000, &exitCode));
-    EXPECT_EQ(exitCode, 0u);
+    // From outside the program: no click causes it.
+    QuitDuringTransfer(IDC_DOWNLOAD, [&] { return uidriver::PostClose(Main); });
     EXPECT_EQ(server.Requests().size(), 1u);
 }
 
@@ -632,12 +639,7 @@ TEST_F(Busy, AltF4DuringADownloadEndsTheProgramAfterItWithTheDesignWhole)
     StartWith(server);
 
     OpenCatalogue(server);
-    ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
-    ASSERT_TRUE(uidriver::WaitFor([&] { return StatusDialog() != nullptr; }, TransferTimeoutMs));
-    ASSERT_TRUE(PostAltF4());
-    DWORD code = 1;
-    EXPECT_TRUE(Starter.WaitForExit(TransferTimeoutMs, &code));
-    EXPECT_EQ(code, 0u);
+    QuitDuringTransfer(IDOK, [&] { return PostAltF4(); });
     EXPECT_EQ(ReadFileBytes(Install->GameFile("myPlanes\\5eed0001.plane")), server.StoredPlane("5eed0001.plane"));
     EXPECT_EQ(Install->PlaneFiles(), std::vector<std::string>{"5eed0001.plane"});
 }
@@ -652,12 +654,7 @@ TEST_F(Busy, AltF4DuringAnUploadEndsTheProgramAfterItWithTheDesignRegistered)
     StartWith(server);
 
     OpenUploadList();
-    ASSERT_TRUE(uidriver::ClickButton(Main, IDOK));
-    ASSERT_TRUE(uidriver::WaitFor([&] { return StatusDialog() != nullptr; }, TransferTimeoutMs));
-    ASSERT_TRUE(PostAltF4());
-    DWORD code = 1;
-    EXPECT_TRUE(Starter.WaitForExit(TransferTimeoutMs, &code));
-    EXPECT_EQ(code, 0u);
+    QuitDuringTransfer(IDOK, [&] { return PostAltF4(); });
     const std::vector<std::string> stored = server.StoredPlanes();
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(server.StoredPlane(stored[0]), PlaneBytes(design));
