@@ -72,10 +72,10 @@ TEST_F(RegistryStore, WritesStringsWithTheirTerminatorAndCreatesThePath)
 TEST_F(RegistryStore, NetSettingsGoUnderTheirKey)
 {
     EXPECT_STREQ(NetSettingsKey, "Software\\Brightmoor Software\\INet\\1.0");
-    EXPECT_EQ(WriteNetSetting("FrameTestSetting", "ftp.example.org"), ERROR_SUCCESS);
-    EXPECT_EQ(ReadRegistryString(NetSettingsKey, "FrameTestSetting"), "ftp.example.org");
+    EXPECT_EQ(WriteNetSetting("SettingsTestSetting", "ftp.example.org"), ERROR_SUCCESS);
+    EXPECT_EQ(ReadRegistryString(NetSettingsKey, "SettingsTestSetting"), "ftp.example.org");
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, NetSettingsKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-    RegDeleteValueA(key, "FrameTestSetting");
+    RegDeleteValueA(key, "SettingsTestSetting");
     RegCloseKey(key);
 }
