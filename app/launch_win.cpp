@@ -3,7 +3,7 @@
 #include <shellapi.h>
 #include <cstdlib>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "app/game_lookup.h"
 #include "online/error_box.h"
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/app_state.h"
-#include "app/paths.h"
+#include "app/base/app_state.h"
+#include "app/base/paths.h"
 #include "app/startup.h"
 #include "ui/skin_windows.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
 #include "bench/bench_common.h"
 #include "res/layout.h"
 #include "res/resource.h"

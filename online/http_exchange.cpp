@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "app/transfer_scope.h"
 #include "online/http_text.h"
 #include "online/internet_calls.h"
 #include "online/server_hosts.h"
@@ -88,27 +87,21 @@ HttpOutcome RunRequest(TransferSession& session, const std::string& object, cons
     return ReadReply(session, request.Get(), sent.Status, exchange);
 }
 
-std::string Setting(const char* name, const char* defaultValue)
+HINTERNET ConnectWebServer(HINTERNET internet)
 {
-    std::string value;
-    ReadServerSetting(name, defaultValue, value);
-    return value;
+    return ConnectHttp(internet, ServerSetting("HTTP_URL", DefaultHttpHost));
 }
 }
 
-// The steps, in the order the player sees them: reachability, "Connecting to internet…",
-// "Connecting to server…", "Transmitting data…" and the answer, then the closing steps.
+// The steps, in the order the player sees them: the session's opening, "Transmitting data…" and
+// the answer, then the closing steps.
 HttpOutcome HttpExchange(const HttpRequest& exchange)
 {
-    TransferScope transfer;
-    if (!InternetReachable())
-        return HttpOutcome::NotReachable;
-    TransferSession session(4);
-    if (!session.OpenInternet())
-        return HttpOutcome::NoInternetHandle;
-    session.Next(IDS_CONNECTING_SRV);
-    session.Connection.Reset(ConnectHttp(session.Internet.Get(), Setting("HTTP_URL", DefaultHttpHost)));
-    const std::string script = Setting(exchange.ScriptSetting, exchange.ScriptDefault);
+    TransferSession session;
+    const SessionOpening opening = session.Open(4, ConnectWebServer);
+    if (opening != SessionOpening::Connected)
+        return opening == SessionOpening::NotReachable ? HttpOutcome::NotReachable : HttpOutcome::NoInternetHandle;
+    const std::string script = ServerSetting(exchange.ScriptSetting, exchange.ScriptDefault);
     const HttpOutcome outcome = RunRequest(session, "php/" + script + exchange.Query, exchange);
     session.Close();
     return outcome;

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "app/plane_record.h"
+#include "app/base/plane_record.h"
 
 // "?data=" the seven numbers in file order, the escaped name, the server name as it is and
 // the escaped mail address: ten fields, nine semicolons. No <windows.h> needed.

@@ -20,9 +20,7 @@ TEST_F(Production, HiscoreExchangeAndDesignDownload)
 
     ASSERT_TRUE(uidriver::ClickButton(Main, IDC_HISCORE));
     const uidriver::MessageBoxInfo rank = WaitForBox("Hiscore");
-    std::string text = LangText(23);
-    text.replace(text.find("%s"), 2, "2");
-    EXPECT_EQ(rank.Text, text);
+    EXPECT_EQ(rank.Text, RankText(23, "2"));
     Dismiss(rank);
     EXPECT_NE(server.Admin("stats").Output.find("scores 2"), std::string::npos) << server.Admin("stats").Output;
 

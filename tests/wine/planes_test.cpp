@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/paths.h"
+#include "app/base/app_state.h"
+#include "app/base/paths.h"
 #include "planes/browser.h"
 #include "planes/catalogue.h"
 #include "planes/ftp_transfer.h"
@@ -250,19 +250,6 @@ TEST_F(Browser, AnEqualPageLeavesTheListAsAFreshOne)
     ASSERT_TRUE(ShowCataloguePage(List(), 17, CataloguePageSize));
     EXPECT_EQ(allCells(), rewritten);
     EXPECT_EQ(Cell(List(), 16, 0), "Entry 33");
-}
-
-TEST_F(Browser, BusyBrowserIgnoresItsCommands)
-{
-    ASSERT_TRUE(OpenBrowser(Parent, UploadMode));
-    App.BrowserBusy = true;
-    DismissBrowser();
-    ConfirmBrowser();
-    EXPECT_EQ(App.BrowserMode, UploadMode);
-    EXPECT_TRUE(IsWindow(List()));
-    App.BrowserBusy = false;
-    ConfirmBrowser();   // nothing selected: closes
-    EXPECT_EQ(App.BrowserMode, 0);
 }
 
 TEST(PlaneFiles, WholeFileAndHeaderOfMissingFiles)

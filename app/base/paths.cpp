@@ -1,4 +1,4 @@
-#include "app/paths.h"
+#include "app/base/paths.h"
 
 #include <cstring>
 

@@ -1,55 +1,68 @@
-#include "app/game_lookup.h"
-#include "app/language.h"
-#include "app/launch.h"
-#include "online/error_text.h"
+// The portable logic of app/ and app/base/: leading numbers, paths, the language bytes and
+// sources, the launch command, the Starter's own folder.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-namespace {
-ErrorTextParts EnglishParts(std::string value, const char* file)
-{
-    ErrorTextParts parts;
-    parts.Message = "An error occured during the the data transfer.";
-    parts.ErrorWord = "Error:";
-    parts.Value = std::move(value);
-    parts.Line = 217;
-    parts.File = file;
-    parts.LineLabel = "Line:";
-    parts.FileLabel = "File:";
-    return parts;
-}
-}
+#include "app/base/paths.h"
+#include "app/base/text_number.h"
+#include "app/game_lookup.h"
+#include "app/language.h"
+#include "app/launch.h"
 
-TEST(ErrorText, ComposedLikeTheBox)
+// ---- Leading numbers and paths (app/base/)
+
+TEST(LeadingNumber, ReadsLikeTheGameFiles)
 {
-    const std::string head = "An error occured during the the data transfer.\r\n\r\nError:\t";
-    struct Case { std::string value; const char* file; const char* tail; };
+    struct Case { const char* text; int64_t value; };
     const Case cases[] = {
-        {ErrorCodeText(6), "starter", "6\r\nLine:\t217\r\nFile:\tstarter"},
-        {ErrorCodeText(0), "starter", "0\r\nLine:\t217\r\nFile:\tstarter"},
-        {ErrorCodeText(-12029), "starter", "-12029\r\nLine:\t217\r\nFile:\tstarter"},
-        {ErrorCodeText(INT32_MIN), "starter", "-2147483648\r\nLine:\t217\r\nFile:\tstarter"},
-        {ErrorCodeText(126), "C:\\src\\app/starter", "126\r\nLine:\t217\r\nFile:\tstarter"},
-        {ErrorCodeText(126), "C:/src/app\\starter.cpp", "126\r\nLine:\t217\r\nFile:\tstarter.cpp"},
-        {ErrorCodeText(126), "C:\\src\\", "126\r\nLine:\t217\r\nFile:\t"},
-        {"500 Internal\r\nServer Error\n", "starter", "500 Internal\r\nServer Error\n\r\nLine:\t217\r\nFile:\tstarter"},
-        {"", "", "\r\nLine:\t217\r\nFile:\t"},
+        {"17", 17}, {"  -42x", -42}, {"+7;", 7}, {"fr", 0}, {"", 0}, {"-", 0},
+        {"17\n", 17}, {"\t 3 4", 3}, {"9223372036854775807", INT64_MAX},
+        {"9223372036854775808", INT64_MAX}, {"-9223372036854775808", INT64_MIN},
+        {"-99999999999999999999", INT64_MIN},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ComposeErrorText(EnglishParts(c.value, c.file)), head + c.tail) << c.file;
+        EXPECT_EQ(LeadingNumber64(c.text), c.value) << c.text;
 }
 
-TEST(ErrorText, NegativeLineAndFrenchWord)
+TEST(LeadingNumber, ThirtyTwoBitSaturates)
 {
-    ErrorTextParts parts = EnglishParts("0", "starter");
-    parts.Message = "Le jeu Skyvora n'a pas \xE9t\xE9 trouv\xE9.";
-    parts.ErrorWord = "Erreur :";
-    parts.Line = -218;
-    EXPECT_EQ(ComposeErrorText(parts),
-              "Le jeu Skyvora n'a pas \xE9t\xE9 trouv\xE9.\r\n\r\nErreur :\t0\r\nLine:\t-218\r\nFile:\tstarter");
+    EXPECT_EQ(LeadingNumber32("2147483647"), INT32_MAX);
+    EXPECT_EQ(LeadingNumber32("2147483648"), INT32_MAX);
+    EXPECT_EQ(LeadingNumber32("-2147483649"), INT32_MIN);
+    EXPECT_EQ(LeadingNumber32(" -12abc"), -12);
 }
+
+TEST(Paths, TrailingSeparator)
+{
+    struct Case { const char* in; const char* out; bool appended; };
+    const Case cases[] = {
+        {"C:\\Games\\Flight", "C:\\Games\\Flight\\", true},
+        {"C:\\Games\\Flight\\", "C:\\Games\\Flight\\", false},
+        {"C:/Games/Flight/", "C:/Games/Flight/", false},
+        {"", "\\", true},
+    };
+    for (const Case& c : cases) {
+        std::string path = c.in;
+        EXPECT_EQ(EnsureTrailingSeparator(path), c.appended) << c.in;
+        EXPECT_EQ(path, c.out);
+    }
+    EXPECT_EQ(JoinPath("D:\\Games\\Flight", "ZP.EXE"), "D:\\Games\\Flight\\ZP.EXE");
+    EXPECT_EQ(JoinPath("D:/Games/", "ZP.EXE"), "D:/Games/ZP.EXE");
+}
+
+TEST(Paths, CopyRefusesWhatDoesNotFit)
+{
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_FALSE(CopyToBuffer(buffer, sizeof buffer, "12345678"));
+    EXPECT_EQ(buffer[0], 'x');
+    EXPECT_TRUE(CopyToBuffer(buffer, sizeof buffer, "1234567"));
+    EXPECT_STREQ(buffer, "1234567");
+}
+
+// ---- Language, launching and game lookup (app/)
 
 TEST(Language, FirstByteIsTheRawValue)
 {

@@ -1,5 +1,5 @@
-#include "ui/status_dialog.h"
-
+// The status dialog, the message pumps and the About box of ui/ in-process.
+#include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
@@ -10,11 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
 #include "tests/wine/app_scope.h"
+#include "tests/wine/test_window.h"
 #include "ui/about_box.h"
 #include "ui/message_pump.h"
+#include "ui/status_dialog.h"
 
 namespace {
 
@@ -27,6 +29,8 @@ struct Recorder {
     ~Recorder() { CloseHandle(ProbeSeen); }
     std::vector<UINT> messages;
     std::vector<WORD> commands;
+    std::atomic<int> probes{0};          // ProbeMessages handled, readable from other threads
+    std::atomic<DWORD> probeThread{0};   // the thread that handled the last one
     int Count(UINT message) const
     {
         int n = 0;
@@ -41,8 +45,11 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     auto* recorder = reinterpret_cast<Recorder*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (recorder && message >= WM_APP)
         recorder->messages.push_back(message);
-    if (recorder && message == ProbeMessage)
+    if (recorder && message == ProbeMessage) {
+        ++recorder->probes;
+        recorder->probeThread = GetCurrentThreadId();
         SetEvent(recorder->ProbeSeen);
+    }
     if (recorder && message == WM_COMMAND)
         recorder->commands.push_back(LOWORD(wParam));
     if (message == QuitOnProbe)
@@ -52,13 +59,9 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 HWND CreateRecorderWindow(Recorder& recorder)
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = RecorderProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "StatusTestRecorder";
-    RegisterClassA(&windowClass);
+    RegisterTestClass("StatusTestRecorder", RecorderProc);
     HWND window = CreateWindowA("StatusTestRecorder", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                                windowClass.hInstance, nullptr);
+                                GetModuleHandleA(nullptr), nullptr);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&recorder));
     return window;
 }
@@ -120,6 +123,8 @@ protected:
     Recorder recorder;
     HWND window = nullptr;
 };
+
+class MessagePump : public StatusDialog {};
 
 } // namespace
 
@@ -242,7 +247,7 @@ TEST_F(StatusDialog, BusyWaitProcessesNoMessages)
     EXPECT_EQ(recorder.Count(ProbeMessage), 1);
 }
 
-TEST_F(StatusDialog, PumpTranslatesAccelerators)
+TEST_F(MessagePump, PumpTranslatesAccelerators)
 {
     App.Accelerators = LoadAcceleratorsA(App.Instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
     ASSERT_NE(App.Accelerators, nullptr);
@@ -261,7 +266,7 @@ TEST_F(StatusDialog, PumpTranslatesAccelerators)
 }
 
 // The main loop must still see a quit request that a pump took from the queue.
-TEST_F(StatusDialog, QuitTakenByThePumpStillEndsTheLoop)
+TEST_F(MessagePump, QuitTakenByThePumpStillEndsTheLoop)
 {
     struct Case { const char* name; bool postedBefore; int pumps; int code; };
     const Case cases[] = {
@@ -289,6 +294,38 @@ TEST_F(StatusDialog, QuitTakenByThePumpStillEndsTheLoop)
         DrainQueue();
         recorder.messages.clear();
     }
+}
+
+// While a call blocks on a helper thread, messages posted to this thread's windows are handled
+// on this thread; the call's result and last error come back; a quit request waits until the call
+// is over.
+TEST_F(MessagePump, MessagesFlowDuringABlockingCallAndTheQuitRequestIsKept)
+{
+    const DWORD self = GetCurrentThreadId();
+    bool probesHandled = false;
+    const int result = CallPumping([&] {
+        // The call runs elsewhere; it posts to the waiting thread and waits for the answer.
+        EXPECT_NE(GetCurrentThreadId(), self);
+        PostMessageA(window, ProbeMessage, 0, 0);
+        PostQuitMessage(0);   // its own thread's quit: nothing to do with the waiter
+        PostThreadMessageA(self, WM_QUIT, 7, 0);
+        PostMessageA(window, ProbeMessage, 0, 0);
+        for (int i = 0; i < 500 && recorder.probes < 2; ++i)
+            Sleep(10);
+        probesHandled = recorder.probes == 2;
+        SetLastError(ERROR_TIMEOUT);
+        return 42;
+    });
+    EXPECT_EQ(result, 42);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+    EXPECT_TRUE(probesHandled) << "messages were not dispatched during the call";
+    EXPECT_EQ(recorder.probeThread, self);
+
+    // The quit request taken during the wait is posted again now, with its code.
+    MSG message = {};
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 7u);
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 namespace {

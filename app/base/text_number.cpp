@@ -1,4 +1,4 @@
-#include "app/text_number.h"
+#include "app/base/text_number.h"
 
 #include <limits>
 

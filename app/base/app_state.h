@@ -1,14 +1,15 @@
-// app/: start-up, AppState, texts, language, game lookup, launching, MainWindowProc; may include every folder.
+// app/base/: AppState, texts, design and hiscore records, handle holders; included by every folder,
+// it includes only res/ and itself.
 // The one program-wide record: handles, folders, language, hiscores and the design browser.
 #pragma once
 #include <windows.h>
 #include <deque>
 #include <string>
-#include "online/hiscore_entry.h"
-#include "app/plane_record.h"
+#include "app/base/hiscore_entry.h"
+#include "app/base/plane_record.h"
 #include "res/layout.h"
 #include "res/resource.h"
-#include "ui/skin_button.h"
+#include "app/base/skin_button.h"
 
 constexpr int PathBufferSize = 4096;
 constexpr int TitleBufferSize = 100;
@@ -75,8 +76,10 @@ struct AppState {
 
     // Design browser
     HFONT BrowserFont = nullptr;
-    bool BrowserBusy = false;   // a browser transfer is running; browser commands are ignored meanwhile
-    bool TransferRunning = false;   // set by TransferScope: commands but Exit are dropped until it ends
+
+    // Set by ActionScope while a transfer or a browser command runs: the main window then
+    // drops the commands that its message pumps bring in, but Exit.
+    bool ActionRunning = false;
 };
 
 extern AppState App;

@@ -1,4 +1,4 @@
-#include "app/wait_cursor.h"
+#include "app/base/wait_cursor.h"
 
 WaitCursor::WaitCursor(HWND window)
 {

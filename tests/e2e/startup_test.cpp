@@ -1,9 +1,8 @@
-// Start-up without the picture library, the hand-over to setup and to the game, and a game
-// that already runs: the real Starter.exe driven from outside.
+// Start-up and the hand-over: without the picture library, without the game (setup starts), the
+// game started or brought back by Play, from folders with a blank in their name while a program
+// waits at the shorter path that the system's rule for unquoted command lines tries first.
 #include <gtest/gtest.h>
 
-#include <initializer_list>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,7 +17,7 @@ constexpr DWORD ExitTimeoutMs = 20000;
 constexpr char GameClass[] = "AfxFrameOrView42s";
 constexpr char GameTitle[] = "Zephyrion";
 
-class Frame : public StarterTest {
+class StartUp : public StarterTest {
 protected:
     DWORD ExitCode()
     {
@@ -42,10 +41,30 @@ protected:
         ASSERT_NE(main, nullptr);
         ASSERT_TRUE(uidriver::ClickButton(main, IDC_PLAY));
     }
+
+    // For a folder with a blank in its name ("<root>\Sky Game"), a stand-in at the shorter path
+    // ("<root>\Sky.exe") that logs its start and ends at once; "" for a folder without a blank.
+    std::string PlantDecoy(const std::string& folder)
+    {
+        const size_t blank = folder.find(' ', folder.rfind('\\'));
+        if (blank == std::string::npos)
+            return "";
+        const std::string decoy = folder.substr(0, blank) + ".exe";
+        EXPECT_TRUE(CopyFileA(EnvPath("STARTER_ZP_STANDIN").c_str(), decoy.c_str(), FALSE));
+        EXPECT_TRUE(WriteFileBytes(decoy + ".exit", ""));
+        return decoy;
+    }
+
+    void ExpectDecoyNotStarted(const std::string& decoy)
+    {
+        if (!decoy.empty()) {
+            EXPECT_TRUE(ReadStandinLog(decoy + ".log").empty()) << ReadFileBytes(decoy + ".log");
+        }
+    }
 };
 }
 
-TEST_F(Frame, MissingLibraryShowsOneBoxInTheChosenLanguageAndEnds)
+TEST_F(StartUp, MissingLibraryShowsOneBoxInTheChosenLanguageAndEnds)
 {
     // Wine's code page 1252; 126: the module was not found.
     const std::string english = "The grafic library 'starter.dll' could not be found.\r\n\r\nError:\t126";
@@ -83,31 +102,44 @@ TEST_F(Frame, MissingLibraryShowsOneBoxInTheChosenLanguageAndEnds)
     }
 }
 
-TEST_F(Frame, WithoutTheGameSetupStartsAndTheStarterEnds)
+// The Starter in a folder of its own, or in a folder with a blank beside a program at the
+// shorter path: setup starts from the Starter's folder by its full path.
+TEST_F(StartUp, WithoutTheGameSetupStartsAndTheStarterEnds)
 {
-    Install = std::make_unique<GameInstall>(true);   // the Starter in a folder of its own
-    ASSERT_TRUE(Install->AddSetupStandin());
-    ASSERT_TRUE(Starter.Start(*Install));
-    EXPECT_EQ(ExitCode(), 0u);
+    struct Case { bool separateStarter; const char* leaf; };
+    for (const Case& c : {Case{true, "game"}, Case{false, "Sky Starter"}}) {
+        SCOPED_TRACE(c.leaf);
+        ClearStarterRegistry();
+        Install = std::make_unique<GameInstall>(c.separateStarter, c.leaf);
+        if (!c.separateStarter) {
+            ASSERT_TRUE(Install->RemoveGame());
+        }
+        ASSERT_TRUE(Install->AddSetupStandin());
+        const std::string decoy = PlantDecoy(Install->StarterDir());
+        ASSERT_TRUE(Starter.Start(*Install));
+        EXPECT_EQ(ExitCode(), 0u);
 
-    const std::vector<StandinRun> runs = Install->SetupRuns();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].CommandLine, Install->StarterFile("SETUP.EXE"));
-    EXPECT_EQ(runs[0].WorkingFolder, Install->StarterDir());
-    EXPECT_TRUE(Install->GameRuns().empty());
-    // Reading the game's folder leaves the installers' keys behind, without values.
-    EXPECT_FALSE(UserValueExists(MakerGameKeyPath, "&AppPath"));
-    EXPECT_FALSE(UserValueExists(PublisherGameKeyPath, "Path"));
+        ExpectDecoyNotStarted(decoy);
+        const std::vector<StandinRun> runs = Install->SetupRuns();
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].CommandLine, Install->StarterFile("SETUP.EXE"));
+        EXPECT_EQ(runs[0].WorkingFolder, Install->StarterDir());
+        EXPECT_TRUE(Install->GameRuns().empty());
+        // Reading the game's folder leaves the installers' keys behind, without values.
+        EXPECT_FALSE(UserValueExists(MakerGameKeyPath, "&AppPath"));
+        EXPECT_FALSE(UserValueExists(PublisherGameKeyPath, "Path"));
+        Starter.Kill();
+    }
 }
 
-TEST_F(Frame, WithoutGameOrSetupTheMainWindowStillShows)
+TEST_F(StartUp, WithoutGameOrSetupTheMainWindowStillShows)
 {
     ASSERT_TRUE(Install->RemoveGame());
     EXPECT_NE(StartStarter(), nullptr);
     EXPECT_TRUE(Install->SetupRuns().empty());
 }
 
-TEST_F(Frame, AGameBesideTheStarterOnACdRomIsNotUsed)
+TEST_F(StartUp, AGameBesideTheStarterOnACdRomIsNotUsed)
 {
     ASSERT_TRUE(Install->AddSetupStandin());
     SimulatedDrive cdrom(DRIVE_CDROM, ToUnixPath(Install->GameDir()));
@@ -121,13 +153,15 @@ TEST_F(Frame, AGameBesideTheStarterOnACdRomIsNotUsed)
     EXPECT_EQ(runs[0].WorkingFolder, cdrom.Root);
 }
 
-TEST_F(Frame, PlayStartsTheGameUnquotedInItsFolder)
+TEST_F(StartUp, PlayStartsTheGameUnquotedInItsFolder)
 {
     enum class Found { BesideTheStarter, MakerValue, PublisherValueWithSeparator };
-    // The program is named by its full path, so the line itself goes over unchanged.
+    // The program is named by its full path, so the line itself goes over unchanged, and a
+    // program at the shorter path of a folder with a blank is not started.
     struct Case { Found found; const char* leaf; };
     const Case cases[] = {
         {Found::BesideTheStarter, "game"},
+        {Found::BesideTheStarter, "Sky Game"},
         {Found::MakerValue, "game"},
         {Found::PublisherValueWithSeparator, "my game"},
     };
@@ -140,9 +174,11 @@ TEST_F(Frame, PlayStartsTheGameUnquotedInItsFolder)
         if (c.found == Found::PublisherValueWithSeparator) {
             ASSERT_TRUE(WriteUserString(PublisherGameKeyPath, "Path", Install->GameDir() + "\\"));
         }
+        const std::string decoy = PlantDecoy(Install->GameDir());
         PressPlay();
         EXPECT_EQ(ExitCode(), 0u);
 
+        ExpectDecoyNotStarted(decoy);
         const std::vector<StandinRun> runs = Install->GameRuns();
         ASSERT_EQ(runs.size(), 1u) << c.leaf;
         const std::string program = Install->GameFile("ZP.EXE");
@@ -154,7 +190,7 @@ TEST_F(Frame, PlayStartsTheGameUnquotedInItsFolder)
     }
 }
 
-TEST_F(Frame, PlayRestoresTheRunningGameInsteadOfStartingAnother)
+TEST_F(StartUp, PlayRestoresTheRunningGameInsteadOfStartingAnother)
 {
     StarterProcess game;
     ASSERT_TRUE(game.Start(Install->GameFile("ZP.EXE"), Install->GameDir()));
@@ -173,7 +209,7 @@ TEST_F(Frame, PlayRestoresTheRunningGameInsteadOfStartingAnother)
     EXPECT_EQ(Install->GameRuns().size(), 1u) << "a second copy started";
 }
 
-TEST_F(Frame, OnlyTheWholeTitleWithTheClassIsTheGame)
+TEST_F(StartUp, OnlyTheWholeTitleWithTheClassIsTheGame)
 {
     // Windows of this test that look almost like the game's; hidden, so that nothing waits
     // for this thread, which pumps no messages.
@@ -196,48 +232,7 @@ TEST_F(Frame, OnlyTheWholeTitleWithTheClassIsTheGame)
     DestroyWindow(otherClass);
 }
 
-namespace {
-// Real key strokes: the accelerator looks at the keyboard state, not at the message alone.
-void PressWithAlt(std::initializer_list<WORD> keys)
-{
-    std::vector<INPUT> inputs;
-    auto add = [&](WORD key, DWORD flags) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
-        input.ki.dwFlags = flags;
-        inputs.push_back(input);
-    };
-    add(VK_MENU, 0);
-    for (WORD key : keys)
-        add(key, 0);
-    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
-        add(*key, KEYEVENTF_KEYUP);
-    add(VK_MENU, KEYEVENTF_KEYUP);
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-}
-
-TEST_F(Frame, AltQuestionMarkAndAltSlashOpenTheAboutBox)
-{
-    HWND main = StartStarter();
-    ASSERT_NE(main, nullptr);
-    const WORD slashKey = LOBYTE(VkKeyScanA('/'));
-    const std::initializer_list<WORD> questionMark = {VK_SHIFT, slashKey};
-    const std::initializer_list<WORD> slash = {slashKey};
-    for (const auto& keys : {questionMark, slash}) {
-        SetForegroundWindow(main);
-        ASSERT_TRUE(uidriver::WaitFor([&] { return GetForegroundWindow() == main; }));
-        PressWithAlt(keys);
-        const uidriver::MessageBoxInfo about = uidriver::WaitForMessageBox(Starter.Pid(), 10000, "About");
-        ASSERT_NE(about.Window, nullptr) << "no About box for Alt with " << keys.size() << " keys";
-        uidriver::AnswerMessageBox(about.Window);
-        EXPECT_TRUE(uidriver::WaitForWindowGone(about.Window));
-    }
-}
-
-TEST_F(Frame, TheQuitCodeIsTheExitCode)
+TEST_F(StartUp, TheQuitCodeIsTheExitCode)
 {
     HWND main = StartStarter();
     ASSERT_NE(main, nullptr);

@@ -1,7 +1,7 @@
-#include "app/lang_text.h"
+#include "app/base/lang_text.h"
 
-#include "app/app_state.h"
-#include "app/paths.h"
+#include "app/base/app_state.h"
+#include "app/base/paths.h"
 
 #include <cstring>
 
