@@ -75,8 +75,9 @@ class Catalogue:
     def connect(self):
         dsn = self.db["dsn"]
         if dsn.startswith("sqlite:"):
-            conn = sqlite3.connect("file:%s?mode=ro" % dsn[len("sqlite:"):], uri=True, timeout=10,
-                                   isolation_level=None)
+            # Not read-only: a reader of a WAL database may have to rebuild its index, which a
+            # read-only connection cannot, and then waits. Autocommit: no snapshot outlives a query.
+            conn = sqlite3.connect(dsn[len("sqlite:"):], timeout=10, isolation_level=None)
             return conn, "?"
         import psycopg2  # only PostgreSQL storage needs it
         params = dict(p.split("=", 1) for p in dsn[len("pgsql:"):].split(";") if "=" in p)
@@ -199,13 +200,15 @@ class StarterHandler(FTPHandler):
     dtp_handler = CappedDTPHandler
     active_dtp = HandingOverActiveDTP
     timeout = DEFAULTS["ftp_idle_before_login"]
+    # Designs are small; and a transfer's file may be closed before its channel (see close above).
+    use_sendfile = False
     idle_after_login = DEFAULTS["ftp_idle_after_login"]
     uploads = ""
     settings = DEFAULTS
     upload_cap = (DEFAULTS["ftp_max_file_bytes"], "A design file is at most %d bytes." % DEFAULTS["ftp_max_file_bytes"])
     catalogue = None
-    # Uploads of the last register_window + sweep_grace seconds per address: {address: {name: size}}
-    # with their times; they count against the quotas until registered or swept.
+    # Uploads not registered yet, per address: {address: {name: size}}. They count against
+    # the quotas while their record lasts (registered, removed or swept, it goes).
     recent = {}
 
     def on_login(self, username):
@@ -225,18 +228,18 @@ class StarterHandler(FTPHandler):
             remove(path + TMP)
             raise
 
-    def quota_refusal(self, name):
+    def quota_refusal(self):
         """Why the address may store nothing more now, or None; sets the session's upload cap."""
         s = self.settings
         recent = self.recent.setdefault(self.remote_ip, {})
-        for other in [n for n in recent if n != name and self.catalogue.registered(n)]:
-            del recent[other]  # counted as registered from now on
+        for gone in [n for n in recent if not os.path.exists(os.path.join(self.uploads, n))]:
+            del recent[gone]
         designs, size = self.catalogue.usage(self.remote_ip)
-        designs, size = designs + len(recent), size + sum(b for b, _ in recent.values())
+        designs, size = designs + len(recent), size + sum(recent.values())
         if designs >= s["quota_designs_per_address"]:
             return "Your address keeps %d designs already, the most it may." % s["quota_designs_per_address"]
         room = s["quota_bytes_per_address"] - size
-        pending = sum(b for r in self.recent.values() for b, _ in r.values())
+        pending = sum(sum(r.values()) for r in self.recent.values())
         total_room = s["quota_total_bytes"] - self.catalogue.total_bytes - pending
         if room <= 0:
             return "Your address keeps %d MiB of designs already, the most it may." % (
@@ -258,7 +261,7 @@ class StarterHandler(FTPHandler):
             return None
         try:
             taken = os.path.exists(file) or self.catalogue.registered(name)
-            refusal = None if taken else self.quota_refusal(name)
+            refusal = None if taken else self.quota_refusal()
         except Exception:
             logging.exception("storage look-up failed")
             self.respond("451 The design storage cannot be reached; try again later.")
@@ -287,7 +290,7 @@ class StarterHandler(FTPHandler):
             remove(file + TMP)
             self.respond("452 The design storage is full; try again later.")
             return None
-        self.recent.setdefault(self.remote_ip, {})[name] = (0, time.time())
+        self.recent.setdefault(self.remote_ip, {})[name] = 0
         if self.data_channel is not None:
             self.respond("125 Data connection already open. Transfer starting.")
             self.data_channel.file_obj = fd
@@ -306,7 +309,7 @@ class StarterHandler(FTPHandler):
             remove(file)
             raise
         remove(file + TMP)
-        self.recent.setdefault(self.remote_ip, {})[os.path.basename(file)] = (size, time.time())
+        self.recent.setdefault(self.remote_ip, {})[os.path.basename(file)] = size
 
     def forget(self, file):
         remove(file + TMP, file, os.path.join(self.uploads, os.path.basename(file)))
@@ -374,7 +377,7 @@ def sweep(planes, uploads, older_than, catalogue, recent):
             remove(path, record)
             logging.info("swept unregistered upload %s", file)
     for address in list(recent):
-        for name in [n for n, (_, when) in recent[address].items() if when < limit]:
+        for name in [n for n in recent[address] if not os.path.exists(os.path.join(uploads, n))]:
             del recent[address][name]
         if not recent[address]:
             del recent[address]
@@ -433,7 +436,9 @@ def main():
     sweep(planes, uploads, older, catalogue, StarterHandler.recent)
     server.ioloop.call_every(settings["sweep_interval"], sweep, planes, uploads, older, catalogue,
                              StarterHandler.recent)
-    server.serve_forever()
+    # A bounded wait: pyftpdlib's own turns "due now" into "wait for the next packet", which held
+    # back the idle timers and the sweeper for as long as nobody sent anything.
+    server.serve_forever(timeout=0.5)
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
@@ -156,6 +157,30 @@ def design_bytes(numbers=(1000, 2000, 30, 40, 50, 800, 5000), name=b"Sky Jet", b
     """A design file: length N, seven numbers, the name and its zero, then the game's part."""
     block = struct.pack("<7i", *numbers) + name + b"\0"
     return struct.pack("<I", len(block)) + block + body
+
+
+def wait_until(condition, what, seconds=10):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("waited %d s for %s" % (seconds, what))
+        time.sleep(0.05)
+
+
+def set_back(path, seconds):
+    """As if the file had last been written that many seconds ago."""
+    when = time.time() - seconds
+    os.utime(path, (when, when))
+
+
+def age_record(server, file, seconds):
+    """Moves an upload's record back in time, content and last write."""
+    record = server.path("uploads", file)
+    with open(record) as f:
+        addr, when, size = f.read().split()
+    with open(record, "w") as f:
+        f.write("%s %d %s\n" % (addr, int(when) - seconds, size))
+    set_back(record, seconds)
 
 
 def has_title(body):
