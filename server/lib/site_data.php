@@ -153,9 +153,8 @@ function name_search(PDO $pdo, string $text): array
         return $sqlite ? ['id IN (SELECT rowid FROM planes_names WHERE planes_names MATCH ?)',
             ['"' . str_replace('"', '""', $text) . '"']] : ["name ILIKE ? ESCAPE '\\'", [like_pattern($text)]];
     }
-    $newest = (int)query_value($pdo, 'SELECT COALESCE(MAX(id), 0) FROM planes');
-    return ['id > ? AND name ' . ($sqlite ? 'LIKE' : 'ILIKE') . " ? ESCAPE '\\'",
-        [$newest - SHORT_SEARCH_SPAN, like_pattern($text)]];
+    return ['id IN (SELECT id FROM planes ORDER BY id DESC LIMIT ' . SHORT_SEARCH_SPAN . ') AND name '
+        . ($sqlite ? 'LIKE' : 'ILIKE') . " ? ESCAPE '\\'", [like_pattern($text)]];
 }
 
 // One page of designs ordered by column $col ('id' = age), ties by id in the same direction.

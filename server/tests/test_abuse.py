@@ -3,6 +3,7 @@ names, full disks, a killed FTP server, what is served, and what the logs take i
 import ftplib
 import io
 import os
+import pwd
 import signal
 import socket
 import subprocess
@@ -182,6 +183,30 @@ class FtpSlotTests(ServerCase):
                 held.append(ftp)
                 ftp.sendcmd("PASV")  # a data listener per session as well
         self.assertTrue(slots.upload("1a1a.plane", design_bytes(), OWNER).startswith("226"))
+
+
+class NameSearchTests(ServerCase):
+    make_server = classmethod(lambda cls: abuse_server())
+
+    def plan(self, text):
+        """The storage's plan of the condition the designs page searches with."""
+        program = ("require '%s/lib/site_data.php'; $p = db(); if (!is_sqlite($p)) $p->exec('ANALYZE planes');"
+                   " [$w, $a] = name_search($p, $argv[1]);"
+                   " foreach (query_all($p, (is_sqlite($p) ? 'EXPLAIN QUERY PLAN' : 'EXPLAIN')"
+                   " . \" SELECT id FROM planes WHERE $w\", $a) as $r) echo end($r), \"\\n\";" % harness.SERVER_DIR)
+        owner = pwd.getpwuid(os.stat(self.server.data).st_uid).pw_name  # as the servers run
+        as_owner = ["runuser", "-u", owner, "--"] if os.geteuid() == 0 and owner != "root" else []
+        return subprocess.run(as_owner + ["php", "-r", program, text], env=dict(os.environ, SKV_DATA=self.server.data),
+                              capture_output=True, text=True, check=True).stdout
+
+    def test_a_name_search_reads_an_index_not_every_design(self):
+        self.server.admin("clear-planes")
+        self.addCleanup(self.server.admin, "clear-planes")
+        self.server.admin("seed-planes", 20000, "--no-files")
+        plan = self.plan("esign 1234")
+        self.assertRegex(plan, r"planes_names|planes_by_name_trgm")
+        self.assertNotRegex(plan, r"SCAN planes\b(?!_)|Seq Scan on planes")
+        self.assertIn(b"Design 12345", self.server.get("/designs.php?q=esign+1234")[2])
 
 
 class LogTests(ServerCase):
