@@ -17,8 +17,8 @@ class CatalogueTests(ServerCase):
     def setUp(self):
         self.server.admin("clear-planes")
 
-    def put_file(self, name, **design):
-        self.server.upload(name, design_bytes(**design))
+    def put_file(self, file, **design):
+        self.server.upload(file, design_bytes(**design))
 
     def register(self, fields):
         return self.server.get("/php/_addplane.php?data=" + fields)

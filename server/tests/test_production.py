@@ -84,19 +84,20 @@ class LeastPrivilegeTests(ServerCase):
     def test_workers_and_the_ftp_server_run_as_skv(self):
         if os.geteuid() != 0:
             self.skipTest("as another user, the servers run as that user")
-        ours = {}
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    cmd = f.read().replace(b"\0", b" ").decode(errors="replace")
-                owner = pwd.getpwuid(os.stat("/proc/" + pid).st_uid).pw_name
-            except (OSError, KeyError):
-                continue
-            ours.setdefault(cmd.split(" (")[0].strip(), set()).add(owner)
-        ftp = next(owners for cmd, owners in ours.items() if "ftpd.py" in cmd and self.server.data in cmd)
-        self.assertEqual(ftp, {"skv"})
-        self.assertEqual(ours["nginx: worker process"] - {"www-data"}, {"skv"})
-        self.assertEqual(ours["php-fpm: pool skv"], {"skv"})
+        def owner(pid):
+            return pwd.getpwuid(os.stat("/proc/%s" % pid).st_uid).pw_name
+
+        def children_owners(pidfile):
+            with open(self.server.path(*pidfile)) as f:
+                parent = f.read().split()[0]
+            found = subprocess.run(["pgrep", "-P", parent], capture_output=True, text=True).stdout.split()
+            self.assertTrue(found, "the workers of " + "/".join(pidfile))
+            return {owner(pid) for pid in found}
+
+        self.assertEqual(children_owners(("run", "nginx.pid")), {"skv"})
+        self.assertEqual(children_owners(("run", "php-fpm.pid")), {"skv"})
+        with open(self.server.path("ftp.pid")) as f:
+            self.assertEqual(owner(f.read().split()[0]), "skv")
         self.assertEqual(pwd.getpwuid(os.stat(self.server.data).st_uid).pw_name, "skv")
 
     def test_units_are_valid_and_hardened(self):
