@@ -215,7 +215,7 @@ class LogTests(ServerCase):
     def test_logged_fields_cannot_carry_tabs_or_control_characters(self):
         conn = socket.create_connection((self.server.addr, 80), timeout=10)
         self.addCleanup(conn.close)
-        conn.sendall(b"GET /howto.php?x=1 HTTP/1.1\r\nHost: a\tb\r\nUser-Agent: ua\x1b[31m\"q\r\n"
+        conn.sendall(b"GET /howto.php?x=1 HTTP/1.1\r\nUser-Agent: ua\x1b[31m\"q\r\nHost: a\tb\r\n"
                      b"Connection: close\r\n\r\n")
         conn.recv(1000)
         wait_until(lambda: any("x=1" in line for line in self.server.log_lines()), "the log line")
