@@ -248,15 +248,15 @@ class StorageFaultTests(unittest.TestCase):
                                 "ftp_max_file_bytes = 4194304\n" % disk)
         self.addCleanup(lambda: harness._started.pop("small-disk").stop())
         planes = os.path.join(disk, "planes")
-        with open(os.path.join(planes, "dead01.plane.tmp"), "wb") as f:  # a crash left it
-            f.write(b"partial")
-        wait_until(lambda: not os.path.exists(os.path.join(planes, "dead01.plane.tmp")), "the sweeper")
         with self.assertRaises(ftplib.error_temp) as err:
             server.upload("f011.plane", design_bytes(body=bytes(1 << 20)), OWNER)
         self.assertTrue(str(err.exception).startswith("452"), err.exception)
         self.assertEqual(os.listdir(planes), [])
         self.assertEqual(os.listdir(os.path.join(disk, "uploads")), [])
         self.assertTrue(server.upload("f012.plane", design_bytes(), OWNER).startswith("226"))
+        with open(os.path.join(planes, "dead01.plane.tmp"), "wb") as f:  # a crash left it
+            f.write(b"partial")
+        wait_until(lambda: not os.path.exists(os.path.join(planes, "dead01.plane.tmp")), "the sweeper")
 
     def test_an_upload_cut_by_a_killed_server_leaves_nothing_behind(self):
         server = abuse_server()
