@@ -316,15 +316,16 @@ class StarterHandler(FTPHandler):
         self.recent.get(self.remote_ip, {}).pop(os.path.basename(file), None)
 
     def ftp_RETR(self, file):
-        # Only catalogue designs: an upload nobody registered (yet) is nobody's to hand out.
+        # An upload nobody registered (yet) is nobody's to hand out: under an upload's name only
+        # catalogue designs are served. Other names cannot be stored here, so the operator put them.
         name = os.path.basename(file)
         try:
-            known = PLANE_NAME.fullmatch(name) and self.catalogue.registered(name)
+            refused = name.endswith(TMP) or PLANE_NAME.fullmatch(name) and not self.catalogue.registered(name)
         except Exception:
             logging.exception("storage look-up failed")
             self.respond("451 The design storage cannot be reached; try again later.")
             return None
-        if not known:
+        if refused:
             self.respond("550 No such design.")
             return None
         return super().ftp_RETR(file)
