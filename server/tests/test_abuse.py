@@ -218,6 +218,7 @@ class LogTests(ServerCase):
         conn.sendall(b"GET /howto.php?x=1 HTTP/1.1\r\nUser-Agent: ua\x1b[31m\"q\r\nHost: a\tb\r\n"
                      b"Connection: close\r\n\r\n")
         conn.recv(1000)
+        conn.close()  # nginx logs once the connection is over
         wait_until(lambda: any("x=1" in line for line in self.server.log_lines()), "the log line")
         line = next(line for line in self.server.log_lines() if "x=1" in line)
         self.assertEqual(line.split("\t")[1:], ["a\\x09b", "ua\\x1B[31m\\x22q"])
