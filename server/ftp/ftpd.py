@@ -312,7 +312,8 @@ class StarterHandler(FTPHandler):
         self.recent.setdefault(self.remote_ip, {})[os.path.basename(file)] = size
 
     def forget(self, file):
-        remove(file + TMP, file, os.path.join(self.uploads, os.path.basename(file)))
+        """A refused or cut upload: its temporary file and record go (a file of that name is not its own)."""
+        remove(file + TMP, os.path.join(self.uploads, os.path.basename(file)))
         self.recent.get(self.remote_ip, {}).pop(os.path.basename(file), None)
 
     def ftp_RETR(self, file):

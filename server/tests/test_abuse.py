@@ -34,6 +34,7 @@ class QuotaTests(ServerCase):
 
     def setUp(self):
         self.server.admin("clear-planes")
+        self.addCleanup(self.server.admin, "clear-planes")  # the other tests' addresses start afresh
 
     def store(self, file, source, size=100):
         return self.server.upload(file, design_bytes(body=b"x" * size), source)
@@ -261,7 +262,8 @@ class StorageFaultTests(unittest.TestCase):
 
     def test_an_upload_cut_by_a_killed_server_leaves_nothing_behind(self):
         server = abuse_server()
-        ftp = server.ftp(OWNER)
+        uploader = harness.client_addresses(1)[0]
+        ftp = server.ftp(uploader)
         self.addCleanup(ftp.close)
         conn = ftp.transfercmd("STOR 0c0c.plane")
         self.addCleanup(conn.close)
@@ -273,7 +275,7 @@ class StorageFaultTests(unittest.TestCase):
         server.start()
         wait_until(lambda: not os.path.exists(tmp), "the restarted server's sweep")
         self.assertFalse(os.path.exists(server.path("planes", "0c0c.plane")))
-        self.assertEqual(register(server, "0c0c.plane", OWNER)[0], 400)
+        self.assertEqual(register(server, "0c0c.plane", uploader)[0], 400)
 
 
 if __name__ == "__main__":
