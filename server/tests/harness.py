@@ -3,7 +3,6 @@
 import atexit
 import ftplib
 import http.client
-import io
 import os
 import re
 import shutil
@@ -88,13 +87,20 @@ class Server:
             ftp.close()
             raise
         ftp.set_pasv(False)
+        ftp.voidcmd("TYPE I")  # binary, as the Starter transfers
         return ftp
 
     def upload(self, name, data, source=None):
-        """Stores a file through FTP; returns the server's reply."""
+        """Stores a file through FTP; returns the server's reply, or raises it when it refuses, also
+        when the server stops reading before the whole file is sent (a cap, a full disk)."""
         ftp = self.ftp(source)
         try:
-            return ftp.storbinary("STOR " + name, io.BytesIO(data))
+            with ftp.transfercmd("STOR " + name) as conn:
+                try:
+                    conn.sendall(data)
+                except OSError:
+                    pass  # its reply says why
+            return ftp.voidresp()
         finally:
             ftp.close()
 
