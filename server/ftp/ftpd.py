@@ -228,8 +228,17 @@ class StarterHandler(FTPHandler):
             remove(path + TMP)
             raise
 
+    def look_up(self, question):
+        """The storage's answer, or None once a 451 told the client that it cannot be reached."""
+        try:
+            return question()
+        except Exception:
+            logging.exception("storage look-up failed")
+            self.respond("451 The design storage cannot be reached; try again later.")
+            return None
+
     def quota_refusal(self):
-        """Why the address may store nothing more now, or None; sets the session's upload cap."""
+        """Why the address may store nothing more now, or ""; sets the session's upload cap."""
         s = self.settings
         recent = self.recent.setdefault(self.remote_ip, {})
         for gone in [n for n in recent if not os.path.exists(os.path.join(self.uploads, n))]:
@@ -250,7 +259,7 @@ class StarterHandler(FTPHandler):
                   (room, "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20)),
                   (total_room, "The design storage is full; try again later."))
         self.upload_cap = cap
-        return None
+        return ""
 
     def ftp_STOR(self, file, mode="w"):
         # A stored design is never replaced: another player's download must get what was registered.
@@ -259,17 +268,16 @@ class StarterHandler(FTPHandler):
                 or "a" in mode or self._restart_position):
             self.respond("553 Only new files named like 1a2b3c.plane can be stored here.")
             return None
-        try:
-            taken = os.path.exists(file) or self.catalogue.registered(name)
-            refusal = None if taken else self.quota_refusal()
-        except Exception:
-            logging.exception("storage look-up failed")
-            self.respond("451 The design storage cannot be reached; try again later.")
+        taken = self.look_up(lambda: os.path.exists(file) or self.catalogue.registered(name))
+        if taken is None:
             return None
         if taken:
             self.respond("553 That file exists already.")
             return None
-        if refusal is not None or shutil.disk_usage(self.fs.root).free < self.min_free:
+        refusal = self.look_up(self.quota_refusal)
+        if refusal is None:
+            return None
+        if refusal or shutil.disk_usage(self.fs.root).free < self.min_free:
             self.respond("452 %s" % (refusal or "The design storage is full; try again later."))
             return None
         try:
@@ -320,11 +328,9 @@ class StarterHandler(FTPHandler):
         # An upload nobody registered (yet) is nobody's to hand out: under an upload's name only
         # catalogue designs are served. Other names cannot be stored here, so the operator put them.
         name = os.path.basename(file)
-        try:
-            refused = name.endswith(TMP) or PLANE_NAME.fullmatch(name) and not self.catalogue.registered(name)
-        except Exception:
-            logging.exception("storage look-up failed")
-            self.respond("451 The design storage cannot be reached; try again later.")
+        refused = self.look_up(lambda: name.endswith(TMP)
+                               or bool(PLANE_NAME.fullmatch(name)) and not self.catalogue.registered(name))
+        if refused is None:
             return None
         if refused:
             self.respond("550 No such design.")
