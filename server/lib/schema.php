@@ -13,7 +13,8 @@ function create_schema(PDO $pdo): void
         name TEXT NOT NULL,
         score BIGINT NOT NULL,
         mail TEXT NOT NULL DEFAULT '',
-        uploaded BIGINT NOT NULL)");
+        uploaded BIGINT NOT NULL,
+        uploader TEXT NOT NULL DEFAULT '')");
     // One entry per name and score; the index also serves the rank count (score > x).
     $pdo->exec('CREATE UNIQUE INDEX IF NOT EXISTS scores_by_score ON scores (score, name)');
     $pdo->exec("CREATE TABLE IF NOT EXISTS planes (
@@ -28,11 +29,54 @@ function create_schema(PDO $pdo): void
         reliability INTEGER NOT NULL,
         velocity INTEGER NOT NULL,
         flight_range INTEGER NOT NULL,
-        uploaded BIGINT NOT NULL)");
+        uploaded BIGINT NOT NULL,
+        uploader TEXT NOT NULL DEFAULT '',
+        size BIGINT NOT NULL DEFAULT 0)");
     if (!is_sqlite($pdo)) {
         create_rank_counts($pdo);
     }
     create_site_indexes($pdo);
+    add_uploader_columns($pdo);
+}
+
+// --- Who uploaded what (quotas, the hiscore mail rule) and the design-name index: additive ---
+// The address and size columns are in the CREATE TABLEs above; a store made before them gets
+// them here, with the index that sums an address's designs and, on SQLite, the trigram index of
+// design names (PostgreSQL's is planes_by_name_trgm).
+const UPLOADER_COLUMNS = ['scores' => ['uploader' => "TEXT NOT NULL DEFAULT ''"],
+    'planes' => ['uploader' => "TEXT NOT NULL DEFAULT ''", 'size' => 'BIGINT NOT NULL DEFAULT 0']];
+
+function add_uploader_columns(PDO $pdo): void
+{
+    $sqlite = is_sqlite($pdo);
+    $have = (int)$pdo->query($sqlite
+        ? "SELECT COUNT(*) FROM sqlite_master WHERE name IN ('planes_by_uploader', 'planes_names', 'planes_names_add',
+              'planes_names_remove')"
+        : "SELECT COUNT(*) FROM pg_indexes WHERE schemaname = current_schema() AND indexname = 'planes_by_uploader'")
+        ->fetchColumn();
+    if ($have === ($sqlite ? 4 : 1)) {
+        return;
+    }
+    $pdo->beginTransaction();
+    foreach (UPLOADER_COLUMNS as $table => $columns) {
+        $existing = $sqlite ? array_column($pdo->query("PRAGMA table_info($table)")->fetchAll(), 'name') : [];
+        foreach ($columns as $column => $type) {
+            if (!in_array($column, $existing, true)) {
+                $pdo->exec("ALTER TABLE $table ADD COLUMN " . ($sqlite ? '' : 'IF NOT EXISTS ') . "$column $type");
+            }
+        }
+    }
+    $pdo->exec('CREATE INDEX IF NOT EXISTS planes_by_uploader ON planes (uploader, size)');
+    if ($sqlite) {
+        $pdo->exec("CREATE VIRTUAL TABLE IF NOT EXISTS planes_names USING fts5(name, content='planes',
+                    content_rowid='id', tokenize='trigram')");
+        $pdo->exec("INSERT INTO planes_names (planes_names) VALUES ('rebuild')");
+        $pdo->exec('CREATE TRIGGER IF NOT EXISTS planes_names_add AFTER INSERT ON planes BEGIN
+                        INSERT INTO planes_names (rowid, name) VALUES (NEW.id, NEW.name); END');
+        $pdo->exec("CREATE TRIGGER IF NOT EXISTS planes_names_remove AFTER DELETE ON planes BEGIN
+                        INSERT INTO planes_names (planes_names, rowid, name) VALUES ('delete', OLD.id, OLD.name); END");
+    }
+    $pdo->commit();
 }
 
 // The website's lists: hiscores in rank order (ties by name), a player's best entry, and the

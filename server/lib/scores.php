@@ -11,13 +11,14 @@ const MAX_SCORE_NAME = 63;   // bytes; the game's hiscore names are shorter
 // and a larger last byte, so a rank reads at most 8 x 255 small rows, whatever the table holds.
 const RANK_LEVELS = 8;
 
-// Stores a score entry (a repeat of the same name and score only updates the mail) and returns its rank.
-function add_score(string $name, int $score, string $mail): int
+// Stores a score entry and returns its rank. A repeat of the same name and score changes only the
+// mail, and only from the address that stored the entry first.
+function add_score(string $name, int $score, string $mail, string $uploader = ''): int
 {
     $pdo = db();
-    $pdo->prepare('INSERT INTO scores (name, score, mail, uploaded) VALUES (?, ?, ?, ?)
-                   ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail')
-        ->execute([$name, $score, $mail, time()]);
+    $pdo->prepare('INSERT INTO scores (name, score, mail, uploaded, uploader) VALUES (?, ?, ?, ?, ?)
+                   ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail WHERE scores.uploader = excluded.uploader')
+        ->execute([$name, $score, $mail, time(), $uploader]);
     return score_rank($score);
 }
 
