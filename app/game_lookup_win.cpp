@@ -1,7 +1,7 @@
 #include "app/game_lookup.h"
 
-#include "app/app_state.h"
-#include "app/paths.h"
+#include "app/base/app_state.h"
+#include "app/base/paths.h"
 #include "settings/registry_store.h"
 
 #include <cstring>

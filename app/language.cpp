@@ -1,7 +1,7 @@
 #include "app/language.h"
 
-#include "app/paths.h"
-#include "app/text_number.h"
+#include "app/base/paths.h"
+#include "app/base/text_number.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #include "app/language.h"
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 
 namespace {
 constexpr DWORD ProfileValueSize = 256;

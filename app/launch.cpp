@@ -1,6 +1,6 @@
 #include "app/launch.h"
 
-#include "app/paths.h"
+#include "app/base/paths.h"
 
 const char SetupProgram[] = "SETUP.EXE";
 

@@ -1,9 +1,11 @@
-#include "app/launch.h"
+#include "app/start_program.h"
 
+#include <shellapi.h>
 #include <cstdlib>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "app/game_lookup.h"
+#include "online/error_box.h"
 
 namespace {
 constexpr DWORD IdleWaitMilliseconds = 10000;
@@ -25,8 +27,34 @@ bool RestoreRunningGame()
     return true;
 }
 
-// Returns only when the process could not be created.
-bool StartAndLeave(LaunchCommand& launch)
+ProgramStart StartThroughShell(const LaunchCommand& launch)
+{
+    SHELLEXECUTEINFOA shell = {};
+    shell.cbSize = sizeof shell;
+    // Our own box tells a failure, not the shell's.
+    shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    shell.lpVerb = "open";
+    shell.lpFile = launch.ApplicationName[0] != '\0' ? launch.ApplicationName : launch.CommandLine;
+    shell.lpDirectory = launch.WorkingFolder;
+    shell.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&shell))
+        return {false, nullptr, GetLastError(), true};
+    return {true, shell.hProcess, 0, true};
+}
+
+// Returns only when the program did not start.
+ProgramStart StartAndLeave(LaunchCommand& launch)
+{
+    const ProgramStart start = StartProgram(launch, CreateProcessA);
+    if (!start.Started)
+        return start;
+    if (start.Process)
+        WaitForInputIdle(start.Process, IdleWaitMilliseconds);
+    LeaveProcess();
+}
+}
+
+ProgramStart StartProgram(LaunchCommand& launch, CreateProcessCall create)
 {
     // The started program inherits our show state and desktop.
     STARTUPINFOA startup = {};
@@ -34,12 +62,13 @@ bool StartAndLeave(LaunchCommand& launch)
     GetStartupInfoA(&startup);
     PROCESS_INFORMATION process = {};
     const char* application = launch.ApplicationName[0] != '\0' ? launch.ApplicationName : nullptr;
-    if (!CreateProcessA(application, launch.CommandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                        launch.WorkingFolder, &startup, &process))
-        return false;
-    WaitForInputIdle(process.hProcess, IdleWaitMilliseconds);
-    LeaveProcess();
-}
+    if (create(application, launch.CommandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+               launch.WorkingFolder, &startup, &process))
+        return {true, process.hProcess, 0, false};
+    const DWORD error = GetLastError();
+    if (error != ElevationRequired)
+        return {false, nullptr, error, false};
+    return StartThroughShell(launch);
 }
 
 bool PlayGame()
@@ -47,13 +76,20 @@ bool PlayGame()
     if (RestoreRunningGame())
         LeaveProcess();
     LaunchCommand launch;
-    return PrepareLaunch(App.GamePath, GameProgram, launch) && StartAndLeave(launch);
+    return PrepareLaunch(App.GamePath, GameProgram, launch) && StartAndLeave(launch).Started;
 }
 
+// A setup that cannot be found or started leaves the Starter to run without the game. Only an
+// elevation the player declined, or that failed, is worth a box: the setup is there.
 bool RunSetupIfNeeded()
 {
     if (App.GamePath[0] != '\0')
         return true;
     LaunchCommand launch;
-    return PrepareLaunch(App.StarterDir, SetupProgram, launch) && StartAndLeave(launch);
+    if (!PrepareLaunch(App.StarterDir, SetupProgram, launch))
+        return false;
+    const ProgramStart start = StartAndLeave(launch);
+    if (start.ThroughShell)
+        ReportError(IDS_NO_GAME, static_cast<int>(start.Error), ErrorLine, StarterSourceFile);
+    return false;
 }

@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "app/launch.h"
 #include "online/hiscore.h"
 #include "online/server_hosts.h"
@@ -45,16 +45,17 @@ void ShowAbout(HWND window)
     DialogBoxParamA(App.Instance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutProc, 0);
 }
 
-// A command dispatched by a transfer's message pump would run nested inside that transfer;
-// only Exit acts then (the quit is carried out once the transfer ends).
-bool IgnoredDuringTransfer(WORD command)
+// A command dispatched by the message pump of a running action would run nested inside it: a
+// second transfer, or a browser closed under its own transfer. Only Exit acts then (the quit is
+// carried out once the action ends). This is the one place that guards against it.
+bool IgnoredDuringAction(WORD command)
 {
-    return App.TransferRunning && command != IDC_EXIT && command != IDM_EXIT;
+    return App.ActionRunning && command != IDC_EXIT && command != IDM_EXIT;
 }
 
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (IgnoredDuringTransfer(LOWORD(wParam)))
+    if (IgnoredDuringAction(LOWORD(wParam)))
         return 0;
     switch (LOWORD(wParam)) {
     case IDM_ABOUT: ShowAbout(window); break;
@@ -99,18 +100,20 @@ void SetLinkCursor(HWND window, POINT point)
 LRESULT OnMouseMove(HWND window, LPARAM lParam)
 {
     EndHover();
-    if (!App.TransferRunning)
+    if (!App.ActionRunning)
         SetLinkCursor(window, PointOf(lParam));
     return 0;
 }
 
-// During a transfer the wait cursor shows over the whole client area, buttons included: a
+// During an action the wait cursor shows over the whole client area, buttons included: a
 // child's cursor request reaches this window first.
 LRESULT OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (!App.TransferRunning || LOWORD(lParam) != HTCLIENT)
+    if (!App.ActionRunning || LOWORD(lParam) != HTCLIENT)
         return DefWindowProcA(window, WM_SETCURSOR, wParam, lParam);
-    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    // A cursor that fails to load leaves the one shown as it is.
+    if (HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT))
+        SetCursor(wait);
     return TRUE;
 }
 

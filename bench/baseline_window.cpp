@@ -1,13 +1,20 @@
-// The yardstick of the start-up and memory benchmarks: a minimal program that registers a
-// class and paints one bitmap, bitmap 3 of starter.dll, in a plain popup window. Usage:
-// baseline_window.exe [path of starter.dll]. After its first paint it sets the event named
-// in STARTER_PAINTED_EVENT, at the same point as Starter.exe.
+// The yardstick of the start-up and memory benchmarks: a minimal program that paints bitmap 3
+// of starter.dll in a plain popup window, with child windows on it that each paint one bitmap
+// of the library: given the Starter's eleven (description picture and ten buttons, same places
+// and pictures), what Wine charges for each window is in both figures. Nothing is shaped,
+// hovered or subclassed. Usage:
+//   baseline_window.exe ["path of starter.dll"] [BITMAP,X,Y ...]
+// After its first paint it sets the event named in STARTER_PAINTED_EVENT, at the same point as
+// Starter.exe.
 #include <windows.h>
+
+#include <cstdlib>
 
 #include "app/painted_event.h"
 
 namespace {
 constexpr char ClassName[] = "SKV_PerfBaseline";
+constexpr char ChildClassName[] = "SKV_PerfBaselinePicture";
 constexpr int MainBitmap = 3;
 
 // The bitmap rides on the window, so the program needs no state of its own.
@@ -53,19 +60,34 @@ LRESULT CALLBACK BaselineProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     }
 }
 
-// The command line is the library's path, possibly quoted.
-void LibraryPath(const char* commandLine, char* path, int size)
+LRESULT CALLBACK PictureProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    lstrcpynA(path, *commandLine ? commandLine : "starter.dll", size);
-    if (path[0] != '"')
-        return;
-    const int length = lstrlenA(path);
-    MoveMemory(path, path + 1, length);
-    if (length > 1 && path[length - 2] == '"')
-        path[length - 2] = '\0';
+    if (message == WM_PAINT)
+        return Paint(window);
+    return DefWindowProcA(window, message, wParam, lParam);
 }
 
-HWND CreateBaselineWindow(HINSTANCE instance, HBITMAP bitmap)
+// The library's path, quoted when the command line goes on; returns the rest of the line.
+const char* LibraryPath(const char* commandLine, char* path, int size)
+{
+    const char* end = commandLine;
+    if (*commandLine == '"') {
+        ++commandLine;
+        for (end = commandLine; *end && *end != '"'; ++end) {}
+    } else {
+        for (; *end && *end != ' '; ++end) {}
+    }
+    const int length = static_cast<int>(end - commandLine);
+    lstrcpynA(path, length ? commandLine : "starter.dll", length && length < size ? length + 1 : size);
+    return *end == '"' ? end + 1 : end;
+}
+
+HBITMAP LoadPicture(HMODULE library, int id)
+{
+    return static_cast<HBITMAP>(LoadImageA(library, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+}
+
+void RegisterClasses(HINSTANCE instance)
 {
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
@@ -74,12 +96,45 @@ HWND CreateBaselineWindow(HINSTANCE instance, HBITMAP bitmap)
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.lpszClassName = ClassName;
     RegisterClassExA(&windowClass);
+    windowClass.lpfnWndProc = PictureProc;
+    windowClass.lpszClassName = ChildClassName;
+    RegisterClassExA(&windowClass);
+}
+
+HWND CreatePictureWindow(HWND parent, HINSTANCE instance, HBITMAP bitmap, DWORD style, int x, int y)
+{
     const SIZE size = SizeOf(bitmap);
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
-    HWND window = CreateWindowExA(0, ClassName, "Baseline", WS_POPUP, x, y, size.cx, size.cy, nullptr, nullptr,
-                                  instance, nullptr);
+    HWND window = CreateWindowExA(0, parent ? ChildClassName : ClassName, "Baseline", style, x, y, size.cx, size.cy,
+                                  parent, nullptr, instance, nullptr);
     if (window)
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(bitmap));
+    return window;
+}
+
+// One child, shown, for each "BITMAP,X,Y" of the list.
+void AddChildren(HWND parent, HINSTANCE instance, HMODULE library, const char* list)
+{
+    char* next = nullptr;
+    for (long bitmap = std::strtol(list, &next, 10); next != list; bitmap = std::strtol(list, &next, 10)) {
+        const long x = std::strtol(next + 1, &next, 10);
+        const long y = std::strtol(next + 1, &next, 10);
+        list = next;
+        if (HBITMAP picture = LoadPicture(library, static_cast<int>(bitmap)))
+            CreatePictureWindow(parent, instance, picture, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y);
+    }
+}
+
+HWND CreateBaselineWindow(HINSTANCE instance, HMODULE library, const char* children)
+{
+    HBITMAP bitmap = LoadPicture(library, MainBitmap);
+    if (!bitmap)
+        return nullptr;
+    RegisterClasses(instance);
+    const SIZE size = SizeOf(bitmap);
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
+    HWND window = CreatePictureWindow(nullptr, instance, bitmap, WS_POPUP | WS_CLIPCHILDREN, x, y);
+    if (window)
+        AddChildren(window, instance, library, children);
     return window;
 }
 }
@@ -87,13 +142,11 @@ HWND CreateBaselineWindow(HINSTANCE instance, HBITMAP bitmap)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     char path[MAX_PATH];
-    LibraryPath(commandLine, path, MAX_PATH);
+    const char* children = LibraryPath(commandLine, path, MAX_PATH);
     HMODULE library = LoadLibraryA(path);
     if (!library)
         return 1;
-    HBITMAP bitmap =
-        static_cast<HBITMAP>(LoadImageA(library, MAKEINTRESOURCEA(MainBitmap), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    HWND window = bitmap ? CreateBaselineWindow(instance, bitmap) : nullptr;
+    HWND window = CreateBaselineWindow(instance, library, children);
     if (!window)
         return 1;
     ShowWindow(window, SW_SHOW);

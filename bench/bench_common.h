@@ -31,7 +31,8 @@ private:
     std::map<std::string, std::string> Values;
 };
 
-// Prints "target: <what> ... met" or "... MISSED"; targets never change the exit code.
+// Prints "target: <what> ... met" or "... MISSED", nothing in a smoke run (STARTER_BENCH_SMOKE);
+// targets never change the exit code.
 void PrintTarget(const char* what, bool met);
 
 // A row of figures: the label, then each median in milliseconds.

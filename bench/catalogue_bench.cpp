@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "bench/bench_common.h"
 #include "planes/browser.h"
 #include "planes/catalogue.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/text_number.h"
+#include "app/base/app_state.h"
+#include "app/base/text_number.h"
 #include "bench/bench_common.h"
 #include "online/hiscore_file.h"
 #include "online/http_exchange.h"

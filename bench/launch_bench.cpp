@@ -5,10 +5,13 @@
 #include <psapi.h>
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
-#include "app/lang_text.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
 #include "bench/bench_common.h"
+#include "res/layout.h"
 #include "res/resource.h"
 
 namespace {
@@ -159,12 +162,26 @@ struct Pair {
     Program Starter, Baseline;
 };
 
+// The Starter's eleven child windows for the baseline, " BITMAP,X,Y" each: the description
+// picture it shows in English, then the buttons of its own table.
+std::string StarterChildren()
+{
+    auto child = [](int bitmap, int x, int y) {
+        return " " + std::to_string(bitmap) + "," + std::to_string(x) + "," + std::to_string(y);
+    };
+    std::string children = child(IDB_DESC_EN_WELCOME, DescriptionPos.X, DescriptionPos.Y);
+    for (const SkinButton* row = App.ButtonTable; row->normalBitmap != 0; ++row)
+        children += child(row->normalBitmap, row->x, row->y);
+    return children;
+}
+
 Pair ProgramsOf(const BenchOptions& options)
 {
     const std::string dll = options.Text("dll", "starter.dll");
     const std::string starterClass = LoadFixedString(IDS_CLASS_NAME);
     return {{"Starter.exe", options.Text("starter", "Starter.exe"), "", options.Text("class", starterClass.c_str())},
-            {"baseline", options.Text("baseline", "baseline_window.exe"), "\"" + dll + "\"", "SKV_PerfBaseline"}};
+            {"baseline", options.Text("baseline", "baseline_window.exe"), "\"" + dll + "\"" + StarterChildren(),
+             "SKV_PerfBaseline"}};
 }
 }
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
 #include "app/language.h"
-#include "app/text_number.h"
+#include "app/base/text_number.h"
 #include "bench/bench_common.h"
 #include "ui/skin.h"
 

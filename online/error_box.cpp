@@ -1,7 +1,7 @@
 #include "online/error_box.h"
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
 #include "online/error_text.h"
 #include "ui/status_dialog.h"
 

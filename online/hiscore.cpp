@@ -5,11 +5,11 @@
 #include <iterator>
 #include <memory>
 #include <new>
-#include "app/app_state.h"
-#include "app/handles.h"
-#include "app/lang_text.h"
-#include "app/paths.h"
-#include "app/wait_cursor.h"
+#include "app/base/app_state.h"
+#include "app/base/handles.h"
+#include "app/base/lang_text.h"
+#include "app/base/paths.h"
+#include "app/base/wait_cursor.h"
 #include "online/error_box.h"
 #include "online/hiscore_file.h"
 #include "online/http_exchange.h"
@@ -65,7 +65,7 @@ void HiscoreCommand()
         ReportError(IDS_NO_HISCORE_FILE, 0, ErrorLine, StarterSourceFile);
         return;
     }
-    const std::string mail = ReadRegistryString(NetSettingsKey, "Mail");
+    const std::string mail = ReadMailAddress();
     UploadHiscore(App.HiscoreTable[0].Name, App.HiscoreTable[0].Score, mail);
     CloseStatus();
 }

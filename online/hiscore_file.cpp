@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include "app/text_number.h"
+#include "app/base/text_number.h"
 #include "online/http_text.h"
 #include "res/resource.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include "online/hiscore_entry.h"
+#include "app/base/hiscore_entry.h"
 #include "res/resource.h"
 
 constexpr std::size_t HiscoreLineLimit = 1023;   // characters of a line that count

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "app/transfer_scope.h"
 #include "online/http_text.h"
 #include "online/internet_calls.h"
 #include "online/server_hosts.h"
@@ -31,14 +30,21 @@ HttpOutcome Refused(TransferSession& session, HINTERNET request, DWORD code, con
     return HttpOutcome::ServerError;
 }
 
-// A registration is only acknowledged, but a refusal (400 and above) is a failure: its short
+// Only a 2xx answer comes from the script. Redirections are not followed, so a 3xx means the
+// script never ran. 0: the answer carries no status to judge.
+bool ScriptAnswered(DWORD status)
+{
+    return status == 0 || (status >= 200 && status < 300);
+}
+
+// A registration is only acknowledged, but any other answer is a failure: a refusal's short
 // body says why.
 HttpOutcome ReadAcknowledgement(TransferSession& session, HINTERNET request)
 {
     const NetOutcome headers = FetchHeaderBlock(request);
     if (!headers.Done)
         return Failed(session, headers.Error, HttpOutcome::SendFailed);
-    if (headers.Status < 400)
+    if (ScriptAnswered(headers.Status))
         return HttpOutcome::Answered;
     std::string body;
     DWORD error = 0;
@@ -62,7 +68,7 @@ HttpOutcome ReadReply(TransferSession& session, HINTERNET request, DWORD status,
     }
     // An error status is no answer of the script, even when its page has no title:
     // its text must not reach the player as a rank or as catalogue rows.
-    if (status != 0 && (status < 200 || status >= 300))
+    if (!ScriptAnswered(status))
         return Refused(session, request, status, *exchange.Body);
     return HttpOutcome::Answered;
 }
@@ -81,27 +87,21 @@ HttpOutcome RunRequest(TransferSession& session, const std::string& object, cons
     return ReadReply(session, request.Get(), sent.Status, exchange);
 }
 
-std::string Setting(const char* name, const char* defaultValue)
+HINTERNET ConnectWebServer(HINTERNET internet)
 {
-    std::string value;
-    ReadServerSetting(name, defaultValue, value);
-    return value;
+    return ConnectHttp(internet, ServerSetting("HTTP_URL", DefaultHttpHost));
 }
 }
 
-// The steps, in the order the player sees them: reachability, "Connecting to internet…",
-// "Connecting to server…", "Transmitting data…" and the answer, then the closing steps.
+// The steps, in the order the player sees them: the session's opening, "Transmitting data…" and
+// the answer, then the closing steps.
 HttpOutcome HttpExchange(const HttpRequest& exchange)
 {
-    TransferScope transfer;
-    if (!InternetReachable())
-        return HttpOutcome::NotReachable;
-    TransferSession session(4);
-    if (!session.OpenInternet())
-        return HttpOutcome::NoInternetHandle;
-    session.Next(IDS_CONNECTING_SRV);
-    session.Connection.Reset(ConnectHttp(session.Internet.Get(), Setting("HTTP_URL", DefaultHttpHost)));
-    const std::string script = Setting(exchange.ScriptSetting, exchange.ScriptDefault);
+    TransferSession session;
+    const SessionOpening opening = session.Open(4, ConnectWebServer);
+    if (opening != SessionOpening::Connected)
+        return opening == SessionOpening::NotReachable ? HttpOutcome::NotReachable : HttpOutcome::NoInternetHandle;
+    const std::string script = ServerSetting(exchange.ScriptSetting, exchange.ScriptDefault);
     const HttpOutcome outcome = RunRequest(session, "php/" + script + exchange.Query, exchange);
     session.Close();
     return outcome;

@@ -1,4 +1,4 @@
-// online/: server settings, error box, HTTP exchange, hiscore and design uploads; may include app/ res/ ui/ settings/.
+// online/: server settings, error box, HTTP exchange, hiscore and design uploads; may include app/base/ res/ ui/ settings/.
 // One GET request to a server script, with status display and error reporting: the steps of
 // the action; the WinINet calls are in online/internet_calls.h, the dialog in transfer_session.h.
 #pragma once

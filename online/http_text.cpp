@@ -1,6 +1,6 @@
 #include "online/http_text.h"
 
-#include "app/ascii_text.h"
+#include "app/base/ascii_text.h"
 
 namespace {
 bool IsLetter(unsigned char c)

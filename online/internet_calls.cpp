@@ -181,10 +181,10 @@ NetOutcome WriteRemoteFile(HINTERNET remote, const std::vector<char>& data)
 }
 
 NetOutcome FetchRemoteFile(HINTERNET connection, const std::string& remoteName, const std::string& folder,
-                           const std::string& target)
+                           const char* prefix, const std::string& target)
 {
     char temporary[MAX_PATH];
-    if (!GetTempFileNameA(folder.c_str(), "skv", 0, temporary))
+    if (!GetTempFileNameA(folder.c_str(), prefix, 0, temporary))
         return Failed();
     if (CallPumping([&] {
             return FtpGetFileA(connection, remoteName.c_str(), temporary, FALSE, FILE_ATTRIBUTE_NORMAL,

@@ -42,7 +42,8 @@ HINTERNET ConnectFtp(HINTERNET internet, const std::string& host, const char* us
 // A new remote file open for writing; null (last error set) when it failed.
 HINTERNET OpenRemoteFile(HINTERNET connection, const std::string& name);
 NetOutcome WriteRemoteFile(HINTERNET remote, const std::vector<char>& data);
-// Fetches into a temporary file in folder and replaces target only once the whole file arrived,
-// so a failed fetch never destroys a file the player has. On failure the temporary file is gone.
+// Fetches into a temporary file in folder, named by the system from prefix (up to three
+// characters), and replaces target only once the whole file arrived, so a failed fetch never
+// destroys a file the player has. On failure the temporary file is gone.
 NetOutcome FetchRemoteFile(HINTERNET connection, const std::string& remoteName, const std::string& folder,
-                           const std::string& target);
+                           const char* prefix, const std::string& target);

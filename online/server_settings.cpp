@@ -1,8 +1,8 @@
 #include "online/server_settings.h"
 
 #include <windows.h>
-#include "app/app_state.h"
-#include "app/paths.h"
+#include "app/base/app_state.h"
+#include "app/base/paths.h"
 #include "settings/registry_store.h"
 
 namespace {
@@ -25,4 +25,11 @@ bool ReadServerSetting(const char* name, const char* defaultValue, std::string& 
         WriteNetSetting(name, defaultValue);
     }
     return true;
+}
+
+std::string ServerSetting(const char* name, const char* defaultValue)
+{
+    std::string value;
+    ReadServerSetting(name, defaultValue, value);
+    return value;
 }

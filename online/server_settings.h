@@ -3,3 +3,5 @@
 #include <string>
 
 bool ReadServerSetting(const char* name, const char* defaultValue, std::string& value);
+// The same, as the value itself.
+std::string ServerSetting(const char* name, const char* defaultValue);

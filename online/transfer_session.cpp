@@ -7,8 +7,8 @@
 
 namespace {
 constexpr DWORD ClosingPause = 250;
-}
 
+// False (after the "no Internet" box) when the Internet cannot be reached.
 bool InternetReachable()
 {
     const DWORD attempt = AttemptInternet();
@@ -16,27 +16,30 @@ bool InternetReachable()
         return true;
     return ReportError(IDS_NO_INTERNET, static_cast<int>(attempt), ErrorLine, StarterSourceFile);
 }
-
-TransferSession::TransferSession(int steps)
-{
-    OpenStatus(0, steps);
-    SetStatusText(IDS_CONNECTING_NET);
 }
 
 TransferSession::~TransferSession()
 {
-    if (Open)
+    if (DialogOpen)
         CloseStatus();
 }
 
-bool TransferSession::OpenInternet()
+SessionOpening TransferSession::Open(int steps, HINTERNET (*connect)(HINTERNET internet))
 {
-    Internet.Reset(::OpenInternet());
-    if (Internet)
-        return true;
-    CloseStatus();
-    Open = false;
-    return false;
+    if (!InternetReachable())
+        return SessionOpening::NotReachable;
+    OpenStatus(0, steps);
+    DialogOpen = true;
+    SetStatusText(IDS_CONNECTING_NET);
+    Internet.Reset(OpenInternet());
+    if (!Internet) {
+        CloseStatus();
+        DialogOpen = false;
+        return SessionOpening::NoInternetHandle;
+    }
+    Next(IDS_CONNECTING_SRV);
+    Connection.Reset(connect(Internet.Get()));
+    return SessionOpening::Connected;
 }
 
 void TransferSession::Next(int line)
@@ -67,5 +70,5 @@ void TransferSession::Close()
     Internet.Close();
     BusyWait(ClosingPause);
     CloseStatus();
-    Open = false;
+    DialogOpen = false;
 }

@@ -1,23 +1,28 @@
-// One online action's status dialog and Internet handles, from its first line to its close.
+// One online action from its opening to its close: the action scope, the status dialog and the
+// Internet handles.
 #pragma once
 #include <string>
 
-#include "app/handles.h"
+#include "app/base/action_scope.h"
+#include "app/base/handles.h"
 
-// False (after the "no Internet" box) when the Internet cannot be reached: the first step of
-// every online action, before its status dialog opens.
-bool InternetReachable();
+// How the opening of a transfer ended.
+enum class SessionOpening { Connected, NotReachable, NoInternetHandle };
 
 class TransferSession {
+    ActionScope Action;   // first, so that it ends last
+
 public:
-    // Opens the status dialog with steps steps and shows "Connecting to internet…".
-    explicit TransferSession(int steps);
-    ~TransferSession();   // closes the dialog if the action left it open
+    TransferSession() = default;   // the action scope holds from here to the session's end
+    ~TransferSession();            // closes the dialog if the action left it open
     TransferSession(const TransferSession&) = delete;
     TransferSession& operator=(const TransferSession&) = delete;
 
-    // The Internet handle; false, with the dialog closed at once and nothing shown, when it failed.
-    bool OpenInternet();
+    // The opening every online action shares: the reachability check (the "no Internet" box,
+    // before any dialog), the status dialog with `steps` steps and "Connecting to internet…",
+    // the Internet handle (when it fails the dialog closes at once and nothing is shown), then
+    // "Connecting to server…" and the connection that connect makes on the Internet handle.
+    SessionOpening Open(int steps, HINTERNET (*connect)(HINTERNET internet));
     void Next(int line);   // the next status line, a step of the progress bar
     void Step();           // a step of the progress bar alone
     // The error box (which closes the dialog first, so it never sits behind it). Return false.
@@ -31,5 +36,5 @@ public:
     InternetHandle Connection{nullptr};
 
 private:
-    bool Open = true;
+    bool DialogOpen = false;
 };

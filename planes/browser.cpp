@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
-#include "app/paths.h"
-#include "app/wait_cursor.h"
+#include "app/base/action_scope.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
+#include "app/base/paths.h"
 #include "online/error_box.h"
 #include "online/plane_register.h"
 #include "planes/catalogue.h"
@@ -21,16 +21,6 @@ constexpr DWORD ListStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_VSCROLL
                             | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_ALIGNLEFT | LVS_NOSORTHEADER;
 constexpr DWORD ListExtendedStyle = LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
 
-// Browser commands that arrive through the message pumps of a running browser command are
-// ignored, so the browser never closes under a transfer and the catalogue keeps its order.
-class BrowserBusyScope {
-public:
-    BrowserBusyScope() { App.BrowserBusy = true; }
-    ~BrowserBusyScope() { App.BrowserBusy = false; }
-    BrowserBusyScope(const BrowserBusyScope&) = delete;
-    BrowserBusyScope& operator=(const BrowserBusyScope&) = delete;
-};
-
 HWND BrowserList()
 {
     return App.BrowserWindows[0];
@@ -38,7 +28,7 @@ HWND BrowserList()
 
 bool BrowserCanOpen()
 {
-    if (App.BrowserMode != 0 || App.BrowserBusy)
+    if (App.BrowserMode != 0)
         return false;
     if (App.GamePath[0] != '\0')
         return true;
@@ -67,7 +57,6 @@ void ShowBrowserButton(int row, bool show)
 
 void ShowPage(int32_t from)
 {
-    WaitCursor wait(App.MainWindow);
     ShowCataloguePage(BrowserList(), from, CataloguePageSize);
     UpdatePageButtons();
 }
@@ -77,13 +66,12 @@ void UploadSelectedPlane(int row)
     if (row < 0 || static_cast<std::size_t>(row) >= App.LocalPlaneFiles.size())
         return;
     App.SelectedPlanePath = JoinPath(PlanesFolder(), App.LocalPlaneFiles[row]);
-    WaitCursor wait(App.MainWindow);
     PlaneHeader header;
     if (!ReadPlaneHeader(App.SelectedPlanePath, header))
         return;
     std::string serverName;
     if (UploadPlaneFile(App.SelectedPlanePath, serverName))
-        RegisterPlane(header, serverName, ReadRegistryString(NetSettingsKey, "Mail"));
+        RegisterPlane(header, serverName, ReadMailAddress());
 }
 
 void DownloadSelectedPlane(int row)
@@ -91,7 +79,6 @@ void DownloadSelectedPlane(int row)
     const int64_t index = int64_t(App.CatalogueFirst) + row;
     if (row < 0 || index >= App.CatalogueEnd || index >= static_cast<int64_t>(App.CatalogueEntries.size()))
         return;
-    WaitCursor wait(App.MainWindow);
     App.SelectedCatalogueEntry = App.CatalogueEntries[index];
     DownloadPlaneFile(App.SelectedCatalogueEntry);
 }
@@ -127,12 +114,14 @@ bool OpenBrowser(HWND parent, int mode)
     return true;
 }
 
+// Each browser command that does work runs inside an ActionScope: the main window ignores the
+// commands that its message pumps bring in, so the browser never closes under a transfer and the
+// catalogue keeps its order.
 void OpenUploadBrowser()
 {
     if (!BrowserCanOpen())
         return;
-    BrowserBusyScope busy;
-    WaitCursor wait(App.MainWindow);
+    ActionScope action;
     App.SelectedPlanePath.clear();
     if (OpenBrowser(App.MainWindow, UploadMode))
         FillLocalPlaneList(BrowserList());
@@ -142,7 +131,7 @@ void OpenDownloadBrowser()
 {
     if (!BrowserCanOpen())
         return;
-    BrowserBusyScope busy;
+    ActionScope action;
     App.CatalogueTotal = 0;
     App.CatalogueFirst = 0;
     App.CatalogueEnd = 0;
@@ -153,10 +142,8 @@ void OpenDownloadBrowser()
 
 void ConfirmBrowser()
 {
-    if (App.BrowserBusy)
-        return;
     {
-        BrowserBusyScope busy;
+        ActionScope action;
         const int row = FindSelectedItem(BrowserList());
         if (App.BrowserMode == UploadMode)
             UploadSelectedPlane(row);
@@ -168,8 +155,6 @@ void ConfirmBrowser()
 
 void DismissBrowser()
 {
-    if (App.BrowserBusy)
-        return;
     if (App.BrowserMode == UploadMode)
         App.LocalPlaneFiles.clear();
     else if (App.BrowserMode == DownloadMode)
@@ -179,16 +164,12 @@ void DismissBrowser()
 
 void ShowPreviousPage()
 {
-    if (App.BrowserBusy)
-        return;
-    BrowserBusyScope busy;
+    ActionScope action;
     ShowPage(App.CatalogueFirst - CataloguePageSize);
 }
 
 void ShowNextPage()
 {
-    if (App.BrowserBusy)
-        return;
-    BrowserBusyScope busy;
+    ActionScope action;
     ShowPage(App.CatalogueFirst + CataloguePageSize);
 }

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <vector>
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 #include "online/http_exchange.h"
 #include "planes/plane_list.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/text_number.h"
+#include "app/base/text_number.h"
 
 std::string_view NextField(FieldCursor& cursor, std::string_view delimiters)
 {

@@ -4,9 +4,8 @@
 #include <objbase.h>
 #include <cstring>
 
-#include "app/handles.h"
-#include "app/paths.h"
-#include "app/transfer_scope.h"
+#include "app/base/handles.h"
+#include "app/base/paths.h"
 #include "online/error_box.h"
 #include "online/internet_calls.h"
 #include "online/server_hosts.h"
@@ -23,17 +22,9 @@ constexpr char FtpPassword[] = "qpl47";
 // "file name syntax is incorrect".
 constexpr int UnsafeNameCode = ERROR_INVALID_NAME;
 
-// The Internet handle, "Connecting to server…" and the FTP connection. False, with the dialog
-// closed and nothing shown, when the Internet handle cannot be opened.
-bool ConnectFtpServer(TransferSession& session)
+HINTERNET ConnectFileServer(HINTERNET internet)
 {
-    if (!session.OpenInternet())
-        return false;
-    session.Next(IDS_CONNECTING_SRV);
-    std::string host;
-    ReadServerSetting("FTP_URL", DefaultFtpHost, host);
-    session.Connection.Reset(ConnectFtp(session.Internet.Get(), host, FtpUser, FtpPassword));
-    return true;
+    return ConnectFtp(internet, ServerSetting("FTP_URL", DefaultFtpHost), FtpUser, FtpPassword);
 }
 
 // Opens the new remote file, "Transmitting file…", writes the buffer; the remote file is closed
@@ -61,7 +52,7 @@ void RemoveStaleTemporaryFiles(const std::string& folder)
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     WIN32_FIND_DATAA match;
-    FindHandle search(FindFirstFileA(JoinPath(folder, "skv*.tmp").c_str(), &match));
+    FindHandle search(FindFirstFileA(JoinPath(folder, DownloadTemporaryPattern()).c_str(), &match));
     for (bool found = bool(search); found; found = FindNextFileA(search.Get(), &match)) {
         if ((match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDownloadTemporaryName(match.cFileName))
             continue;
@@ -111,37 +102,30 @@ std::string ServerPlaneName()
     return name;
 }
 
-// The steps: reachability, "Connecting to internet…", "Connecting to server…", "Opening file…",
-// "Transmitting file…", then the closing steps.
+// The steps: the session's opening, "Opening file…", "Transmitting file…", then the closing steps.
 bool UploadPlaneFile(const std::string& path, std::string& serverName)
 {
     const std::vector<char> data = ReadWholeFile(path);
     if (data.empty())
         return false;
     serverName = ServerPlaneName();
-    TransferScope busy;
-    if (!InternetReachable())
-        return false;
-    TransferSession session(4);
-    if (!ConnectFtpServer(session))
+    TransferSession session;
+    if (session.Open(4, ConnectFileServer) != SessionOpening::Connected)
         return false;
     session.Next(IDS_OPENING_FILE);
     return EndTransfer(session, StoreRemoteFile(session, serverName, data));
 }
 
 namespace {
-// The steps: reachability, "Connecting to internet…", "Connecting to server…", "Transmitting
-// file…", then the closing steps.
+// The steps: the session's opening, "Transmitting file…", then the closing steps.
 bool FetchPlaneFile(const std::string& remoteName, const std::string& folder, const std::string& target)
 {
-    TransferScope busy;
-    if (!InternetReachable())
-        return false;
-    TransferSession session(3);
-    if (!ConnectFtpServer(session))
+    TransferSession session;
+    if (session.Open(3, ConnectFileServer) != SessionOpening::Connected)
         return false;
     session.Next(IDS_TRANSMIT_FILE);
-    return EndTransfer(session, FetchRemoteFile(session.Connection.Get(), remoteName, folder, target));
+    return EndTransfer(session, FetchRemoteFile(session.Connection.Get(), remoteName, folder,
+                                                DownloadTemporaryPrefix, target));
 }
 }
 

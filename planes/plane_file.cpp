@@ -4,10 +4,12 @@
 #include <cctype>
 #include <cstring>
 
-#include "app/ascii_text.h"
+#include "app/base/ascii_text.h"
 #include "res/resource.h"
 
 namespace {
+constexpr std::string_view TemporaryExtension = ".tmp";
+
 uint32_t LittleEndian32(const unsigned char* bytes)
 {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
@@ -129,11 +131,17 @@ bool IsSafePlaneFileName(std::string_view name)
 
 bool IsDownloadTemporaryName(std::string_view name)
 {
-    if (name.size() < 8 || name.size() > 11 || !EqualNoCase(name.substr(0, 3), "skv") ||
-        !EndsWithNoCase(name, ".tmp"))
+    const std::string_view prefix = DownloadTemporaryPrefix;
+    if (name.size() < prefix.size() + TemporaryExtension.size() || !EqualNoCase(name.substr(0, prefix.size()), prefix) ||
+        !EndsWithNoCase(name, TemporaryExtension))
         return false;
-    for (char c : name.substr(3, name.size() - 7))
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return false;
-    return true;
+    // In between, one to four hexadecimal digits, as the system writes them.
+    const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - TemporaryExtension.size());
+    return !digits.empty() && digits.size() <= 4 &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+std::string DownloadTemporaryPattern()
+{
+    return std::string(DownloadTemporaryPrefix) + "*" + std::string(TemporaryExtension);
 }

@@ -1,4 +1,4 @@
-// planes/: design files, catalogue, browser, FTP transfers; may include app/ res/ ui/ settings/ online/.
+// planes/: design files, catalogue, browser, FTP transfers; may include app/base/ res/ ui/ settings/ online/.
 // This header: reading a .plane design file and showing a design as a row. No <windows.h> here.
 #pragma once
 #include <cstddef>
@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/plane_record.h"
+#include "app/base/plane_record.h"
 
 // Fills the header from the file's first bytes (as many as the file had, at most
 // 4 + PlaneHeaderMaxLength). Missing bytes count as zero; a length above the room is cut to it.
@@ -44,6 +44,9 @@ PlaneCell PlaneRowCell(const PlaneEntry& entry, int column);
 // or control characters, and not a device name such as NUL.plane.
 bool IsSafePlaneFileName(std::string_view name);
 
-// A temporary file that a download creates in myPlanes: "skv", one to four hexadecimal digits,
-// ".tmp" (any case).
+// A download's temporary file in myPlanes: the prefix, one to four hexadecimal digits, ".tmp"
+// (any case), as the system names it from the prefix.
+constexpr char DownloadTemporaryPrefix[] = "skv";
 bool IsDownloadTemporaryName(std::string_view name);
+// The search pattern of those files: the prefix, "*.tmp".
+std::string DownloadTemporaryPattern();

@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include "app/app_state.h"
-#include "app/handles.h"
-#include "app/lang_text.h"
-#include "app/paths.h"
+#include "app/base/app_state.h"
+#include "app/base/handles.h"
+#include "app/base/lang_text.h"
+#include "app/base/paths.h"
 
 bool ReadPlaneHeader(const std::string& path, PlaneHeader& header)
 {

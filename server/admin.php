@@ -17,6 +17,11 @@ usage: php admin.php --data DIR COMMAND [ARGS]
                                      --no-files: catalogue rows only (benchmarks)
   clear-scores                       delete every score
   clear-planes                       delete every design and its file
+  remove-plane FILE                  delete one design and its file
+  remove-planes --address A          delete every design uploaded from A, its files and A's
+                                     unregistered uploads
+  addresses [N]                      the N addresses (20) that keep the most bytes of designs:
+                                     address, designs, bytes
   stats                              print the number of scores and designs
 TXT;
 
@@ -146,14 +151,32 @@ function seed_planes(int $n, bool $hostile, bool $files): void
     echo "seeded $n designs\n";
 }
 
-function clear_planes(): void
+// An address's uploads that nobody registered yet, with their records.
+function remove_pending_uploads(string $address): int
 {
-    foreach (db()->query('SELECT file FROM planes')->fetchAll(PDO::FETCH_COLUMN) as $file) {
-        if (preg_match(PLANE_FILE_PATTERN, $file)) {
-            @unlink(planes_dir() . "/$file");
+    $n = 0;
+    foreach (glob(uploads_dir() . '/*.plane') ?: [] as $record) {
+        if (explode(' ', (string)@file_get_contents($record))[0] === $address) {
+            @unlink(planes_dir() . '/' . basename($record));
+            @unlink($record);
+            $n++;
         }
     }
-    db()->exec('DELETE FROM planes');
+    return $n;
+}
+
+// Run as root, the tool acts as the owner of the data folder, so that the files it creates (the
+// database's journal among them) stay usable by the servers, which run as that owner.
+function become_owner_of(string $data): void
+{
+    $owner = fileowner($data);
+    if (posix_geteuid() !== 0 || $owner === 0 || $owner === false) {
+        return;
+    }
+    $user = posix_getpwuid($owner) ?: fail("the data folder's owner $owner has no account");
+    if (!posix_setgid($user['gid']) || !posix_initgroups($user['name'], $user['gid']) || !posix_setuid($owner)) {
+        fail("cannot act as {$user['name']}");
+    }
 }
 
 function main(array $args): void
@@ -162,7 +185,9 @@ function main(array $args): void
     umask(0077);
     @mkdir($data, 0700, true);
     putenv('SKV_DATA=' . (realpath($data) ?: fail("cannot use $data")));
+    become_owner_of($data);
     require_once __DIR__ . '/lib/common.php';
+    require_once __DIR__ . '/lib/quotas.php';
 
     $cmd = array_shift($args) ?? fail(USAGE);
     if ($cmd !== 'init' && ($mismatch = schema_mismatch(db())) !== null) {
@@ -196,7 +221,7 @@ function main(array $args): void
             $numbers = array_map('int32_arg', array_slice($args, 1, 7));
             $file = bin2hex(random_bytes(8)) . '.plane';
             write_plane_file($file, $args[0], $numbers);
-            add_plane($args[0], $file, $args[8] ?? '', $numbers);
+            add_plane($args[0], $file, $args[8] ?? '', $numbers, '', filesize(planes_dir() . "/$file"));
             echo "$file\n";
             break;
         case 'seed-planes':
@@ -209,7 +234,21 @@ function main(array $args): void
             fold_scores(db());
             break;
         case 'clear-planes':
-            clear_planes();
+            remove_planes('1 = 1');
+            break;
+        case 'remove-plane':
+            $file = $args[0] ?? fail(USAGE);
+            echo remove_planes('file = ?', [$file]) === 1 ? "removed $file\n" : fail("no design $file");
+            break;
+        case 'remove-planes':
+            $address = take_option($args, '--address') ?? fail(USAGE);
+            $designs = remove_planes('uploader = ?', [$address]);
+            echo "removed $designs designs and ", remove_pending_uploads($address), " unregistered uploads of $address\n";
+            break;
+        case 'addresses':
+            foreach (heaviest_addresses(count_arg($args[0] ?? '20')) as [$address, $designs, $bytes]) {
+                printf("%s %d %d\n", $address === '' ? '-' : $address, $designs, $bytes);
+            }
             break;
         case 'stats':
             echo 'scores ', score_total(db()), "\ndesigns ", plane_count(db()), "\n";

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Stops the web and FTP servers that start.sh started for DIR.
 set -euo pipefail
-usage() { echo "usage: $0 --data DIR [--only web|ftp|fpm]" >&2; exit 2; }
+usage() { echo "usage: $0 --data DIR [--only web|ftp|fpm|logs]" >&2; exit 2; }
 data='' only=''
 while [ $# -gt 0 ]; do
   case $1 in
@@ -17,7 +17,7 @@ started_at() { awk '{print $22}' "/proc/$1/stat" 2>/dev/null; }
 ours() { local st; [ -n "$2" ] && [ "$(started_at "$1")" = "$2" ] && st=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $st != Z* ]]; }
 
 # Each server is the leader of its own process group (setsid), so the group holds its workers.
-for name in ${only:-web fpm ftp}; do
+for name in ${only:-web fpm ftp logs}; do
   pidfile=$data/$name.pid
   read -r pid when 2>/dev/null < "$pidfile" || continue
   if ours "$pid" "${when:-}"; then

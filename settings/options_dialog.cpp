@@ -2,18 +2,17 @@
 
 #include <string>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
 #include "settings/registry_store.h"
 
 namespace {
 
-constexpr char MailValue[] = "Mail";
 constexpr int MailBufferSize = 256;   // 255 characters and the terminator
 
 INT_PTR InitOptions(HWND dialog)
 {
-    const std::string mail = ReadRegistryString(NetSettingsKey, MailValue);
+    const std::string mail = ReadMailAddress();
     SendDlgItemMessageA(dialog, IDC_MAIL_EDIT, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(mail.c_str()));
     SendDlgItemMessageA(dialog, IDC_MAIL_NOTE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(LoadLangString(IDS_MAIL_NOTE)));
     return FALSE;
@@ -23,7 +22,7 @@ void StoreMailAddress(HWND dialog)
 {
     char mail[MailBufferSize] = {};
     SendDlgItemMessageA(dialog, IDC_MAIL_EDIT, WM_GETTEXT, MailBufferSize, reinterpret_cast<LPARAM>(mail));
-    WriteNetSetting(MailValue, mail);
+    WriteMailAddress(mail);
 }
 
 INT_PTR OptionsCommand(HWND dialog, WPARAM wParam)

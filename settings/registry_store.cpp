@@ -6,6 +6,7 @@ const char NetSettingsKey[] = "Software\\Brightmoor Software\\INet\\1.0";
 
 namespace {
 constexpr DWORD ValueBufferSize = 512;
+constexpr char MailValue[] = "Mail";
 
 // Opens the key for reading and writing, creating it and every missing key above it.
 LONG OpenSettingsKey(HKEY root, const char* subkey, RegKeyHolder& key)
@@ -52,4 +53,14 @@ LONG WriteRegistryString(HKEY root, const char* subkey, const char* data, const 
 LONG WriteNetSetting(const char* valueName, const char* value)
 {
     return WriteRegistryString(HKEY_CURRENT_USER, NetSettingsKey, value, valueName);
+}
+
+std::string ReadMailAddress()
+{
+    return ReadRegistryString(NetSettingsKey, MailValue);
+}
+
+LONG WriteMailAddress(const char* mail)
+{
+    return WriteNetSetting(MailValue, mail);
 }

@@ -1,4 +1,4 @@
-// settings/: the registry store and the Options dialog; may include app/ res/ ui/.
+// settings/: the registry store and the Options dialog; may include app/base/ res/ ui/.
 // Per-user registry strings.
 #pragma once
 #include <windows.h>
@@ -26,3 +26,7 @@ private:
 std::string ReadRegistryString(const char* subkey, const char* valueName);
 LONG WriteRegistryString(HKEY root, const char* subkey, const char* data, const char* valueName);
 LONG WriteNetSetting(const char* valueName, const char* value);
+
+// The player's mail address, the value "Mail" under NetSettingsKey; "" when none is stored.
+std::string ReadMailAddress();
+LONG WriteMailAddress(const char* mail);

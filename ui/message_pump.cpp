@@ -1,6 +1,6 @@
 #include "ui/message_pump.h"
 
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 
 namespace {
 void DispatchQueued(MSG& message)

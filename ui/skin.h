@@ -1,4 +1,4 @@
-// ui/: skins, skinned windows and buttons, the status dialog, the message pump; may include app/ and res/.
+// ui/: skins, skinned windows and buttons, the status dialog, the message pump; may include app/base/ and res/.
 // One bitmap of starter.dll with its size and the region of its non-key pixels.
 #pragma once
 #include <windows.h>

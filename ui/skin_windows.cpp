@@ -6,9 +6,9 @@
 #include <commctrl.h>
 #include <cstdio>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
-#include "app/text_number.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
+#include "app/base/text_number.h"
 #include "res/layout.h"
 #include "res/resource.h"
 #include "ui/gdi_scope.h"

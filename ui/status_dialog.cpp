@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include "app/app_state.h"
-#include "app/lang_text.h"
+#include "app/base/app_state.h"
+#include "app/base/lang_text.h"
 #include "ui/message_pump.h"
 #include "ui/pause.h"
 

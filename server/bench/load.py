@@ -132,8 +132,8 @@ def main():
             storage = tempfile.mkdtemp(prefix="skv-load-storage-", dir=harness.TMP)
             ini = ('dsn = "pgsql:host=%s;port=5432;dbname=%s"\nuser = skv\nstorage = %s\n'
                    "ftp_max_cons_per_ip = 64\n" % (PG_ADDR, name, storage))
-            # One client address sends everything, so the production nodes' rate limit is lifted.
-            extra = [] if name == "builtin" else ["--production", "--rate", "100000", "--burst", "100000"]
+            # One client address sends everything, so the production nodes' limits are lifted.
+            extra = [] if name == "builtin" else ["--production"] + harness.LIFTED
             nodes = [harness.server("%s-%d" % (name, i), addr, ini=ini, extra=extra) for i, addr in enumerate(addrs)]
             servers += nodes
             nodes[0].admin("seed-planes", SEED_DESIGNS, "--no-files")

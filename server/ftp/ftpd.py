@@ -2,36 +2,50 @@
 """FTP side of the game server: one fixed account whose login folder is the design storage.
 
 The account is built into every client, so it is public: it may store new design files and fetch
-them, never list the folder. Each upload leaves a record (address, completion time, size) that
-binds its registration to the uploading address for a short window; a sweeper removes files
-whose window passed unregistered."""
+registered ones, never list the folder. A file arrives under a temporary name and takes its own
+name only when complete; each upload leaves a record (address, completion time, size) that binds
+its registration to the uploading address for a short window; a sweeper removes files whose
+window passed unregistered, and temporary files nobody writes any more."""
 import argparse
 import configparser
+import errno
+import fcntl
 import logging
 import logging.handlers
 import os
+import pwd
 import re
 import shutil
+import sqlite3
+import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler
+from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, _FileReadWriteError
 from pyftpdlib.servers import FTPServer
 
 USER, PASSWORD = "skv_starter", "qpl47"
 # The only names the web scripts accept; anything else would be dead weight in the storage.
 PLANE_NAME = re.compile(r"[0-9a-f]{4,24}\.plane")
+TMP = ".tmp"
+FULL = (errno.ENOSPC, errno.EDQUOT)
 
 # Limits, each overridable in DATA/server.ini. A design file is a header of at most 1055 bytes and
-# the game's body; 1 MiB leaves the body ample room while a full disk takes many uploads.
+# the game's body; 1 MiB leaves the body ample room while a full disk takes many uploads. The
+# quotas are those of lib/quotas.php.
 DEFAULTS = {
     "ftp_max_file_bytes": 1 << 20,
     "ftp_max_cons_per_ip": 8,
     "ftp_max_cons": 256,
     "ftp_min_free_bytes": 512 << 20,
+    "ftp_idle_before_login": 15,  # seconds a session may wait before it logs in
+    "ftp_idle_after_login": 60,   # seconds between commands, and without data on a transfer
     "register_window": 120,   # seconds; _addplane.php reads the same setting
     "sweep_grace": 60,        # seconds after the window before an unregistered file goes
     "sweep_interval": 30,
+    "quota_designs_per_address": 2000,
+    "quota_bytes_per_address": 128 << 20,
+    "quota_total_bytes": 8 << 30,
 }
 
 
@@ -45,31 +59,128 @@ def read_settings(data):
     values = {k: v.strip().strip('"') for k, v in (ini["s"].items() if ini.has_section("s") else [])}
     out = {k: int(values.get(k, v)) for k, v in DEFAULTS.items()}
     out["storage"] = values.get("storage", data)
+    out["db"] = {k: values.get(k) for k in ("dsn", "user", "password")}
+    out["db"]["dsn"] = out["db"]["dsn"] or "sqlite:" + os.path.join(data, "skv.sqlite")
     return out
 
 
+class Catalogue:
+    """Read-only look-ups in the scripts' storage (lib/connection.php names it the same way)."""
+
+    def __init__(self, db):
+        self.db = db
+        self.conn = None
+        self.total_bytes = 0
+
+    def connect(self):
+        dsn = self.db["dsn"]
+        if dsn.startswith("sqlite:"):
+            # Not read-only: a reader of a WAL database may have to rebuild its index, which a
+            # read-only connection cannot, and then waits. Autocommit: no snapshot outlives a query.
+            conn = sqlite3.connect(dsn[len("sqlite:"):], timeout=10, isolation_level=None)
+            return conn, "?"
+        import psycopg2  # only PostgreSQL storage needs it
+        params = dict(p.split("=", 1) for p in dsn[len("pgsql:"):].split(";") if "=" in p)
+        conn = psycopg2.connect(user=self.db["user"], password=self.db["password"], connect_timeout=5, **params)
+        conn.autocommit = True
+        return conn, "%s"
+
+    def query(self, sql, args=()):
+        """The first row; a dropped connection is made again once."""
+        for attempt in (1, 2):
+            try:
+                if self.conn is None:
+                    self.conn, self.mark = self.connect()
+                cur = self.conn.cursor()
+                cur.execute(sql.replace("?", self.mark), args)
+                return cur.fetchone()
+            except Exception:
+                self.conn = None
+                if attempt == 2:
+                    raise
+
+    def registered(self, name):
+        return self.query("SELECT 1 FROM planes WHERE file = ?", (name,)) is not None
+
+    def usage(self, address):
+        """(designs, bytes) registered from the address."""
+        count, size = self.query("SELECT COUNT(*), COALESCE(SUM(size), 0) FROM planes WHERE uploader = ?",
+                                 (address,))
+        return int(count), int(size)
+
+    def refresh_total(self):
+        self.total_bytes = int(self.query("SELECT COALESCE(SUM(size), 0) FROM planes")[0])
+
+
+def locked(path):
+    """True while some transfer still writes the file (it holds an exclusive lock on it)."""
+    try:
+        fd = os.open(path, os.O_RDONLY)
+    except OSError:
+        return False
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        return False
+    except OSError:
+        return True
+    finally:
+        os.close(fd)
+
+
+def remove(*paths):
+    for path in paths:
+        try:
+            os.remove(path)
+        except OSError:
+            pass
+
+
 class CappedDTPHandler(DTPHandler):
-    """Ends an upload as soon as it passes the size cap; the partial file is then removed."""
-    max_bytes = DEFAULTS["ftp_max_file_bytes"]
+    """Receives into FILE.tmp and gives the file its name only when it is complete. Ends an upload
+    as soon as it passes its cap (file size or quota); a full disk is answered with 452."""
+    timeout = DEFAULTS["ftp_idle_after_login"]
 
     def handle_read(self):
         super().handle_read()
-        if self.receive and not self._closed and self.tot_bytes_received > self.max_bytes:
-            self._resp = ("552 A design file is at most %d bytes." % self.max_bytes, logging.info)
+        cap = self.cmd_channel.upload_cap
+        if self.receive and not self._closed and self.tot_bytes_received > cap[0]:
+            self._resp = ("552 %s" % cap[1], logging.info)
             self.transfer_finished = False
             self.close()
 
     handle_read_event = handle_read
 
+    def handle_error(self):
+        err = sys.exc_info()[1]
+        cause = err.args[0] if isinstance(err, _FileReadWriteError) and err.args else err
+        if getattr(cause, "errno", None) in FULL and not self._closed:
+            self._resp = ("452 The design storage is full; try again later.", logging.warning)
+            self.transfer_finished = False
+            self.close()
+            return
+        super().handle_error()
+
     def close(self):
         # Before the client reads the reply: the record must exist when it registers after "226",
         # and a refused or cut upload must be gone when it hears so.
         if not self._closed and self.receive and self.file_obj is not None:
-            if self.transfer_finished:
-                self.cmd_channel.record(self.file_obj.name, "%s %d %d" % (
-                    self.cmd_channel.remote_ip, int(time.time()), self.tot_bytes_received))
-            else:
-                self.cmd_channel.forget(self.file_obj.name)
+            tmp = self.file_obj.name
+            try:
+                if self.transfer_finished:
+                    self.file_obj.flush()  # a full disk shows here at the latest
+                    self.cmd_channel.complete(tmp[:-len(TMP)], self.tot_bytes_received)
+                    tmp = None
+            except FileExistsError:
+                self._resp = ("553 That file exists already.", logging.info)
+            except OSError as err:
+                self._resp = ("452 The design storage is full; try again later." if err.errno in FULL
+                              else "451 The file could not be stored.", logging.warning)
+            if tmp is not None:
+                try:
+                    self.file_obj.close()
+                except OSError:
+                    pass  # what did not fit goes with the file
+                self.cmd_channel.forget(tmp[:-len(TMP)])
         super().close()
 
 
@@ -88,59 +199,208 @@ class StarterHandler(FTPHandler):
     banner = "Skyvora design storage ready."
     dtp_handler = CappedDTPHandler
     active_dtp = HandingOverActiveDTP
+    timeout = DEFAULTS["ftp_idle_before_login"]
+    # Designs are small; and a transfer's file may be closed before its channel (see close above).
+    use_sendfile = False
+    idle_after_login = DEFAULTS["ftp_idle_after_login"]
     uploads = ""
-    min_free = DEFAULTS["ftp_min_free_bytes"]
+    settings = DEFAULTS
+    upload_cap = (DEFAULTS["ftp_max_file_bytes"], "A design file is at most %d bytes." % DEFAULTS["ftp_max_file_bytes"])
+    catalogue = None
+    # Uploads not registered yet, per address: {address: {name: size}}. They count against
+    # the quotas while their record lasts (registered, removed or swept, it goes).
+    recent = {}
+
+    def on_login(self, username):
+        # A logged-in player gets more time between commands than a connection that only waits.
+        self.timeout = self.idle_after_login
+        if self._idler is not None and not self._idler.cancelled:
+            self._idler.cancel()
+        self._idler = self.ioloop.call_later(self.timeout, self.handle_timeout, _errback=self.handle_error)
 
     def record(self, file, text):
         path = os.path.join(self.uploads, os.path.basename(file))
-        with open(path + ".tmp", "w") as f:
-            f.write(text + "\n")
-        os.replace(path + ".tmp", path)
+        try:
+            with open(path + TMP, "w") as f:
+                f.write(text + "\n")
+            os.replace(path + TMP, path)
+        except OSError:
+            remove(path + TMP)
+            raise
+
+    def look_up(self, question):
+        """The storage's answer, or None once a 451 told the client that it cannot be reached."""
+        try:
+            return question()
+        except Exception:
+            logging.exception("storage look-up failed")
+            self.respond("451 The design storage cannot be reached; try again later.")
+            return None
+
+    def quota_refusal(self):
+        """Why the address may store nothing more now, or ""; sets the session's upload cap."""
+        s = self.settings
+        recent = self.recent.setdefault(self.remote_ip, {})
+        for gone in [n for n in recent if not os.path.exists(os.path.join(self.uploads, n))]:
+            del recent[gone]
+        designs, size = self.catalogue.usage(self.remote_ip)
+        designs, size = designs + len(recent), size + sum(recent.values())
+        if designs >= s["quota_designs_per_address"]:
+            return "Your address keeps %d designs already, the most it may." % s["quota_designs_per_address"]
+        room = s["quota_bytes_per_address"] - size
+        pending = sum(sum(r.values()) for r in self.recent.values())
+        total_room = s["quota_total_bytes"] - self.catalogue.total_bytes - pending
+        if room <= 0:
+            return "Your address keeps %d MiB of designs already, the most it may." % (
+                s["quota_bytes_per_address"] >> 20)
+        if total_room <= 0:
+            return "The design storage is full; try again later."
+        cap = min((s["ftp_max_file_bytes"], "A design file is at most %d bytes." % s["ftp_max_file_bytes"]),
+                  (room, "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20)),
+                  (total_room, "The design storage is full; try again later."))
+        self.upload_cap = cap
+        return ""
 
     def ftp_STOR(self, file, mode="w"):
         # A stored design is never replaced: another player's download must get what was registered.
-        if (os.path.dirname(file) != self.fs.root or not PLANE_NAME.fullmatch(os.path.basename(file))
+        name = os.path.basename(file)
+        if (os.path.dirname(file) != self.fs.root or not PLANE_NAME.fullmatch(name)
                 or "a" in mode or self._restart_position):
             self.respond("553 Only new files named like 1a2b3c.plane can be stored here.")
             return None
-        if os.path.exists(file):
+        taken = self.look_up(lambda: os.path.exists(file) or self.catalogue.registered(name))
+        if taken is None:
+            return None
+        if taken:
             self.respond("553 That file exists already.")
             return None
-        if shutil.disk_usage(self.fs.root).free < self.min_free:
+        refusal = self.look_up(self.quota_refusal)
+        if refusal is None:
+            return None
+        if refusal or shutil.disk_usage(self.fs.root).free < self.min_free:
+            self.respond("452 %s" % (refusal or "The design storage is full; try again later."))
+            return None
+        try:
+            fd = open(file + TMP, "xb")
+        except FileExistsError:
+            self.respond("553 That file is being stored already.")
+            return None
+        except OSError:
             self.respond("452 The design storage is full; try again later.")
             return None
-        # Marked as receiving from the start, so the sweeper also finds files a crash left behind.
-        self.record(file, "%s %d -" % (self.remote_ip, int(time.time())))
-        return super().ftp_STOR(file, mode)
+        # The lock tells the sweeper that this temporary file is still being written.
+        fcntl.flock(fd.fileno(), fcntl.LOCK_EX | fcntl.LOCK_NB)
+        try:
+            # Marked as receiving from the start, so the sweeper also finds what a crash left behind.
+            self.record(file, "%s %d -" % (self.remote_ip, int(time.time())))
+        except OSError:
+            fd.close()
+            remove(file + TMP)
+            self.respond("452 The design storage is full; try again later.")
+            return None
+        self.recent.setdefault(self.remote_ip, {})[name] = 0
+        if self.data_channel is not None:
+            self.respond("125 Data connection already open. Transfer starting.")
+            self.data_channel.file_obj = fd
+            self.data_channel.enable_receiving(self._current_type, "STOR")
+        else:
+            self.respond("150 File status okay. About to open data connection.")
+            self._in_dtp_queue = (fd, "STOR")
+        return file
+
+    def complete(self, file, size):
+        """A whole upload takes its name (never replacing a file) and its completed record."""
+        os.link(file + TMP, file)
+        try:
+            self.record(file, "%s %d %d" % (self.remote_ip, int(time.time()), size))
+        except OSError:
+            remove(file)
+            raise
+        remove(file + TMP)
+        self.recent.setdefault(self.remote_ip, {})[os.path.basename(file)] = size
+
+    def forget(self, file):
+        """A refused or cut upload: its temporary file and record go (a file of that name is not its own)."""
+        remove(file + TMP, os.path.join(self.uploads, os.path.basename(file)))
+        self.recent.get(self.remote_ip, {}).pop(os.path.basename(file), None)
+
+    def ftp_RETR(self, file):
+        # An upload nobody registered (yet) is nobody's to hand out: under an upload's name only
+        # catalogue designs are served. Other names cannot be stored here, so the operator put them.
+        name = os.path.basename(file)
+        refused = self.look_up(lambda: name.endswith(TMP)
+                               or bool(PLANE_NAME.fullmatch(name)) and not self.catalogue.registered(name))
+        if refused is None:
+            return None
+        if refused:
+            self.respond("550 No such design.")
+            return None
+        return super().ftp_RETR(file)
 
     def ftp_STOU(self, line):
         self.respond("502 STOU is not served; use STOR with a new name.")
 
-    def forget(self, file):
-        for path in (file, os.path.join(self.uploads, os.path.basename(file))):
-            try:
-                os.remove(path)
-            except OSError:
-                pass
+
+class StarterServer(FTPServer):
+    """Counts only control connections against max_cons: the data connections and listeners of
+    sessions let a few addresses fill every slot."""
+
+    def _accept_new_cons(self):
+        return not self.max_cons or len(self.ip_map) <= self.max_cons
 
 
-def sweep(planes, uploads, older_than):
-    """Removes every upload, and its file, whose record is older than older_than seconds."""
+def newest_write(*paths):
+    times = []
+    for path in paths:
+        try:
+            times.append(os.stat(path).st_mtime)
+        except OSError:
+            pass
+    return max(times, default=0)
+
+
+def sweep(planes, uploads, older_than, catalogue, recent):
+    """Removes every unregistered upload, and its record, whose last write is older than older_than
+    seconds, and every temporary file that no transfer writes any more. A registered design's
+    file is never touched."""
     limit = time.time() - older_than
+    for folder in (planes, uploads):
+        for name in os.listdir(folder):
+            if name.endswith(TMP) and not locked(os.path.join(folder, name)):
+                remove(os.path.join(folder, name))
     for name in os.listdir(uploads):
+        file = name[:-len(".claim")] if name.endswith(".claim") else name
+        if not PLANE_NAME.fullmatch(file):
+            continue
         record = os.path.join(uploads, name)
         try:
-            with open(record) as f:
-                started = int(f.read().split()[1])
-        except (OSError, IndexError, ValueError):
-            continue
-        if started < limit and PLANE_NAME.fullmatch(name):
-            for path in (os.path.join(planes, name), record):
-                try:
-                    os.remove(path)
-                except OSError:
-                    pass
-            logging.info("swept unregistered upload %s", name)
+            if catalogue.registered(file):
+                remove(record)  # left by a registration that ended before its clean-up
+                continue
+        except Exception:
+            logging.exception("storage look-up failed; nothing swept")
+            return
+        path = os.path.join(planes, file)
+        if newest_write(path, path + TMP, record) < limit and not locked(path + TMP):
+            remove(path, record)
+            logging.info("swept unregistered upload %s", file)
+    for address in list(recent):
+        for name in [n for n in recent[address] if not os.path.exists(os.path.join(uploads, n))]:
+            del recent[address][name]
+        if not recent[address]:
+            del recent[address]
+    try:
+        catalogue.refresh_total()
+    except Exception:
+        logging.exception("storage look-up failed")
+
+
+def drop_privileges(user):
+    """After binding port 21: the rest runs as the unprivileged owner of the data folder."""
+    pw = pwd.getpwnam(user)
+    os.setgroups([])
+    os.setgid(pw.pw_gid)
+    os.setuid(pw.pw_uid)
 
 
 def main():
@@ -149,11 +409,15 @@ def main():
     args.add_argument("--port", type=int, default=21)
     args.add_argument("--data", required=True, help="the data folder with server.ini")
     args.add_argument("--log", required=True)
+    args.add_argument("--user", help="the account to run as once the port is bound (when started as root)")
     opts = args.parse_args()
     settings = read_settings(opts.data)
     os.umask(0o077)
     planes = os.path.realpath(os.path.join(settings["storage"], "planes"))
     uploads = os.path.join(settings["storage"], "uploads")
+    server = StarterServer((opts.addr, opts.port), StarterHandler)
+    if opts.user:
+        drop_privileges(opts.user)
     os.makedirs(planes, exist_ok=True)
     os.makedirs(uploads, exist_ok=True)
 
@@ -165,16 +429,24 @@ def main():
     authorizer = DummyAuthorizer()
     # e: change folder, r: retrieve, w: store (new files only, see ftp_STOR); no l: the client never lists.
     authorizer.add_user(USER, PASSWORD, planes, perm="erw")
+    catalogue = Catalogue(settings["db"])
     StarterHandler.authorizer = authorizer
     StarterHandler.uploads = uploads
+    StarterHandler.settings = settings
+    StarterHandler.catalogue = catalogue
     StarterHandler.min_free = settings["ftp_min_free_bytes"]
-    CappedDTPHandler.max_bytes = settings["ftp_max_file_bytes"]
-    server = FTPServer((opts.addr, opts.port), StarterHandler)
+    StarterHandler.timeout = settings["ftp_idle_before_login"]
+    StarterHandler.idle_after_login = CappedDTPHandler.timeout = settings["ftp_idle_after_login"]
     server.max_cons = settings["ftp_max_cons"]
     server.max_cons_per_ip = settings["ftp_max_cons_per_ip"]
     older = settings["register_window"] + settings["sweep_grace"]
-    server.ioloop.call_every(settings["sweep_interval"], sweep, planes, uploads, older)
-    server.serve_forever()
+    # At once: what a killed server left behind goes before anyone can store again.
+    sweep(planes, uploads, older, catalogue, StarterHandler.recent)
+    server.ioloop.call_every(settings["sweep_interval"], sweep, planes, uploads, older, catalogue,
+                             StarterHandler.recent)
+    # A bounded wait: pyftpdlib's own turns "due now" into "wait for the next packet", which held
+    # back the idle timers and the sweeper for as long as nobody sent anything.
+    server.serve_forever(timeout=0.5)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 // Designs: their catalogue rows and their files.
 declare(strict_types=1);
 require_once __DIR__ . '/connection.php';
+require_once __DIR__ . '/wire.php';
 
 const PLANE_FILE_PATTERN = '/^[0-9a-f]{4,24}\.plane\z/'; // \z: "$" would let a trailing line feed through
 const PAGE_CAP = 100;        // most catalogue entries one request gets
@@ -14,15 +15,31 @@ const PLANE_COLUMNS = ['costs' => 'Costs', 'weight' => 'Weight', 'consumption' =
 define('PLANE_NUMBERS', array_keys(PLANE_COLUMNS));
 
 // $numbers in file order: Costs, Weight, Consumption, Noise, Reliability, Velocity, Range.
-function add_plane(string $name, string $file, string $mail, array $numbers): void
+function add_plane(string $name, string $file, string $mail, array $numbers, string $uploader = '', int $size = 0): void
 {
     $pdo = db();
     $cols = implode(', ', PLANE_NUMBERS);
-    $id = (int)query_value($pdo, "INSERT INTO planes (name, file, mail, $cols, uploaded)
-        VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id", [$name, $file, $mail, ...$numbers, time()]);
+    $id = (int)query_value($pdo, "INSERT INTO planes (name, file, mail, $cols, uploaded, uploader, size)
+        VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+        [$name, $file, $mail, ...$numbers, time(), $uploader, $size]);
     if ($id % FOLD_EVERY === 0) {
         fold_planes($pdo);
     }
+}
+
+// Removes the designs of $where (an SQL condition on planes with $args) and their files; returns
+// how many went.
+function remove_planes(string $where, array $args = []): int
+{
+    $pdo = db();
+    $files = array_column(query_all($pdo, "SELECT file FROM planes WHERE $where", $args), 'file');
+    run($pdo, "DELETE FROM planes WHERE $where", $args);
+    foreach ($files as $file) {
+        if (preg_match(PLANE_FILE_PATTERN, $file)) {
+            @unlink(planes_dir() . "/$file");
+        }
+    }
+    return count($files);
 }
 
 function plane_registered(string $file): bool
@@ -63,16 +80,17 @@ function plane_file_bytes(array $numbers, string $nameCp1252, string $body): str
     return pack('V', strlen($block)) . $block . $body;
 }
 
-// Why a stored file is no design file, or null: the length field N, seven numbers and a name
-// within 28..1051 bytes, and at least that much file after the length field.
-function design_file_fault(string $path): ?string
+// A design file's summary block as ['name' => UTF-8, 'numbers' => seven in file order], or why the
+// file is no design: the length field N, seven numbers and a name within 28..1051 bytes, and at
+// least that much file after the length field.
+function read_design_header(string $path): array|string
 {
     $size = @filesize($path);
     $f = @fopen($path, 'rb');
     if ($size === false || $f === false) {
         return 'file cannot be read';
     }
-    $head = fread($f, 4);
+    $head = fread($f, 4 + MAX_HEADER_BLOCK);
     fclose($f);
     if (strlen($head) < 4) {
         return 'file is too short for a design';
@@ -84,5 +102,7 @@ function design_file_fault(string $path): ?string
     if ($size < 4 + $n) {
         return 'file is cut: ' . $size . ' bytes, its header alone needs ' . (4 + $n);
     }
-    return null;
+    $name = explode("\0", substr($head, 32, $n - 28))[0]; // a C string, as the game writes it
+    return ['name' => cp1252_to_utf8($name), 'numbers' => array_map(fn(int $v): int => $v >= 1 << 31 ? $v - (1 << 32) : $v,
+        array_values(unpack('V7', substr($head, 4, 28))))];
 }

@@ -7,7 +7,7 @@ require_once __DIR__ . '/designs.php';
 
 // One function per version, each taking the schema from the version before to its own. A later
 // change is one more function at the end of this list.
-const SCHEMA_STEPS = [1 => 'schema_base', 2 => 'schema_counted_ranks'];
+const SCHEMA_STEPS = [1 => 'schema_base', 2 => 'schema_counted_ranks', 3 => 'schema_uploaders'];
 define('SCHEMA_VERSION', max(array_keys(SCHEMA_STEPS)));
 
 // The counts of the rank: level L (1..8) counts the scores per prefix score >> (64 - 8L), an
@@ -226,5 +226,33 @@ function postgres_log_triggers(PDO $pdo): void
                     FOR EACH STATEMENT EXECUTE FUNCTION scores_log_$e()");
         $pdo->exec("CREATE TRIGGER planes_log_$e AFTER $event ON planes REFERENCING {$tables[$e]}
                     FOR EACH STATEMENT EXECUTE FUNCTION planes_log_$e()");
+    }
+}
+
+// Version 3: who uploaded what (quotas, the hiscore mail rule), a design's stored size, and on
+// SQLite the trigram index of design names (PostgreSQL's, planes_by_name_trgm, is version 1's).
+// A store written by a server of that time without versions may have them already.
+const UPLOADER_COLUMNS = ['scores' => ['uploader' => "TEXT NOT NULL DEFAULT ''"],
+    'planes' => ['uploader' => "TEXT NOT NULL DEFAULT ''", 'size' => 'BIGINT NOT NULL DEFAULT 0']];
+
+function schema_uploaders(PDO $pdo, bool $sqlite): void
+{
+    foreach (UPLOADER_COLUMNS as $table => $columns) {
+        $existing = $sqlite ? array_column($pdo->query("PRAGMA table_info($table)")->fetchAll(), 'name') : [];
+        foreach ($columns as $column => $type) {
+            if (!in_array($column, $existing, true)) {
+                $pdo->exec("ALTER TABLE $table ADD COLUMN " . ($sqlite ? '' : 'IF NOT EXISTS ') . "$column $type");
+            }
+        }
+    }
+    $pdo->exec('CREATE INDEX IF NOT EXISTS planes_by_uploader ON planes (uploader, size)');
+    if ($sqlite) {
+        $pdo->exec("CREATE VIRTUAL TABLE IF NOT EXISTS planes_names USING fts5(name, content='planes',
+                    content_rowid='id', tokenize='trigram')");
+        $pdo->exec("INSERT INTO planes_names (planes_names) VALUES ('rebuild')");
+        $pdo->exec('CREATE TRIGGER IF NOT EXISTS planes_names_add AFTER INSERT ON planes BEGIN
+                        INSERT INTO planes_names (rowid, name) VALUES (NEW.id, NEW.name); END');
+        $pdo->exec("CREATE TRIGGER IF NOT EXISTS planes_names_remove AFTER DELETE ON planes BEGIN
+                        INSERT INTO planes_names (planes_names, rowid, name) VALUES ('delete', OLD.id, OLD.name); END");
     }
 }

@@ -6,17 +6,20 @@ require_once __DIR__ . '/connection.php';
 
 const MAX_SCORE_NAME = 63;   // bytes; the game's hiscore names are shorter
 
-// Stores a score entry (a repeat of the same name and score only updates the mail) and returns its
-// rank; both or neither (the rank ignores the entry itself, which is not higher than its score).
-function add_score(string $name, int $score, string $mail): int
+// Stores a score entry and returns its rank; both or neither (the rank ignores the entry itself,
+// which is not higher than its score). A repeat of the same name and score changes only the mail,
+// and only from the address that stored the entry first.
+function add_score(string $name, int $score, string $mail, string $uploader = ''): int
 {
     $pdo = db();
-    [$id, $rank] = in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN IMMEDIATE' : 'BEGIN', function (PDO $pdo) use ($name, $score, $mail) {
-        $id = query_value($pdo, 'INSERT INTO scores (name, score, mail, uploaded) VALUES (?, ?, ?, ?)
-            ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail WHERE scores.mail <> excluded.mail
-            RETURNING id', [$name, $score, $mail, time()]);
-        return [$id, score_rank($pdo, $score)];
-    });
+    [$id, $rank] = in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN IMMEDIATE' : 'BEGIN',
+        function (PDO $pdo) use ($name, $score, $mail, $uploader) {
+            $id = query_value($pdo, 'INSERT INTO scores (name, score, mail, uploaded, uploader) VALUES (?, ?, ?, ?, ?)
+                ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail
+                    WHERE scores.uploader = excluded.uploader AND scores.mail <> excluded.mail
+                RETURNING id', [$name, $score, $mail, time(), $uploader]);
+            return [$id, score_rank($pdo, $score)];
+        });
     if ($id !== null && (int)$id % FOLD_EVERY === 0) {
         fold_scores($pdo);
     }

@@ -87,16 +87,27 @@ function like_pattern(string $text): string
     return '%' . strtr($text, ['\\' => '\\\\', '%' => '\\%', '_' => '\\_']) . '%';
 }
 
-function name_filter(PDO $pdo): string
+const SHORT_SEARCH_SPAN = 5000; // newest designs a search of one or two characters looks through
+
+// The condition and arguments that keep the designs whose name holds $text. From three characters
+// on, a trigram index finds them (FTS5 on SQLite, pg_trgm on PostgreSQL); shorter texts have no
+// trigram, so they look through the newest designs only instead of reading every name.
+function name_search(PDO $pdo, string $text): array
 {
-    return is_sqlite($pdo) ? "name LIKE ? ESCAPE '\\'" : "name ILIKE ? ESCAPE '\\'";
+    $sqlite = is_sqlite($pdo);
+    if (preg_match_all('/./su', $text) >= 3) {
+        return $sqlite ? ['id IN (SELECT rowid FROM planes_names WHERE planes_names MATCH ?)',
+            ['"' . str_replace('"', '""', $text) . '"']] : ["name ILIKE ? ESCAPE '\\'", [like_pattern($text)]];
+    }
+    return ['id IN (SELECT id FROM planes ORDER BY id DESC LIMIT ' . SHORT_SEARCH_SPAN . ') AND name '
+        . ($sqlite ? 'LIKE' : 'ILIKE') . " ? ESCAPE '\\'", [like_pattern($text)]];
 }
 
 // One page of designs ordered by column $col ('id' = age), ties by id in the same direction.
 function catalogue_page(PDO $pdo, string $col, bool $desc, string $search, int $page): array
 {
     [$ids, $total, $page] = $search === '' ? catalogue_ids($pdo, $col, $desc, $page)
-        : catalogue_search_ids($pdo, $col, $desc, like_pattern($search), $page);
+        : catalogue_search_ids($pdo, $col, $desc, name_search($pdo, $search), $page);
     $rows = [];
     if ($ids) {
         $marks = implode(', ', array_fill(0, count($ids), '?'));
@@ -132,19 +143,20 @@ function catalogue_ids(PDO $pdo, string $col, bool $desc, int $page): array
     return [$ids, $total, $page];
 }
 
-// Designs whose name matches: one pass over the table that counts and sorts the matches. The "+ 0"
-// keeps the databases from walking a sort index and testing every name it passes, which costs
-// far more when the matches are few or the page is deep.
-function catalogue_search_ids(PDO $pdo, string $col, bool $desc, string $pattern, int $page): array
+// Designs whose name matches ($match from name_search): one pass over the matches that counts and
+// sorts them. The "+ 0" keeps the databases from walking a sort index and testing every name it
+// passes, which costs far more when the matches are few or the page is deep.
+function catalogue_search_ids(PDO $pdo, string $col, bool $desc, array $match, int $page): array
 {
+    [$where, $args] = $match;
     $page = max(1, $page);
-    $sql = 'SELECT id, COUNT(*) OVER () AS total FROM planes WHERE ' . name_filter($pdo)
+    $sql = "SELECT id, COUNT(*) OVER () AS total FROM planes WHERE $where"
         . ' ORDER BY ' . sort_order($col, $desc, ' + 0') . ' LIMIT ? OFFSET ?';
-    $rows = query_all($pdo, $sql, [$pattern, DESIGNS_PER_PAGE, ($page - 1) * DESIGNS_PER_PAGE]);
+    $rows = query_all($pdo, $sql, [...$args, DESIGNS_PER_PAGE, ($page - 1) * DESIGNS_PER_PAGE]);
     if (!$rows && $page > 1) { // past the end: show the last page
-        $total = (int)query_value($pdo, 'SELECT COUNT(*) FROM planes WHERE ' . name_filter($pdo), [$pattern]);
+        $total = (int)query_value($pdo, "SELECT COUNT(*) FROM planes WHERE $where", $args);
         return $total === 0 ? [[], 0, 1]
-            : catalogue_search_ids($pdo, $col, $desc, $pattern, page_count($total, DESIGNS_PER_PAGE));
+            : catalogue_search_ids($pdo, $col, $desc, $match, page_count($total, DESIGNS_PER_PAGE));
     }
     return [array_column($rows, 'id'), (int)($rows[0]['total'] ?? 0), $page];
 }

@@ -3,7 +3,6 @@
 import atexit
 import ftplib
 import http.client
-import io
 import os
 import re
 import shutil
@@ -11,6 +10,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
@@ -18,11 +18,14 @@ from loopback import free_address  # noqa: E402
 
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TMP = tempfile.mkdtemp(prefix="skv-server-tests-")
+os.chmod(TMP, 0o711)  # production servers run as skv and must reach their data folders
 AGENT = "SKV Starter"
 FTP_USER, FTP_PASSWORD = "skv_starter", "qpl47"
 # Test servers run in production mode (nginx, PHP-FPM) when this is set; see docs/SERVER.md.
 PRODUCTION = os.environ.get("SKV_TEST_PRODUCTION") == "1"
 _started = {}
+# The production limits per address, lifted: the suite sends bursts from one address.
+LIFTED = ["--rate", "10000", "--burst", "10000", "--page-rate", "10000", "--page-burst", "10000", "--conns", "10000"]
 
 
 class Server:
@@ -41,7 +44,7 @@ class Server:
         # The suite sends bursts from one address: production's rate limit has its own test.
         return [os.path.join(SERVER_DIR, "start.sh"), "--addr", self.addr, "--data", self.data] + (
             ["--doubles"] if self.doubles else []) + (
-            ["--production", "--rate", "10000", "--burst", "10000"] if PRODUCTION and not self.extra else []) + self.extra
+            ["--production"] + LIFTED if PRODUCTION and not self.extra else []) + self.extra
 
     def start(self):
         try:
@@ -84,13 +87,20 @@ class Server:
             ftp.close()
             raise
         ftp.set_pasv(False)
+        ftp.voidcmd("TYPE I")  # binary, as the Starter transfers
         return ftp
 
     def upload(self, name, data, source=None):
-        """Stores a file through FTP; returns the server's reply."""
+        """Stores a file through FTP; returns the server's reply, or raises it when it refuses, also
+        when the server stops reading before the whole file is sent (a cap, a full disk)."""
         ftp = self.ftp(source)
         try:
-            return ftp.storbinary("STOR " + name, io.BytesIO(data))
+            with ftp.transfercmd("STOR " + name) as conn:
+                try:
+                    conn.sendall(data)
+                except OSError:
+                    pass  # its reply says why
+            return ftp.voidresp()
         finally:
             ftp.close()
 
@@ -153,6 +163,30 @@ def design_bytes(numbers=(1000, 2000, 30, 40, 50, 800, 5000), name=b"Sky Jet", b
     """A design file: length N, seven numbers, the name and its zero, then the game's part."""
     block = struct.pack("<7i", *numbers) + name + b"\0"
     return struct.pack("<I", len(block)) + block + body
+
+
+def wait_until(condition, what, seconds=10):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("waited %d s for %s" % (seconds, what))
+        time.sleep(0.05)
+
+
+def set_back(path, seconds):
+    """As if the file had last been written that many seconds ago."""
+    when = time.time() - seconds
+    os.utime(path, (when, when))
+
+
+def age_record(server, file, seconds):
+    """Moves an upload's record back in time, content and last write."""
+    record = server.path("uploads", file)
+    with open(record) as f:
+        addr, when, size = f.read().split()
+    with open(record, "w") as f:
+        f.write("%s %d %s\n" % (addr, int(when) - seconds, size))
+    set_back(record, seconds)
 
 
 def has_title(body):

@@ -17,8 +17,8 @@ class CatalogueTests(ServerCase):
     def setUp(self):
         self.server.admin("clear-planes")
 
-    def put_file(self, name):
-        self.server.upload(name, design_bytes())
+    def put_file(self, file, **design):
+        self.server.upload(file, design_bytes(**design))
 
     def register(self, fields):
         return self.server.get("/php/_addplane.php?data=" + fields)
@@ -29,7 +29,7 @@ class CatalogueTests(ServerCase):
         return int(lines[0]), lines[1:-1]
 
     def test_registered_design_is_listed_with_mail_as_third_text(self):
-        self.put_file("a1b2c3d4.plane")
+        self.put_file("a1b2c3d4.plane", numbers=(-1, 2000, 30, 40, 50, 800, 5000))
         status, _, body = self.register("-1;2000;30;40;50;800;5000;Sky%20Jet;a1b2c3d4.plane;p%40example%2eorg")
         self.assertEqual(status, 200, body)
         self.assertFalse(has_title(body))
@@ -110,7 +110,7 @@ class CatalogueTests(ServerCase):
     def test_order_stays_fixed_while_designs_arrive(self):
         self.server.admin("seed-planes", 20)
         before = self.page(0, 17)[1]
-        self.put_file("feed01.plane")
+        self.put_file("feed01.plane", name=b"Newcomer")
         self.assertEqual(self.register(NUMBERS + ";Newcomer;feed01.plane;")[0], 200)
         total, after = self.page(0, 17)
         self.assertEqual((total, after), (21, before))
@@ -118,8 +118,9 @@ class CatalogueTests(ServerCase):
 
     def test_texts_come_back_sanitised(self):
         self.server.admin("seed-planes", 6, "--hostile")
-        self.put_file("beef.plane")
-        name = encode_field("Evil;name\r\nwith <TITLE>x</TITLE>\x00cut")
+        name = "Evil;name\r\nwith <TITLE>x</TITLE>\x00cut"
+        self.put_file("beef.plane", name=name.encode("cp1252"))
+        name = encode_field(name)
         status, _, _ = self.register(NUMBERS + ";%s;beef.plane;%s" % (name, encode_field("a;b\nc")))
         self.assertEqual(status, 200)
         _, _, body = self.server.get("/php/_getplanes.php?style=1&from=0&num=17")

@@ -24,6 +24,9 @@ class FtpTests(ServerCase):
         self.assertTrue(ftp.storbinary("STOR 0123abcd.plane", io.BytesIO(data)).startswith("226"))
         with open(self.server.path("planes", "0123abcd.plane"), "rb") as f:
             self.assertEqual(f.read(), data, "the upload lands in the storage the scripts read")
+        # The scripts accept the uploaded name for registration; then it is served.
+        status, _, body = self.server.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Up;0123abcd.plane;")
+        self.assertEqual(status, 200, body)
         got = io.BytesIO()
         ftp.retrbinary("RETR 0123abcd.plane", got.write)
         self.assertEqual(got.getvalue(), data)
@@ -31,10 +34,6 @@ class FtpTests(ServerCase):
             log = f.read()
         self.assertIn("<- PORT ", log)
         self.assertNotIn("<- PASV", log)
-
-        # The scripts accept the uploaded name for registration.
-        status, _, body = self.server.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Up;0123abcd.plane;")
-        self.assertEqual(status, 200, body)
 
     def test_wrong_logins_are_refused(self):
         for user, password in ((USER, "wrong"), ("anonymous", "a@b.c"), ("root", PASSWORD)):

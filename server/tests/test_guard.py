@@ -30,12 +30,9 @@ class RegistrationTests(ServerCase):
         self.server.admin("clear-planes")
 
     def age_upload(self, file, seconds):
-        """Moves the upload's completion time back, as if the client had waited that long."""
-        record = self.server.path("uploads", file)
-        with open(record) as f:
-            addr, done, size = f.read().split()
-        with open(record, "w") as f:
-            f.write("%s %d %s\n" % (addr, int(done) - seconds, size))
+        """Moves the upload back in time, as if the client had waited that long."""
+        harness.age_record(self.server, file, seconds)
+        harness.set_back(self.server.path("planes", file), seconds)
 
     def test_only_the_uploading_address_registers_within_the_window(self):
         self.assertTrue(self.server.upload("0a0b0c01.plane", design_bytes(), OWNER).startswith("226"))

@@ -5,6 +5,7 @@ import subprocess
 import unittest
 
 import harness
+import test_abuse
 import test_catalogue
 import test_scores
 
@@ -97,6 +98,10 @@ class RankAtScaleTests(harness.ServerCase):
 
 
 class PostgresCatalogueTests(test_catalogue.CatalogueTests):
+    make_server = classmethod(lambda cls: postgres_server())
+
+
+class PostgresNameSearchTests(test_abuse.NameSearchTests):
     make_server = classmethod(lambda cls: postgres_server())
 
 

@@ -9,7 +9,8 @@ if (!is_string($file) || !preg_match(PLANE_FILE_PATTERN, $file)) {
     refuse(400, 'file must be hexadecimal digits followed by .plane');
 }
 $path = planes_dir() . "/$file";
-if (!is_file($path)) {
+// Only catalogue designs: an upload nobody registered (yet) is nobody's to hand out.
+if (!plane_registered($file) || !is_file($path)) {
     refuse(404, 'no such design file');
 }
 // Saved under its catalogue file name, the name the Starter gives it in myPlanes.

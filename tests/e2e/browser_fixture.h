@@ -5,6 +5,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,6 @@
 namespace e2e {
 
 constexpr DWORD TransferTimeoutMs = 30000;
-constexpr int EnglishLanguage = English;
 
 // Row `row` of the Starter's localized texts in English, read as the Starter reads it.
 inline std::string EnglishText(int row)
@@ -24,16 +25,44 @@ inline std::string EnglishText(int row)
     return text;
 }
 
-// The error box's text up to its code, for message row `row`.
+// The error box's text up to its value, for message row `row`.
 inline std::string ErrorBoxHead(int row)
 {
     return EnglishText(row) + "\r\n\r\n" + EnglishText(31) + "\t";
 }
 
-// The error box's text for message row `row` and a code (line 217: the code form).
-inline std::string ErrorBoxText(int row, const std::string& code)
+// The error box's text for message row `row` and a value: line 217 with a code, line 218 with
+// the server's text.
+inline std::string ErrorBoxText(int row, const std::string& value, int line = 217)
 {
-    return ErrorBoxHead(row) + code + "\r\nLine:\t217\r\nFile:\tstarter";
+    return ErrorBoxHead(row) + value + "\r\nLine:\t" + std::to_string(line) + "\r\nFile:\tstarter";
+}
+
+// The rank box's text: row `row` with the server's answer in place of its "%s".
+inline std::string RankText(int row, const std::string& body, int language = English)
+{
+    std::string text = LangText(row, language);
+    const size_t marker = text.find("%s");
+    EXPECT_NE(marker, std::string::npos) << "row " << row;
+    return marker == std::string::npos ? text : text.replace(marker, 2, body);
+}
+
+// The catalogue request for the page from entry `from` on, with the reference script.
+inline std::string CataloguePageTarget(int from)
+{
+    return "/php/_getplanes.php?style=1&from=" + std::to_string(from) + "&num=17";
+}
+
+// The names that the server's seed-planes gives designs first to first + count - 1.
+inline std::vector<std::string> SeededDesignNames(int first, int count)
+{
+    std::vector<std::string> names;
+    for (int i = first; i < first + count; ++i) {
+        char name[16];
+        snprintf(name, sizeof name, "Design %03d", i);
+        names.push_back(name);
+    }
+    return names;
 }
 
 // The cells of the browser list, read through a buffer inside the Starter's process.
@@ -104,6 +133,14 @@ protected:
         ASSERT_NE(Main, nullptr);
     }
 
+    // starter.dat pointing at a server of the test's own (with the settings given), then the Starter.
+    void StartWith(const GameServer& server, const std::map<std::string, std::string>& settings = {})
+    {
+        ASSERT_TRUE(server.Running()) << server.StartOutput().Output;
+        ASSERT_TRUE(Install->WriteStarterDat(server.Address(), settings));
+        Start();
+    }
+
     HWND List() const { return uidriver::ChildById(Main, IDC_BROWSER_LIST); }
     bool Enabled(int id) const { return uidriver::IsEnabledWindow(uidriver::ChildById(Main, id)); }
 
@@ -170,6 +207,55 @@ protected:
         EXPECT_TRUE(Starter.WaitForExit(20000, &code));
         EXPECT_EQ(code, 0u);
     }
+
+    // Opens the upload browser and waits until it lists `rows` designs.
+    void OpenUploadList(int rows = 1)
+    {
+        ASSERT_TRUE(uidriver::ClickButton(Main, IDC_UPLOAD));
+        ASSERT_TRUE(uidriver::WaitFor([&] { return List() && RemoteList(List(), Starter.Pid()).Rows() == rows; }));
+    }
+
+    // The catalogue requests the server saw, in order.
+    static std::vector<std::string> CatalogueTargets(const GameServer& server)
+    {
+        std::vector<std::string> targets;
+        for (const RequestLine& request : server.Requests())
+            if (request.Target.find("?style=1&") != std::string::npos)
+                targets.push_back(request.Target);
+        return targets;
+    }
+
+    // Clicks a browser or main button and waits until the server has seen `requests` catalogue
+    // requests, no status dialog is open and the Starter has handled what followed.
+    void ClickAndSettle(int id, const GameServer& server, size_t requests)
+    {
+        ASSERT_TRUE(uidriver::ClickButton(Main, id));
+        ASSERT_TRUE(uidriver::WaitFor([&] { return CatalogueTargets(server).size() >= requests && !StatusDialog(); },
+                                      TransferTimeoutMs))
+            << "requests seen: " << CatalogueTargets(server).size() << ", status dialog: "
+            << (StatusDialog() ? uidriver::TextOf(uidriver::ChildById(StatusDialog(), IDC_STATUS_TEXT)) : "none")
+            << ", list: " << (List() ? "open" : "none");
+        ASSERT_TRUE(uidriver::WaitUntilSettled(Main));
+    }
+
+    // Opens the download browser and waits until its first page is on display.
+    void OpenCatalogue(const GameServer& server)
+    {
+        ClickAndSettle(IDC_DOWNLOAD, server, CatalogueTargets(server).size() + 1);
+        ASSERT_NE(List(), nullptr);
+    }
+
+    // Download of catalogue row `row`: the box that ends it.
+    uidriver::MessageBoxInfo Download(const GameServer& server, int row, const std::string& caption)
+    {
+        OpenCatalogue(server);
+        SelectRow(row);
+        uidriver::ClickButton(Main, IDOK);
+        return WaitForBox(caption);
+    }
+
+    // Alt+F4 as the keyboard delivers it to the main window: a system key with Alt held.
+    bool PostAltF4() const { return PostMessageA(Main, WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29)) != FALSE; }
 
     // The browser has gone and the main buttons work again. Closing takes several steps, so
     // wait for the last one before looking at each.

@@ -1,5 +1,4 @@
-#define _CRT_RAND_S   // rand_s: two Wine prefixes reuse the same process ids and tick counts
-#include <winsock2.h>    // before <windows.h>
+#include "tests/support/loopback.h"   // <winsock2.h> before <windows.h>
 #include "tests/e2e/fixtures.h"
 #include <algorithm>
 #include <cstdio>
@@ -273,8 +272,10 @@ std::string GameInstall::StarterFile(const std::string& relative) const { return
 
 bool GameInstall::WriteStarterDat(const std::string& host, const std::map<std::string, std::string>& extra)
 {
-    std::string text = "[setup]\r\nHTTP_URL=" + host + "\r\nFTP_URL=" + host + "\r\n";
-    for (const auto& [key, value] : extra) text += key + "=" + value + "\r\n";
+    std::map<std::string, std::string> settings = {{"HTTP_URL", host}, {"FTP_URL", host}};
+    for (const auto& [key, value] : extra) settings[key] = value;
+    std::string text = "[setup]\r\n";
+    for (const auto& [key, value] : settings) text += key + "=" + value + "\r\n";
     return WriteStarterDatText(text);
 }
 
@@ -334,46 +335,41 @@ bool GameInstall::MakeGameExitAtOnce()
 std::vector<StandinRun> GameInstall::GameRuns() const { return ReadStandinLog(GameFile("ZP.EXE.log")); }
 std::vector<StandinRun> GameInstall::SetupRuns() const { return ReadStandinLog(StarterFile("SETUP.EXE.log")); }
 
-// ---- Game server
-
 // ---- Loopback addresses
-
-namespace {
-
-// Nothing is bound to ADDRESS:PORT: we can bind it ourselves.
-bool PortFree(const std::string& address, u_short port)
-{
-    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (probe == INVALID_SOCKET) return false;
-    sockaddr_in where = {};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(port);
-    where.sin_addr.s_addr = inet_addr(address.c_str());
-    const bool free = bind(probe, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
-    closesocket(probe);
-    return free;
-}
-
-struct WinsockScope {
-    WinsockScope() { WSADATA data; WSAStartup(MAKEWORD(2, 2), &data); }
-    ~WinsockScope() { WSACleanup(); }
-};
-
-}  // namespace
 
 std::string FreeAddress()
 {
-    static WinsockScope winsock;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        unsigned int random = 0;
-        if (rand_s(&random) != 0) break;
-        const unsigned third = (random >> 8) % 256, fourth = 1 + random % 254;
-        const std::string address = "127.1." + std::to_string(third) + "." + std::to_string(fourth);
-        if (PortFree(address, 80) && PortFree(address, 21)) return address;
-    }
+    const std::string address = testsupport::FreeLoopbackAddress();
+    if (!address.empty()) return address;
     ADD_FAILURE() << "no free address in 127.1.0.0/16";
     return "127.1.255.254";
 }
+
+// ---- A misbehaving FTP server
+
+FtpDouble::FtpDouble(const std::string& mode, const std::string& root) : Host(FreeAddress()), Log("skv-ftp-double")
+{
+    const std::string log = Log.UnixPath() + "/commands.log";
+    Started = RunUnix("setsid python3 " + ShellQuote(SourceDirUnix() + "/tests/doubles/ftp_double.py") + " --addr " + Host +
+                      " --mode " + mode + " --root " + ShellQuote(ToUnixPath(root)) + " --log " + ShellQuote(log) +
+                      " --lifetime 240 >/dev/null 2>&1 & echo $! >" + ShellQuote(Log.UnixPath() + "/pid") +
+                      "\nfor i in $(seq 100); do (exec 3<>/dev/tcp/" + Host +
+                      "/21) 2>/dev/null && exit 0; sleep 0.1; done; exit 1")
+                  .ExitCode == 0;
+}
+
+FtpDouble::~FtpDouble() { RunUnix("kill $(cat " + ShellQuote(Log.UnixPath() + "/pid") + ") 2>/dev/null; true"); }
+
+std::string FtpDouble::Commands() const { return ReadFileBytes(Log.File("commands.log")); }
+
+// ---- An immutable folder
+
+ImmutableFolder::ImmutableFolder(const std::string& path) : Path(ToUnixPath(path))
+{
+    Set = RunUnix("chattr +i " + ShellQuote(Path)).ExitCode == 0;
+}
+
+ImmutableFolder::~ImmutableFolder() { RunUnix("chattr -i " + ShellQuote(Path)); }
 
 // ---- Game server
 

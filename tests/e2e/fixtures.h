@@ -90,8 +90,8 @@ public:
     std::string StarterFile(const std::string& relative) const;
     std::string StarterExe() const { return StarterFile("Starter.exe"); }
 
-    // starter.dat beside the Starter: section setup with HTTP_URL and FTP_URL = host,
-    // then the extra keys (e.g. {"ADDSCORE_PHP", "test/title404.php"}).
+    // starter.dat beside the Starter: section setup with HTTP_URL and FTP_URL = host and the
+    // extra keys, which may replace those two (e.g. {"ADDSCORE_PHP", "test/title404.php"}).
     bool WriteStarterDat(const std::string& host, const std::map<std::string, std::string>& extra = {});
     bool WriteStarterDatText(const std::string& text);
     bool WriteHiscores(const std::vector<std::pair<std::string, int64_t>>& entries);  // 6 lines
@@ -150,6 +150,40 @@ private:
     std::string Host;
     TempFolder Data;
     UnixResult StartResult;
+};
+
+// ---- A misbehaving FTP server (tests/doubles/ftp_double.py) on a free address of its own, port 21.
+// mode: refuse-login, drop-data or silent; root: the folder it serves.
+class FtpDouble {
+public:
+    explicit FtpDouble(const std::string& mode, const std::string& root = "/tmp");
+    ~FtpDouble();
+    FtpDouble(const FtpDouble&) = delete;
+    FtpDouble& operator=(const FtpDouble&) = delete;
+
+    bool Running() const { return Started; }
+    const std::string& Address() const { return Host; }
+    std::string Commands() const;   // the commands it received, one a line
+
+private:
+    std::string Host;
+    TempFolder Log;
+    bool Started = false;
+};
+
+// ---- A folder in which nothing can be created, renamed or deleted, even by root (chattr +i),
+// until the object ends.
+class ImmutableFolder {
+public:
+    explicit ImmutableFolder(const std::string& path);
+    ~ImmutableFolder();
+    ImmutableFolder(const ImmutableFolder&) = delete;
+    ImmutableFolder& operator=(const ImmutableFolder&) = delete;
+    bool Applied() const { return Set; }
+
+private:
+    std::string Path;   // Unix path
+    bool Set = false;
 };
 
 // ---- The Starter process (or any program), ended on teardown if still running. Everything

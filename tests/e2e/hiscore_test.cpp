@@ -1,8 +1,15 @@
-// The Hiscore button against the reference server and its fault doubles.
+// The Hiscore button against the reference server and its fault doubles: what is sent, the rank
+// box in the installation's language, answers that are no rank, hiscore files that cannot be
+// read, and a 100 MB answer.
+// GetProcessMemoryInfo from kernel32 (K32GetProcessMemoryInfo), without linking psapi.
+#define PSAPI_VERSION 2
+#include <windows.h>
+#include <psapi.h>
 #include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,22 +20,6 @@
 using namespace e2e;
 
 namespace {
-constexpr int FrenchBlock = 2;
-
-std::string RankText(int row, const std::string& body, int language = EnglishLanguage)
-{
-    std::string text = LangText(row, language);
-    const size_t marker = text.find("%s");
-    EXPECT_NE(marker, std::string::npos);
-    return text.replace(marker, 2, body);
-}
-
-// The box of a server's error text: line 218 instead of the 217 of the code form.
-std::string ServerErrorText(const std::string& text)
-{
-    return ErrorBoxHead(29) + text + "\r\nLine:\t218\r\nFile:\tstarter";
-}
-
 class Hiscore : public BrowserTest {
 protected:
     // One server for the suite, with the doubles: each test starts from no scores and no requests.
@@ -44,8 +35,8 @@ protected:
 
     uidriver::MessageBoxInfo Press(const std::string& caption) { return BrowserTest::Press(IDC_HISCORE, caption); }
 
-    // A server of the test's own, starter.dat pointing at it (with a script when given),
-    // a hiscore file, and the Starter.
+    // starter.dat pointing at the suite's server (with a script when given), a hiscore file,
+    // and the Starter.
     void StartWithServer(const char* script = nullptr,
                          const std::vector<std::pair<std::string, int64_t>>& hiscores = {{"Ann", 5}})
     {
@@ -55,6 +46,17 @@ protected:
         ASSERT_TRUE(Install->WriteStarterDat(Server->Address(), extra));
         ASSERT_TRUE(Install->WriteHiscores(hiscores));
         Start();
+    }
+
+    // Presses Hiscore, expects the rank box with this rank, and returns the one request sent.
+    RequestLine PressForRank(const std::string& rank)
+    {
+        const uidriver::MessageBoxInfo box = Press("Hiscore");
+        EXPECT_EQ(box.Text, RankText(23, rank));
+        Dismiss(box);
+        const std::vector<RequestLine> requests = Server->Requests();
+        EXPECT_EQ(requests.size(), 1u);
+        return requests.empty() ? RequestLine() : requests[0];
     }
 
     // The exchange reaches the server, its status dialog closes, and no box follows.
@@ -67,6 +69,17 @@ protected:
         ExpectNoBox();
     }
 
+    SIZE_T PeakWorkingSet() const
+    {
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, Starter.Pid());
+        PROCESS_MEMORY_COUNTERS counters = {};
+        counters.cb = sizeof counters;
+        const bool read = process && GetProcessMemoryInfo(process, &counters, sizeof counters);
+        if (process)
+            CloseHandle(process);
+        return read ? counters.PeakWorkingSetSize : 0;
+    }
+
     static std::unique_ptr<GameServer> Server;
 };
 std::unique_ptr<GameServer> Hiscore::Server;
@@ -76,17 +89,12 @@ TEST_F(Hiscore, SendsTheFirstEntryAndShowsTheRank)
 {
     StartWithServer(nullptr, {{"Ann Lee", 123456}, {"Bob", 99}});
 
-    const uidriver::MessageBoxInfo box = Press("Hiscore");
-    EXPECT_EQ(box.Text, RankText(23, "1"));
-    Dismiss(box);
-
-    const std::vector<RequestLine> requests = Server->Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Method, "GET");
-    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=Ann%20Lee;123456;");
-    EXPECT_EQ(requests[0].Protocol, "HTTP/1.1");
-    EXPECT_EQ(requests[0].Host, Server->Address());
-    EXPECT_EQ(requests[0].UserAgent, "SKV Starter");
+    const RequestLine request = PressForRank("1");
+    EXPECT_EQ(request.Method, "GET");
+    EXPECT_EQ(request.Target, "/php/_addscore.php?data=Ann%20Lee;123456;");
+    EXPECT_EQ(request.Protocol, "HTTP/1.1");
+    EXPECT_EQ(request.Host, Server->Address());
+    EXPECT_EQ(request.UserAgent, "SKV Starter");
 }
 
 TEST_F(Hiscore, NameAndMailAreSentEscaped)
@@ -96,13 +104,7 @@ TEST_F(Hiscore, NameAndMailAreSentEscaped)
     // Someone ahead, so the negative score lands on rank 2.
     ASSERT_EQ(Server->Admin("add-score Lead 1000").ExitCode, 0);
 
-    const uidriver::MessageBoxInfo box = Press("Hiscore");
-    EXPECT_EQ(box.Text, RankText(23, "2"));
-    Dismiss(box);
-
-    const std::vector<RequestLine> requests = Server->Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=OBrien%20J%fcrgen;-42;pilot%2eone%40example%2eorg");
+    EXPECT_EQ(PressForRank("2").Target, "/php/_addscore.php?data=OBrien%20J%fcrgen;-42;pilot%2eone%40example%2eorg");
 }
 
 TEST_F(Hiscore, TheAnswerChoosesTheSentence)
@@ -131,28 +133,39 @@ TEST_F(Hiscore, TheRankSpeaksTheInstallationsLanguage)
     ASSERT_TRUE(Server->WriteDataFile("fixed-rank", "21"));
 
     const uidriver::MessageBoxInfo box = Press("Hiscore");
-    EXPECT_EQ(box.Text, RankText(22, "21", FrenchBlock));
+    EXPECT_EQ(box.Text, RankText(22, "21", French));
     Dismiss(box);
 }
 
-TEST_F(Hiscore, ErrorPagesAndEmptyAnswers)
+// Error pages, with or without a title, a cut rank and an empty answer: none becomes a rank.
+TEST_F(Hiscore, AnswersThatAreNoRank)
 {
     StartWithServer("test/title404.php");
 
     const uidriver::MessageBoxInfo titled = Press("Error");
-    EXPECT_EQ(titled.Text, ServerErrorText("404 Not Found"));
+    EXPECT_EQ(titled.Text, ErrorBoxText(29, "404 Not Found", 218));
     Dismiss(titled);
     ExpectNoBox();
 
     // Without a title the status line tells what went wrong; the page never becomes a rank.
     ASSERT_TRUE(Install->WriteStarterDat(Server->Address(), {{"ADDSCORE_PHP", "test/notitle404.php"}}));
     const uidriver::MessageBoxInfo untitled = Press("Error");
-    EXPECT_EQ(untitled.Text, ServerErrorText("404 Not Found"));
+    EXPECT_EQ(untitled.Text, ErrorBoxText(29, "404 Not Found", 218));
     Dismiss(untitled);
     ExpectNoBox();
 
+    // A rank cut after its first byte by the connection's end is a failure, not a rank.
+    ASSERT_TRUE(Install->WriteStarterDat(Server->Address(), {{"ADDSCORE_PHP", "test/cutrank.php"}}));
+    Server->ClearRequests();
+    const uidriver::MessageBoxInfo cut = Press("Error");
+    EXPECT_EQ(cut.Text, ErrorBoxText(29, "12030"));
+    Dismiss(cut);
+    ExpectNoBox();
+    EXPECT_EQ(Server->Requests().size(), 1u);
+
     ASSERT_TRUE(Install->WriteStarterDat(Server->Address(), {{"ADDSCORE_PHP", "test/empty.php"}}));
     ExpectSilentAnswer();
+    ExpectCleanExit();
 }
 
 TEST_F(Hiscore, UnreachableHostShowsTheTransferError)
@@ -171,27 +184,55 @@ TEST_F(Hiscore, UnreachableHostShowsTheTransferError)
     ExpectNoBox();
 }
 
-TEST_F(Hiscore, NoUsableFileMeansNoTraffic)
+TEST_F(Hiscore, BrokenHiscoreFiles)
 {
     ASSERT_TRUE(Install->WriteStarterDat(Server->Address()));
     Start();
 
-    // No file at all, then a file whose first line lacks fields.
-    for (bool broken : {false, true}) {
-        if (broken) {
-            ASSERT_TRUE(Install->WriteHiscoreText("Ann;1;2\r\n"));
+    const std::string valid = HiscoreLine("Ann", 5);
+    const std::string longLine = HiscoreLine(std::string(2000, 'L'), 9);
+    // Each broken form: either the first record is uploaded as far as it can be read, or the
+    // string 26 box says there is nothing to send, and nothing is sent.
+    const struct {
+        const char* What;
+        std::optional<std::string> Text;   // none: no hiscore file yet (the first case only)
+        std::string Target;                // empty: the string 26 box and no request
+    } cases[] = {
+        {"no file", std::nullopt, ""},
+        {"a first line that lacks fields", std::string("Ann;1;2\r\n"), ""},
+        {"empty file", "", ""},
+        {"one line, no line end", valid, "/php/_addscore.php?data=Ann;5;"},
+        {"line feeds only", valid + "\n" + HiscoreLine("Bo", 7) + "\n", "/php/_addscore.php?data=Ann;5;"},
+        {"a name of 100 characters", HiscoreLine(std::string(100, 'n'), 8) + "\r\n",
+         "/php/_addscore.php?data=" + std::string(63, 'n') + ";8;"},
+        {"a line of 2,000 characters", longLine + "\r\n", ""},
+        {"only separators", ";;;;;;;;\r\n", ""},
+        {"zero bytes and junk", std::string("\0\xff\x01;\0;;\r\n", 9) + valid, ""},
+        {"numbers beyond 64 bits", "Big;1;99999999999999999999;0;0;0;99999999999999999999\r\n",
+         "/php/_addscore.php?data=Big;9223372036854775807;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        if (c.Text) {
+            ASSERT_TRUE(Install->WriteHiscoreText(*c.Text));
         }
-        const uidriver::MessageBoxInfo error = Press("Error");
-        EXPECT_EQ(error.Text, ErrorBoxText(26, "0")) << broken;
-        Dismiss(error);
+        Server->ClearRequests();
+        const bool sent = !c.Target.empty();
+        const uidriver::MessageBoxInfo box = Press(sent ? "Hiscore" : "Error");
+        ASSERT_NE(box.Window, nullptr);
+        if (!sent) {
+            EXPECT_EQ(box.Text, ErrorBoxText(26, "0"));
+        }
+        Dismiss(box);
+        const std::vector<RequestLine> requests = Server->Requests();
+        if (sent) {
+            ASSERT_EQ(requests.size(), 1u);
+            EXPECT_EQ(requests[0].Target, c.Target);
+        } else {
+            EXPECT_TRUE(requests.empty());
+        }
     }
-    // A usable file afterwards: its entry is the first and only request, so the refused
-    // presses sent nothing (each press is handled after the one before has returned).
-    ASSERT_TRUE(Install->WriteHiscores({{"Ann", 5}}));
-    Dismiss(Press("Hiscore"));
-    const std::vector<RequestLine> requests = Server->Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=Ann;5;");
+    ExpectCleanExit();
 }
 
 TEST_F(Hiscore, GamePathEndingInASlash)
@@ -200,32 +241,24 @@ TEST_F(Hiscore, GamePathEndingInASlash)
     ASSERT_TRUE(WriteUserString(MakerGameKeyPath, "&AppPath", Install->GameDir() + "/"));
     StartWithServer(nullptr, {{"Slash", 777}});
 
-    const uidriver::MessageBoxInfo box = Press("Hiscore");
-    EXPECT_EQ(box.Text, RankText(23, "1"));
-    Dismiss(box);
-    const std::vector<RequestLine> requests = Server->Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Target, "/php/_addscore.php?data=Slash;777;");
+    EXPECT_EQ(PressForRank("1").Target, "/php/_addscore.php?data=Slash;777;");
 }
 
-TEST_F(Hiscore, AClickOnTheDisabledButtonWhileTheBrowserIsOpenDoesNothing)
+TEST_F(Hiscore, AHundredMegabyteAnswerKeepsMemoryBounded)
 {
-    ASSERT_TRUE(Install->WritePlane("mine.plane", PlaneDesign()));
-    StartWithServer();
-    ASSERT_TRUE(uidriver::ClickButton(Main, IDC_UPLOAD));
-    ASSERT_TRUE(uidriver::WaitFor([&] { return List() && RemoteList(List(), Starter.Pid()).Rows() == 1; }));
-    EXPECT_FALSE(Enabled(IDC_HISCORE));
+    StartWithServer("test/huge.php");
+    const SIZE_T before = PeakWorkingSet();
+    ASSERT_GT(before, 0u) << "the Starter's memory counters cannot be read";
 
-    ASSERT_TRUE(uidriver::ClickButton(Main, IDC_HISCORE));
-    // Cancel, clicked after it, closes the browser: by then the Hiscore click was handled.
-    ASSERT_TRUE(uidriver::ClickButton(Main, IDCANCEL));
-    ExpectBrowserClosed();
-    ExpectNoBox();
-    EXPECT_TRUE(Server->Requests().empty());
-
-    // The same click once the browser is closed sends the entry: the button was refusing, not missed.
+    // The answer is "5" and 100 MiB of x: the rank box shows its beginning, cut to the box.
     const uidriver::MessageBoxInfo box = Press("Hiscore");
-    EXPECT_EQ(box.Text, RankText(23, "1"));
+    ASSERT_NE(box.Window, nullptr);
+    const std::string sentence = LangText(23);
+    const std::string shown = box.Text;
+    EXPECT_EQ(shown.rfind(sentence.substr(0, sentence.find("%s")) + "5xxxxxxxxx", 0), 0u) << shown.substr(0, 200);
+    EXPECT_LT(shown.size(), 512u);
     Dismiss(box);
-    EXPECT_EQ(Server->Requests().size(), 1u);
+    const SIZE_T after = PeakWorkingSet();
+    EXPECT_LT(after - before, SIZE_T(16) << 20) << "peak working set grew from " << before << " to " << after;
+    ExpectCleanExit();
 }

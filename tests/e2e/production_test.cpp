@@ -1,5 +1,5 @@
 // The Starter against the game server's production stack (nginx, PHP-FPM): a hiscore exchange and
-// a design download, as on the built-in server. Addresses 127.0.1.30-31.
+// a design download, as on the built-in server, on an address picked at run time.
 #include "tests/e2e/browser_fixture.h"
 
 using namespace e2e;
@@ -20,9 +20,7 @@ TEST_F(Production, HiscoreExchangeAndDesignDownload)
 
     ASSERT_TRUE(uidriver::ClickButton(Main, IDC_HISCORE));
     const uidriver::MessageBoxInfo rank = WaitForBox("Hiscore");
-    std::string text = LangText(23);
-    text.replace(text.find("%s"), 2, "2");
-    EXPECT_EQ(rank.Text, text);
+    EXPECT_EQ(rank.Text, RankText(23, "2"));
     Dismiss(rank);
     EXPECT_NE(server.Admin("stats").Output.find("scores 2"), std::string::npos) << server.Admin("stats").Output;
 

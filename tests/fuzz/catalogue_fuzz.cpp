@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_number.h"
+#include "app/base/text_number.h"
 #include "planes/catalogue_text.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/language.h"
-#include "app/text_number.h"
+#include "app/base/text_number.h"
 
 namespace {
 void Check(bool condition)

@@ -88,6 +88,7 @@ def titles():
     write("find_title", "reversed", "</title>tail<title>head")
     write("find_title", "unterminated", "<title>x</title")
     write("find_title", "nested", "<<title>>x<</title>>")
+    write("find_title", "two_titles", "a<b>c<title>first</title><TITLE>second</TITLE>")
     write("find_title", "number", "17\n")
     write("find_title", "beyond_65535", "x" * 70000 + "<title>far</title>")
 

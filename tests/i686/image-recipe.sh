@@ -1,14 +1,15 @@
 # The guest image: what tests/i686/guest builds and caches, keyed by a hash of this file.
 # Sourced by tests/i686/guest (it provides cache, cache_root, key, say, die and boot).
 
-# The Debian mirror that apt already uses on this machine.
+# The Debian mirror that apt already uses on this machine (deb822 .sources files first, then
+# one-line lists); nothing when it has none. The image takes its packages from nowhere else.
 mirror() {
   local uri
   uri=$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/*.sources 2>/dev/null |
         tr ' ' '\n' | grep -v -- '-security' | grep -m1 /debian || true)
-  [ -n "$uri" ] || uri=$(awk '$1 == "deb" && $2 !~ /^\[/ && $3 == "bookworm" { print $2; exit }' \
-                         /etc/apt/sources.list 2>/dev/null || true)
-  echo "${uri:-http://deb.debian.org/debian}"
+  [ -n "$uri" ] || uri=$(sed 's/\[[^]]*\]//' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+                         awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }' || true)
+  [ -n "$uri" ] && echo "$uri"
 }
 
 # What runs at boot inside the guest: mount the share given on the kernel command line at
@@ -37,6 +38,8 @@ guest_prepare() {
 export WINEARCH=win32 WINEPREFIX=/root/.wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 start=$(date +%s)
 wineboot -i && wineserver -w
+# No window manager runs in the guest: unmanaged windows close without Wine's 2 s wait for one.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f && wineserver -w
 echo "starter-guest: prefix made in $(( $(date +%s) - start )) s"
 [ -f /root/.wine/system.reg ] && touch /root/.wine/.starter-ready
 EOF
@@ -44,9 +47,9 @@ EOF
 
 build_image() {
   local work=$cache_root/build-$key root image mirror_uri
+  mirror_uri=$(mirror) || die "this machine's apt configuration names no Debian bookworm mirror (/etc/apt/sources.list, /etc/apt/sources.list.d/): the guest image takes its packages only from there; add one and run again"
   rm -rf "$work"; mkdir -p "$work"
   root=$work/root image=$work/disk.img
-  mirror_uri=$(mirror)
   cleanup_build() { umount "$root/proc" 2>/dev/null || true; }
   trap cleanup_build EXIT
   say "building the image from $mirror_uri (recipe $key)"

@@ -29,11 +29,8 @@ while read -r name filter; do
   echo "$name" >"$OUT/current"
   timeout -k 10 "$FLOW_LIMIT" wine "$E2E" --gtest_filter="$filter" --gtest_color=no >"$OUT/$name.log" 2>&1
   status=$?
+  # Which tests ran and passed is judged from the log on the host (run_flows).
   case $status in 0) result=PASS ;; 124|137) result=TIMEOUT ;; *) result=FAIL ;; esac
-  # A filter that matches nothing also exits 0.
-  if [ "$result" = PASS ] && ! grep -Eq '^\[==========\] [1-9][0-9]* tests? from .* ran' "$OUT/$name.log"; then
-    result=FAIL; echo "in_guest: no test of '$filter' ran" >>"$OUT/$name.log"
-  fi
   echo "$name $result $(( $(date +%s) - start ))" | tee -a "$OUT/results"
   if [ "$result" = TIMEOUT ]; then
     # Whatever the hung flow left running would meet the next flow: a fresh wineserver.

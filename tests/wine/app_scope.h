@@ -1,7 +1,7 @@
 // The whole of App saved when made and put back when it ends, so a test may change any field
 // without leaving it changed for the next one.
 #pragma once
-#include "app/app_state.h"
+#include "app/base/app_state.h"
 
 class AppScope {
 public:

@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/paths.h"
+#include "app/base/app_state.h"
+#include "app/base/paths.h"
 #include "planes/browser.h"
 #include "planes/catalogue.h"
 #include "planes/ftp_transfer.h"
@@ -89,40 +89,59 @@ protected:
 };
 }
 
-// What the player relies on, not how browser.cpp spells it: the list lies inside the window,
-// shows rows one per line with one selection, every column shows its whole title, and
-// closing gives everything back.
-TEST_F(Browser, ListFitsTheWindowShowsWholeTitlesAndClosesCleanly)
+// The list as the player gets it: its place, styles, columns and font, written here as the
+// values the design gives them; every title also fits its column. Closing gives everything back.
+TEST_F(Browser, ListHasItsPlaceStylesColumnsAndFontAndClosesCleanly)
 {
     ASSERT_TRUE(OpenBrowser(Parent, DownloadMode));
     EXPECT_EQ(App.BrowserMode, DownloadMode);
     const HWND list = List();
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(GetDlgCtrlID(list), IDC_BROWSER_LIST);
-    RECT box, client, inside;
+    RECT box;
     GetWindowRect(list, &box);
     MapWindowPoints(nullptr, Parent, reinterpret_cast<POINT*>(&box), 2);
-    GetClientRect(Parent, &client);
-    ASSERT_TRUE(IntersectRect(&inside, &box, &client));
-    EXPECT_TRUE(EqualRect(&inside, &box)) << "the list reaches out of the window";
-    const LONG_PTR style = GetWindowLongPtrA(list, GWL_STYLE);
-    EXPECT_TRUE(style & WS_VISIBLE);   // the test's parent window itself is hidden
-    EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);
-    EXPECT_EQ(style & LVS_SINGLESEL, LVS_SINGLESEL);
+    EXPECT_EQ(box.left, 32);
+    EXPECT_EQ(box.top, 32);
+    EXPECT_EQ(box.right - box.left, 381);
+    EXPECT_EQ(box.bottom - box.top, 274);
 
+    // WS_VISIBLE: the test's parent window itself is hidden. The scroll bars are left out: the
+    // list takes their bits away while it has nothing to scroll.
+    const LONG_PTR style = GetWindowLongPtrA(list, GWL_STYLE);
+    const LONG_PTR wanted = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
+                            LVS_SHOWSELALWAYS | LVS_ALIGNLEFT | LVS_NOSORTHEADER;
+    EXPECT_EQ(style & wanted, wanted);
+    EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);
+    EXPECT_EQ(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0),
+              LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT);
+
+    struct Column { const char* title; int width; };
+    const Column columns[] = {{"Name", 100},  {"Cons.", 60},        {"Costs", 60},  {"Velocity", 60},
+                              {"Noise", 80},  {"Reliability", 80},  {"Weight", 60}, {"Range", 80}};
     const HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
     ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 8);
     for (int i = 0; i < 8; ++i) {
         char title[64] = {};
         LVCOLUMNA column = {};
-        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         column.pszText = title;
         column.cchTextMax = sizeof title;
         ASSERT_TRUE(SendMessageA(list, LVM_GETCOLUMNA, i, reinterpret_cast<LPARAM>(&column))) << i;
-        EXPECT_NE(title[0], '\0') << i;
+        EXPECT_STREQ(title, columns[i].title) << i;
+        EXPECT_EQ(column.cx, columns[i].width) << columns[i].title;
+        EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT) << columns[i].title;
         const int textWidth = static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(title)));
         EXPECT_GE(column.cx, textWidth) << title << " is cut";
     }
+
+    LOGFONTA font = {};
+    ASSERT_TRUE(GetObjectA(reinterpret_cast<HFONT>(SendMessageA(list, WM_GETFONT, 0, 0)), sizeof font, &font));
+    EXPECT_EQ(font.lfHeight, 12);
+    EXPECT_EQ(font.lfWeight, FW_NORMAL);
+    EXPECT_FALSE(font.lfItalic || font.lfUnderline || font.lfStrikeOut);
+    EXPECT_EQ(font.lfCharSet, DEFAULT_CHARSET);
+    EXPECT_STREQ(font.lfFaceName, "MS Shell Dlg");
 
     DismissBrowser();
     EXPECT_FALSE(IsWindow(list));
@@ -231,19 +250,6 @@ TEST_F(Browser, AnEqualPageLeavesTheListAsAFreshOne)
     ASSERT_TRUE(ShowCataloguePage(List(), 17, CataloguePageSize));
     EXPECT_EQ(allCells(), rewritten);
     EXPECT_EQ(Cell(List(), 16, 0), "Entry 33");
-}
-
-TEST_F(Browser, BusyBrowserIgnoresItsCommands)
-{
-    ASSERT_TRUE(OpenBrowser(Parent, UploadMode));
-    App.BrowserBusy = true;
-    DismissBrowser();
-    ConfirmBrowser();
-    EXPECT_EQ(App.BrowserMode, UploadMode);
-    EXPECT_TRUE(IsWindow(List()));
-    App.BrowserBusy = false;
-    ConfirmBrowser();   // nothing selected: closes
-    EXPECT_EQ(App.BrowserMode, 0);
 }
 
 TEST(PlaneFiles, WholeFileAndHeaderOfMissingFiles)

@@ -1,6 +1,7 @@
 <?php
 // data=Costs;Weight;Consumption;Noise;Reliability;Velocity;Range;NAME;FILE;MAIL registers a design
-// whose file was uploaded to the FTP storage before.
+// whose file was uploaded to the FTP storage before. The catalogue takes the name and the numbers
+// from the file: the query's are checked for form only.
 declare(strict_types=1);
 require_once __DIR__ . '/../../lib/common.php';
 require_once __DIR__ . '/../../lib/registration.php';
@@ -8,11 +9,10 @@ plain_failures();
 require_get();
 
 $fields = data_fields(10);
-$numbers = [];
 foreach (PLANE_NUMBERS as $i => $what) {
-    $numbers[] = int_field($fields[$i], $what, -2147483648, 2147483647);
+    int_field($fields[$i], $what, -2147483648, 2147483647);
 }
-$name = text_field($fields[7], 'name', MAX_PLANE_NAME);
+text_field($fields[7], 'name', MAX_PLANE_NAME);
 $file = $fields[8];
 $mail = text_field($fields[9], 'mail', MAX_MAIL);
 if (!preg_match(PLANE_FILE_PATTERN, $file)) {
@@ -24,8 +24,9 @@ if (plane_registered($file)) {
 if (!is_file(planes_dir() . "/$file")) {
     refuse(400, 'file is not in the storage; upload it first');
 }
-check_upload($file);
-add_plane($name, $file, $mail, $numbers);
-@unlink(uploads_dir() . "/$file");
+[$size, $header] = check_upload($file);
+$claim = claim_upload($file);
+add_plane($header['name'], $file, $mail, $header['numbers'], $_SERVER['REMOTE_ADDR'], $size);
+@unlink($claim);
 plain_headers();
 echo "registered\n";

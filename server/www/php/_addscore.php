@@ -12,6 +12,6 @@ $mail = text_field($mail, 'mail', MAX_MAIL);
 if (trim($name) === '') {
     refuse(400, 'name is empty');
 }
-$rank = add_score($name, $score, $mail);
+$rank = add_score($name, $score, $mail, $_SERVER['REMOTE_ADDR'] ?? '');
 plain_headers();
 echo $rank;

@@ -1,0 +1,3 @@
+#include "app/base/app_state.h"
+
+AppState App;
