@@ -180,9 +180,12 @@ class WorkerKillTests(unittest.TestCase):
         register = "/php/_addplane.php?data=1;2;3;4;5;6;7;Half;dead01.plane;"
         self.kill_mid_request(server, register, holding, waiting)
         self.assertNotIn("dead01.plane", stored("SELECT file FROM planes"))
-        # New workers take the next requests; the upload can still be registered.
+        # New workers take the next requests. The killed registration keeps its claim on the upload
+        # (the sweeper removes both later); the Starter uploads under a new name each time.
         self.assertEqual(server.get("/php/_addscore.php?data=After;5;")[0], 200)
-        self.assertEqual(server.get(register)[0], 200)
+        self.assertEqual(server.get(register)[0], 409)
+        self.assertTrue(server.upload("dead02.plane", design_bytes()).startswith("226"))
+        self.assertEqual(server.get(register.replace("dead01", "dead02"))[0], 200)
 
     def test_sqlite(self):
         import contextlib
@@ -233,6 +236,7 @@ class WorkerKillTests(unittest.TestCase):
                 if locker.poll() is None:
                     locker.kill()
                     locker.wait()
+                locker.stdout.close()
 
         self.both_writes(server, holding, lambda: pg.psql(waiters, "worker").strip() != "0",
                          lambda sql: pg.psql(sql, "worker").split())
@@ -253,7 +257,8 @@ class DiskFullTests(unittest.TestCase):
     def small_disk(self, megabytes, owner=None):
         mount = tempfile.mkdtemp(prefix="skv-full-")  # PostgreSQL must reach it: not below the suite's folder
         self.addCleanup(os.rmdir, mount)
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm,mode=0700" % megabytes, "tmpfs", mount],
+        # 0711: the servers' user skv passes through it to its data folder.
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm,mode=0711" % megabytes, "tmpfs", mount],
                           capture_output=True).returncode != 0:
             self.skipTest("cannot mount a small file system here (needs root)")
         self.addCleanup(subprocess.run, ["umount", "-l", mount])
