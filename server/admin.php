@@ -7,8 +7,10 @@ usage: php admin.php --data DIR COMMAND [ARGS]
   init [--upgrade]                   create the data folder and the schema; --upgrade takes
                                      an older schema to this version (nothing else does)
   add-score NAME SCORE [MAIL]        store a score like _addscore.php; prints the rank
-  seed-scores N [--seed S]           add N pseudo-random scores of players "Seed 1".."Seed N",
-                                     in one statement (ranks counted once, not per row)
+  seed-scores N [--seed S] [--apart D]
+                                     add N pseudo-random scores of players "Seed 1".."Seed N",
+                                     in one statement (ranks counted once, not per row);
+                                     --apart D: the scores D, 2D, ... instead, all distinct
   add-plane NAME C W CO N R V RA [MAIL]
                                      write a design file and register it; prints the file name
   seed-planes N [--hostile] [--no-files]
@@ -91,19 +93,22 @@ function bulk_insert(string $table, array $cols, iterable $rows, int $chunk = 50
 // One INSERT ... SELECT over generated numbers: the rank's counts take all rows at once (on
 // PostgreSQL in the statement's trigger, on SQLite in one fold after it). Scores 0 to 10,000,000
 // from a multiplicative hash of the player's number and the seed.
-function seed_scores(int $n, int $seed): void
+// With $apart, player i's score is i x $apart: the spread of a script that sends one score per
+// count bucket.
+function seed_scores(int $n, int $seed, int $apart = 0): void
 {
     $pdo = db();
     $start = score_total($pdo);
     $numbers = is_sqlite($pdo)
         ? 'WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g WHERE i < ?) SELECT i FROM g'
         : 'SELECT generate_series(1, ?) AS i';
+    [$score, $scoreArgs] = $apart > 0 ? ['(? + i) * ?', [$start, $apart]]
+        : ['((? + i) * 2654435761 + ?) % 10000001', [$start, $seed * 7919]];
     $insert = "INSERT INTO scores (name, score, mail, uploaded)
-        SELECT 'Seed ' || (? + i), ((? + i) * 2654435761 + ?) % 10000001, '', ? FROM ($numbers) g WHERE true
+        SELECT 'Seed ' || (? + i), $score, '', ? FROM ($numbers) g WHERE true
         ON CONFLICT (score, name) DO NOTHING";
-    in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN IMMEDIATE' : 'BEGIN', function (PDO $pdo) use ($insert, $start, $seed, $n) {
-        run($pdo, $insert, [$start, $start, $seed * 7919, time(), $n]);
-    });
+    $args = [$start, ...$scoreArgs, time(), $n];
+    in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN IMMEDIATE' : 'BEGIN', fn(PDO $pdo) => run($pdo, $insert, $args));
     if (is_sqlite($pdo)) {
         fold_scores($pdo);
     }
@@ -212,7 +217,8 @@ function main(array $args): void
             break;
         case 'seed-scores':
             $seed = (int)(take_option($args, '--seed') ?? 1);
-            seed_scores(count_arg($args[0] ?? null), $seed);
+            $apart = count_arg(take_option($args, '--apart') ?? '0');
+            seed_scores(count_arg($args[0] ?? null), $seed, $apart);
             break;
         case 'add-plane':
             if (count($args) < 8) {

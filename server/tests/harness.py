@@ -67,15 +67,7 @@ class Server:
         return int(lines["scores"]), int(lines["designs"])
 
     def get(self, target, method="GET", timeout=10, source=None):
-        """Sends the target as it is, like the Starter; returns (status, headers, body bytes)."""
-        conn = http.client.HTTPConnection(self.addr, 80, timeout=timeout,
-                                          source_address=(source, 0) if source else None)
-        try:
-            conn.request(method, target, headers={"User-Agent": AGENT})
-            resp = conn.getresponse()
-            return resp.status, resp.headers, resp.read()
-        finally:
-            conn.close()
+        return get(self.addr, target, method, timeout, source)
 
     def ftp(self, source=None):
         """A logged-in FTP session in active mode, like the Starter's, from the source address."""
@@ -114,6 +106,17 @@ class Server:
                 return f.read().splitlines()
         except FileNotFoundError:
             return []
+
+
+def get(addr, target, method="GET", timeout=10, source=None):
+    """Sends the target as it is, like the Starter; returns (status, headers, body bytes)."""
+    conn = http.client.HTTPConnection(addr, 80, timeout=timeout, source_address=(source, 0) if source else None)
+    try:
+        conn.request(method, target, headers={"User-Agent": AGENT})
+        resp = conn.getresponse()
+        return resp.status, resp.headers, resp.read()
+    finally:
+        conn.close()
 
 
 def server(name, addr=None, doubles=False, ini=None, extra=()):
