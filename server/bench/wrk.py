@@ -211,7 +211,8 @@ def spread_pages(addr, pg, have, spread):
                    "/hiscores.php?name=Spread%%20%d" % (spread // 2)):
         times, statuses = [], set()
         for i in range(20):
-            statuses.add(harness.get(addr, "/php/_addscore.php?data=Spreader%d;%d;" % (i, i))[0])
+            stored = harness.get(addr, "/php/_addscore.php?data=Spreader%d;%d;" % (i, i))[0]
+            assert stored == 200, "the score before a page was refused: %d" % stored
             began = time.monotonic()
             status = harness.get(addr, target, timeout=30)[0]
             times.append((time.monotonic() - began) * 1000)

@@ -12,22 +12,33 @@ const MAX_SCORE_NAME = 63;   // bytes; the game's hiscore names are shorter
 function add_score(string $name, int $score, string $mail, string $uploader = ''): int
 {
     $pdo = db();
-    [$id, $rank] = in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN IMMEDIATE' : 'BEGIN',
-        function (PDO $pdo) use ($name, $score, $mail, $uploader) {
-            $id = query_value($pdo, 'INSERT INTO scores (name, score, mail, uploaded, uploader) VALUES (?, ?, ?, ?, ?)
-                ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail
-                    WHERE scores.uploader = excluded.uploader AND scores.mail <> excluded.mail
-                RETURNING id', [$name, $score, $mail, time(), $uploader]);
-            return [$id, score_rank($pdo, $score)];
-        });
+    $store = 'INSERT INTO scores (name, score, mail, uploaded, uploader) VALUES (?, ?, ?, ?, ?)
+        ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail
+            WHERE scores.uploader = excluded.uploader AND scores.mail <> excluded.mail
+        RETURNING id';
+    $args = [$name, $score, $mail, time(), $uploader];
+    [$rank, $rankArgs] = rank_query($score);
+    if (is_sqlite($pdo)) { // no writing WITH: two statements in one transaction
+        [$id, $rank] = in_transaction($pdo, 'BEGIN IMMEDIATE', fn(PDO $pdo) => [query_value($pdo, $store, $args),
+            (int)query_value($pdo, $rank, $rankArgs)]);
+    } else { // one statement: one round trip, a transaction of its own
+        [$id, $rank] = query_row($pdo, "WITH stored AS ($store) SELECT (SELECT id FROM stored), ($rank)",
+            [...$args, ...$rankArgs], PDO::FETCH_NUM);
+    }
     if ($id !== null && (int)$id % FOLD_EVERY === 0) {
         fold_scores($pdo);
     }
-    return $rank;
+    return (int)$rank;
 }
 
 // Equal scores share a rank: 1 + the number of entries with a higher score.
 function score_rank(PDO $pdo, int $score): int
+{
+    return (int)query_value($pdo, ...rank_query($score));
+}
+
+// The statement that counts the rank of $score, and its arguments.
+function rank_query(int $score): array
 {
     $terms = ['(level = 1 AND prefix > ?)'];
     $args = [$score >> 56];
@@ -38,8 +49,8 @@ function score_rank(PDO $pdo, int $score): int
         array_push($args, $score >> $shift, (($score >> ($shift + 8)) << 8) | 255);
     }
     $args[] = $score;
-    return 1 + (int)query_value($pdo, 'SELECT COALESCE((SELECT SUM(n) FROM score_counts WHERE '
-        . implode(' OR ', $terms) . '), 0) + COALESCE((SELECT SUM(delta) FROM score_log WHERE score > ?), 0)', $args);
+    return ['SELECT 1 + COALESCE((SELECT SUM(n) FROM score_counts WHERE ' . implode(' OR ', $terms)
+        . '), 0) + COALESCE((SELECT SUM(delta) FROM score_log WHERE score > ?), 0)', $args];
 }
 
 // Adds the log into the counts; one fold at a time, the others go on (PostgreSQL: a try-lock).

@@ -201,7 +201,24 @@ def has_title(body):
 def _stop_all():
     for s in _started.values():
         s.stop()
+    for cluster in _clusters.values():
+        cluster.stop()
     shutil.rmtree(TMP, ignore_errors=True)
+
+
+_clusters = {}
+
+
+def postgres_database(name, durable):
+    """A new database on the run's one durable cluster (the drills, the replica's primary) or its
+    one fast cluster (fsync off, for tests that only check answers), started on first use: every
+    cluster costs seconds to make. Returns the cluster."""
+    if durable not in _clusters:
+        _clusters[durable] = Postgres(free_address((5432,)), durable=durable)
+    cluster = _clusters[durable]
+    if name != "skv":
+        cluster.psql("CREATE DATABASE %s" % name)
+    return cluster
 
 
 class ServerCase(unittest.TestCase):

@@ -28,14 +28,12 @@ def setUpModule():
     # The killed postmaster is reaped here, so that the restarted one does not take it for alive.
     _d["libc"] = ctypes.CDLL(None)
     _d["libc"].prctl(PR_SET_CHILD_SUBREAPER, 1)
-    _d["pg"] = harness.Postgres(harness.free_address((5432,)))
+    _d["pg"] = harness.postgres_database("skv", durable=True)
 
 
 def tearDownModule():
     for name in [n for n in harness._started if n.startswith("drill-")]:
         harness._started.pop(name).stop()
-    if "pg" in _d:
-        _d["pg"].stop()
     if "libc" in _d:
         _d["libc"].prctl(PR_SET_CHILD_SUBREAPER, 0)
 
@@ -212,7 +210,7 @@ class WorkerKillTests(unittest.TestCase):
     def test_postgres(self):
         import contextlib
         pg = _d["pg"]
-        pg.psql("CREATE DATABASE worker")
+        harness.postgres_database("worker", durable=True)
         server = drill_server("worker-pg", ini=pg.ini(dbname="worker"))
         waiters = "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
 

@@ -18,9 +18,9 @@ def setUpModule():
     reason = test_postgres._skip_reason()
     if reason or not os.path.exists("/usr/sbin/nginx"):
         raise unittest.SkipTest(reason or "nginx is not installed")
-    _set["pg"] = harness.Postgres(harness.free_address((5432,)), durable=False)
+    _set["pg"] = harness.postgres_database("nodes", durable=False)
     shared = tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP)
-    ini = _set["pg"].ini("storage = %s\n" % shared)
+    ini = _set["pg"].ini("storage = %s\n" % shared, dbname="nodes")
     _set["a"] = harness.server("node-a", ini=ini, extra=["--production"])
     _set["b"] = harness.server("node-b", ini=ini, extra=["--production"])
 
@@ -29,8 +29,6 @@ def tearDownModule():
     for name in ("node-a", "node-b"):
         if name in harness._started:
             harness._started.pop(name).stop()
-    if "pg" in _set:
-        _set["pg"].stop()
 
 
 class TwoNodeTests(unittest.TestCase):

@@ -9,7 +9,7 @@ import test_abuse
 import test_catalogue
 import test_scores
 
-PG_ADDR, WEB_ADDR = harness.free_address((5432,)), harness.free_address()
+WEB_ADDR = harness.free_address()
 _pg = {}
 
 
@@ -27,12 +27,7 @@ def setUpModule():
     if reason:
         print("\nskipping the PostgreSQL tests: " + reason)
         raise unittest.SkipTest(reason)
-    _pg["cluster"] = harness.Postgres(PG_ADDR, durable=False)
-
-
-def tearDownModule():
-    if _pg:
-        _pg["cluster"].stop()
+    _pg["cluster"] = harness.postgres_database("skv", durable=False)
 
 
 def postgres_server():

@@ -15,18 +15,19 @@ def setUpModule():
     reason = test_postgres._skip_reason()
     if reason:
         raise unittest.SkipTest(reason)
-    _r["primary"] = harness.Postgres(harness.free_address((5432,)))
+    # The run's durable cluster is the primary; the standby copies it whole.
+    _r["primary"] = harness.postgres_database("replica", durable=True)
     _r["standby"] = harness.Postgres(harness.free_address((5432,)), primary=_r["primary"])
-    ini = _r["primary"].ini('replica_dsn = "pgsql:host=%s;port=5432;dbname=skv"\n' % _r["standby"].addr)
+    ini = _r["primary"].ini('replica_dsn = "pgsql:host=%s;port=5432;dbname=replica"\n' % _r["standby"].addr,
+                            dbname="replica")
     _r["web"] = harness.server("replicated", ini=ini)
 
 
 def tearDownModule():
     if "replicated" in harness._started:
         harness._started.pop("replicated").stop()
-    for name in ("standby", "primary"):
-        if name in _r:
-            _r[name].stop(mode="immediate")
+    if "standby" in _r:
+        _r["standby"].stop(mode="immediate")
 
 
 class ReplicaTests(unittest.TestCase):

@@ -1,4 +1,4 @@
-"""The website tests again, with the storage in a PostgreSQL cluster of their own."""
+"""The website tests again, with the storage in a PostgreSQL database of their own."""
 import os
 import unittest
 
@@ -13,18 +13,16 @@ def setUpModule():
     reason = _skip_reason()
     if reason:
         raise unittest.SkipTest(reason)
-    _pg["pg"] = harness.Postgres(harness.free_address((5432,)), durable=False)
+    _pg["pg"] = harness.postgres_database("site", durable=False)
 
 
 def tearDownModule():
     if "site-postgres" in harness._started:
         harness._started.pop("site-postgres").stop()
-    if "pg" in _pg:
-        _pg.pop("pg").stop()
 
 
 def site_postgres_server():
-    return harness.server("site-postgres", ini=_pg["pg"].ini())
+    return harness.server("site-postgres", ini=_pg["pg"].ini(dbname="site"))
 
 
 class PostgresHiscoreTests(test_site.HiscoreTests):
