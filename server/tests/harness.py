@@ -209,6 +209,13 @@ def _stop_all():
 _clusters = {}
 
 
+def in_one_suite(production, why):
+    """For a module whose outcome does not depend on the web server the suite runs (or that
+    starts its own): it runs in one of the two suites only, which both run in the test command."""
+    if PRODUCTION != production:
+        raise unittest.SkipTest("%s; it runs in the %s suite" % (why, "production" if production else "built-in"))
+
+
 def postgres_database(name, durable):
     """A new database on the run's one durable cluster (the drills, the replica's primary) or its
     one fast cluster (fsync off, for tests that only check answers), started on first use: every

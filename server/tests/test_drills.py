@@ -20,8 +20,7 @@ PR_SET_CHILD_SUBREAPER = 36
 
 
 def setUpModule():
-    if not harness.PRODUCTION:
-        raise unittest.SkipTest("the drills run in the production suite (SKV_TEST_PRODUCTION=1)")
+    harness.in_one_suite(True, "the drills start production servers")
     reason = test_postgres._skip_reason()
     if reason:
         raise unittest.SkipTest(reason)

@@ -15,6 +15,7 @@ _set = {}
 
 
 def setUpModule():
+    harness.in_one_suite(True, "the nodes run in production mode")
     reason = test_postgres._skip_reason()
     if reason or not os.path.exists("/usr/sbin/nginx"):
         raise unittest.SkipTest(reason or "nginx is not installed")

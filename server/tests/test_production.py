@@ -17,6 +17,7 @@ from harness import SERVER_DIR, ServerCase, has_title, wait_until
 
 
 def setUpModule():
+    harness.in_one_suite(True, "these servers run in production mode")
     for tool in ("nginx", "logrotate"):
         if not shutil.which(tool) and not os.path.exists("/usr/sbin/" + tool):
             raise unittest.SkipTest("%s is not installed (scripts/packages.txt)" % tool)

@@ -10,8 +10,7 @@ _r = {}
 
 
 def setUpModule():
-    if not harness.PRODUCTION:
-        raise unittest.SkipTest("the replica test runs in the production suite (SKV_TEST_PRODUCTION=1)")
+    harness.in_one_suite(True, "the replica test reads through kept PHP-FPM sessions")
     reason = test_postgres._skip_reason()
     if reason:
         raise unittest.SkipTest(reason)

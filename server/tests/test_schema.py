@@ -39,6 +39,10 @@ def admin(data, *args):
                           capture_output=True, text=True)
 
 
+def setUpModule():
+    harness.in_one_suite(False, "the admin tool and a script run here without a web server")
+
+
 class SchemaVersionTests(unittest.TestCase):
     def test_an_older_store_is_named_and_upgraded_only_when_asked(self):
         for name, script in (("first", LEGACY), ("uploaders", LEGACY + UPLOADERS)):

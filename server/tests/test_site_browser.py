@@ -48,6 +48,10 @@ CONTRAST = """(() => {
 
 
 @unittest.skipUnless(CHROMIUM, "chromium is not installed")
+def setUpModule():
+    harness.in_one_suite(False, "the pages are the PHP code's, whichever server hands them out")
+
+
 class SiteInBrowserTests(unittest.TestCase):
     @classmethod
     def setUpClass(cls):

@@ -8,6 +8,7 @@ import tempfile
 import unittest
 import urllib.parse
 
+import harness
 import sitedata
 import test_site
 from sitedata import HOSTILE_NAME
@@ -19,6 +20,10 @@ PAGES = ["/", "/hiscores.php", "/hiscores.php?page=3", "/hiscores.php?rank=4", "
          "/designs.php", "/designs.php?sort=noise&dir=desc&page=2", "/designs.php?q=%3C%22%27",
          "/design.php?file=e0000.plane", "/design.php?file=e0010.plane", "/design.php?file=5eed0001.plane",
          "/design.php?file=abcd.plane", "/howto.php"]
+
+
+def setUpModule():
+    harness.in_one_suite(False, "the pages are the PHP code's, whichever server hands them out")
 
 
 class ValidHtmlTests(test_site.SiteCase):
