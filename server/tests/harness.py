@@ -24,6 +24,7 @@ FTP_USER, FTP_PASSWORD = "skv_starter", "qpl47"
 # Test servers run in production mode (nginx, PHP-FPM) when this is set; see docs/SERVER.md.
 PRODUCTION = os.environ.get("SKV_TEST_PRODUCTION") == "1"
 _started = {}
+_clusters = {}  # durable -> the run's PostgreSQL cluster of that kind
 # The production limits per address, lifted: the suite sends bursts from one address.
 LIFTED = ["--rate", "10000", "--burst", "10000", "--page-rate", "10000", "--page-burst", "10000", "--conns", "10000"]
 
@@ -204,9 +205,6 @@ def _stop_all():
     for cluster in _clusters.values():
         cluster.stop()
     shutil.rmtree(TMP, ignore_errors=True)
-
-
-_clusters = {}
 
 
 def in_one_suite(production, why):
