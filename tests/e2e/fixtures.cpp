@@ -235,19 +235,6 @@ std::string PlaneBytes(const PlaneDesign& design)
     return bytes + design.Body;
 }
 
-std::vector<StandinRun> ReadStandinLog(const std::string& logPath)
-{
-    std::vector<StandinRun> runs;
-    std::istringstream lines(ReadFileBytes(logPath));
-    for (std::string line; std::getline(lines, line);) {
-        if (line == "[run]") runs.emplace_back();
-        else if (runs.empty()) continue;
-        else if (line.rfind("exe=", 0) == 0) runs.back().Exe = line.substr(4);
-        else if (line.rfind("cmdline=", 0) == 0) runs.back().CommandLine = line.substr(8);
-        else if (line.rfind("cwd=", 0) == 0) runs.back().WorkingFolder = line.substr(4);
-    }
-    return runs;
-}
 
 // ---- Game installation
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 #include "tests/support/temp_folder.h"
+#include "tools/standins/standin_log.h"
 #include "tools/uidriver/uidriver.h"
 
 namespace e2e {
@@ -69,11 +70,6 @@ struct PlaneDesign {
 };
 std::string PlaneBytes(const PlaneDesign& design);
 
-// A run of a stand-in program, as it recorded it.
-struct StandinRun {
-    std::string Exe, CommandLine, WorkingFolder;
-};
-std::vector<StandinRun> ReadStandinLog(const std::string& logPath);
 
 // ---- A temporary game installation: the Starter, starter.dll and ZP.EXE in one folder
 // (with separateStarter, the Starter and starter.dll in a sibling folder "starter").

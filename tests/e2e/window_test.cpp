@@ -594,7 +594,8 @@ TEST_F(Busy, HiscorePressedOneSecondAfterAnErrorBoxShowsTheRank)
     ASSERT_TRUE(uidriver::ClickButton(error.Window, IDOK));
     // Gone from the screen is what the player sees; the window may still be on its way out.
     ASSERT_TRUE(uidriver::WaitFor([&] { return !uidriver::IsShown(error.Window); }));
-    // The player's pause before pressing again: the moment this test is about.
+    // The player's pause before pressing again is what this test is about: the Starter must be
+    // ready by then, and no event of its own says so (waiting for one would hide the fault).
     Sleep(1000);
     Click(IDC_HISCORE);
 

@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +25,7 @@
 #include "tests/wine/app_scope.h"
 #include "tests/wine/registry_values.h"
 #include "tests/wine/test_window.h"
+#include "tools/standins/standin_log.h"
 
 using testsupport::TempFolder;
 
@@ -462,22 +461,6 @@ BOOL WINAPI RefusingCreate(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTR
     SetLastError(Refusal);
     return FALSE;
 }
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
-
-int Count(const std::string& text, const std::string& part)
-{
-    int count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
 }
 
 TEST(Launch, OnlyARefusalForElevationGoesThroughTheShell)
@@ -510,8 +493,8 @@ TEST(Launch, OnlyARefusalForElevationGoesThroughTheShell)
     }
 
     // One run, the shell's, of the same file in its own folder: the other refusal started nothing.
-    const std::string log = ReadText(folder + "\\SETUP.EXE.log");
-    EXPECT_EQ(Count(log, "[run]"), 1) << log;
-    EXPECT_NE(log.find("\nexe=" + folder + "\\SETUP.EXE\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("\ncwd=" + folder + "\n"), std::string::npos) << log;
+    const std::vector<StandinRun> runs = ReadStandinLog(folder + "\\SETUP.EXE.log");
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].Exe, folder + "\\SETUP.EXE");
+    EXPECT_EQ(runs[0].WorkingFolder, folder);
 }

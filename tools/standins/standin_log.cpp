@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -41,4 +42,18 @@ bool ExitRequested()
 {
     if (std::strstr(GetCommandLineA(), "--exit")) return true;
     return GetFileAttributesA((ModulePath() + ".exit").c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<StandinRun> ReadStandinLog(const std::string& logPath)
+{
+    std::vector<StandinRun> runs;
+    std::ifstream lines(logPath, std::ios::binary);
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "[run]") runs.emplace_back();
+        else if (runs.empty()) continue;
+        else if (line.rfind("exe=", 0) == 0) runs.back().Exe = line.substr(4);
+        else if (line.rfind("cmdline=", 0) == 0) runs.back().CommandLine = line.substr(8);
+        else if (line.rfind("cwd=", 0) == 0) runs.back().WorkingFolder = line.substr(4);
+    }
+    return runs;
 }
