@@ -48,9 +48,6 @@ function mib(int $bytes): string
 // The addresses that keep the most bytes: [address, designs, bytes] rows, heaviest first.
 function heaviest_addresses(int $limit): array
 {
-    $q = db()->prepare('SELECT uploader, COUNT(*) AS designs, SUM(size) AS bytes FROM planes
-                        GROUP BY uploader ORDER BY bytes DESC, designs DESC, uploader LIMIT ?');
-    $q->bindValue(1, $limit, PDO::PARAM_INT);
-    $q->execute();
-    return $q->fetchAll(PDO::FETCH_NUM);
+    return array_map('array_values', query_all(db(), 'SELECT uploader, COUNT(*) AS designs, SUM(size) AS bytes
+        FROM planes GROUP BY uploader ORDER BY bytes DESC, designs DESC, uploader LIMIT ?', [$limit]));
 }

@@ -169,6 +169,21 @@ def design_bytes(numbers=(1000, 2000, 30, 40, 50, 800, 5000), name=b"Sky Jet", b
     return struct.pack("<I", len(block)) + block + body
 
 
+def small_disk(case, size, owner=None):
+    """A small file system of the test's own (tmpfs of size bytes), unmounted at its end; the test
+    is skipped where mounting needs root."""
+    mount = tempfile.mkdtemp(prefix="skv-full-")  # PostgreSQL must reach it: not below the suite's folder
+    case.addCleanup(os.rmdir, mount)
+    # 0711: the servers' user skv passes through it to its data folder.
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d,mode=0711" % size, "tmpfs", mount],
+                      capture_output=True).returncode != 0:
+        case.skipTest("cannot mount a small file system here (needs root)")
+    case.addCleanup(subprocess.run, ["umount", "-l", mount])
+    if owner:
+        subprocess.run(["chown", owner, mount], check=True)
+    return mount
+
+
 def wait_until(condition, what, seconds=10):
     deadline = time.monotonic() + seconds
     while not condition():

@@ -233,20 +233,9 @@ class LogTests(ServerCase):
                    "the rotation")
 
 
-def mounted_tmpfs(case, size):
-    """A small file system of the test's own, unmounted at its end (needs root)."""
-    if os.geteuid() != 0:
-        case.skipTest("mounting a small file system needs root")
-    point = os.path.join(harness.TMP, "small-disk-mount")
-    os.makedirs(point, exist_ok=True)
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d,mode=0711" % size, "tmpfs", point], check=True)
-    case.addCleanup(subprocess.run, ["umount", "-l", point], check=True)
-    return point
-
-
 class StorageFaultTests(unittest.TestCase):
     def test_a_full_disk_is_answered_and_leaves_no_temporary_file(self):
-        disk = mounted_tmpfs(self, 512 << 10)
+        disk = harness.small_disk(self, 512 << 10)
         server = harness.server("small-disk", ini="storage = %s\nftp_min_free_bytes = 0\nsweep_interval = 1\n"
                                 "ftp_max_file_bytes = 4194304\n" % disk)
         self.addCleanup(lambda: harness._started.pop("small-disk").stop())

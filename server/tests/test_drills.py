@@ -6,7 +6,6 @@ import http.client
 import os
 import signal
 import subprocess
-import tempfile
 import threading
 import time
 import unittest
@@ -258,18 +257,6 @@ def syscall(pid):
 class DiskFullTests(unittest.TestCase):
     """The database's disk full: writes refused in plain text, reads served, nothing lost."""
 
-    def small_disk(self, megabytes, owner=None):
-        mount = tempfile.mkdtemp(prefix="skv-full-")  # PostgreSQL must reach it: not below the suite's folder
-        self.addCleanup(os.rmdir, mount)
-        # 0711: the servers' user skv passes through it to its data folder.
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm,mode=0711" % megabytes, "tmpfs", mount],
-                          capture_output=True).returncode != 0:
-            self.skipTest("cannot mount a small file system here (needs root)")
-        self.addCleanup(subprocess.run, ["umount", "-l", mount])
-        if owner:
-            subprocess.run(["chown", owner, mount], check=True)
-        return mount
-
     def fill(self, mount):
         path = os.path.join(mount, "filler")
         with open(path, "wb") as f:
@@ -304,7 +291,7 @@ class DiskFullTests(unittest.TestCase):
         self.assertEqual(set(acked) - stored_names(server, "Full"), set())
 
     def test_sqlite(self):
-        mount = self.small_disk(8)
+        mount = harness.small_disk(self, 8 << 20)
         server = harness.Server(harness.free_address(), os.path.join(mount, "data"),
                                 extra=["--production", "--rate", "100000", "--burst", "100000"])
         self.addCleanup(server.stop)
@@ -312,7 +299,7 @@ class DiskFullTests(unittest.TestCase):
 
     def test_postgres(self):
         pg = _d["pg"]
-        mount = self.small_disk(16, owner="postgres:postgres")
+        mount = harness.small_disk(self, 16 << 20, owner="postgres:postgres")
         pg.psql("CREATE TABLESPACE small LOCATION '%s'" % mount)
         self.addCleanup(pg.psql, "DROP TABLESPACE small")
         pg.psql("CREATE DATABASE fulldisk TABLESPACE small")
