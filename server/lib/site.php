@@ -2,8 +2,8 @@
 // The website's frame and helpers: every page is one HTML5 document in the Starter's colours,
 // built without scripts, every shown text escaped.
 declare(strict_types=1);
-require_once __DIR__ . '/site_data.php';
-plain_failures();
+require_once __DIR__ . '/cache.php';
+require_once __DIR__ . '/connection.php';
 
 function h(string|int $s): string
 {

@@ -1,7 +1,10 @@
 <?php
 // One design: ?file=NAME.plane. Its seven numbers as bars against the whole catalogue.
 declare(strict_types=1);
+require_once __DIR__ . '/../lib/failures.php';
 require_once __DIR__ . '/../lib/site.php';
+require_once __DIR__ . '/../lib/site_data.php';
+start_script();
 serve_cached_page(['planes']);
 
 $file = $_GET['file'] ?? '';
