@@ -228,7 +228,8 @@ function seed_scores(int $n, int $seed, int $apart = 0): void
     $numbers = is_sqlite($pdo)
         ? 'WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g WHERE i < ?) SELECT i FROM g'
         : 'SELECT generate_series(1, ?) AS i';
-    [$score, $scoreArgs] = $apart > 0 ? ['(? + i) * ?', [$start, $apart]]
+    // BIGINT: PostgreSQL takes the arguments for integers, whose product overflows.
+    [$score, $scoreArgs] = $apart > 0 ? ['(CAST(? AS BIGINT) + i) * ?', [$start, $apart]]
         : ['((? + i) * 2654435761 + ?) % 10000001', [$start, $seed * 7919]];
     $insert = "INSERT INTO scores (name, score, mail, uploaded)
         SELECT 'Seed ' || (? + i), $score, '', ? FROM ($numbers) g WHERE true
