@@ -1,11 +1,9 @@
 <?php
 // One design: ?file=NAME.plane. Its seven numbers as bars against the whole catalogue.
 declare(strict_types=1);
-require_once __DIR__ . '/../lib/failures.php';
 require_once __DIR__ . '/../lib/site.php';
 require_once __DIR__ . '/../lib/site_data.php';
-start_script();
-serve_cached_page(['planes']);
+start_page(['planes']);
 
 $file = $_GET['file'] ?? '';
 if (!is_string($file) || !preg_match(PLANE_FILE_PATTERN, $file)) {

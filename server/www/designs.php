@@ -2,11 +2,9 @@
 // The design catalogue, 25 a page: newest first, or sorted by one of the seven numbers
 // (?sort=costs&dir=desc), filtered by a part of the name (?q=jet).
 declare(strict_types=1);
-require_once __DIR__ . '/../lib/failures.php';
 require_once __DIR__ . '/../lib/site.php';
 require_once __DIR__ . '/../lib/site_data.php';
-start_script();
-serve_cached_page(['planes']);
+start_page(['planes']);
 
 $sort = $_GET['sort'] ?? 'new';
 $sort = is_string($sort) && isset(DESIGN_SORTS[$sort]) ? $sort : 'new';

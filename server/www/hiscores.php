@@ -2,11 +2,9 @@
 // The official ranking, 50 entries a page. ?page=N, ?rank=R (the page holding rank R, its rows
 // marked) or ?name=X (the page holding X's best entry, that row marked).
 declare(strict_types=1);
-require_once __DIR__ . '/../lib/failures.php';
 require_once __DIR__ . '/../lib/site.php';
 require_once __DIR__ . '/../lib/site_data.php';
-start_script();
-serve_cached_page(['scores']);
+start_page(['scores']);
 
 $name = text_param('name', MAX_SCORE_NAME);
 $wantRank = int_param('rank', 0);

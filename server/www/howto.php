@@ -1,9 +1,8 @@
 <?php
 // A short guide: designs in myPlanes, the Starter's buttons, and the mail address.
 declare(strict_types=1);
-require_once __DIR__ . '/../lib/failures.php';
 require_once __DIR__ . '/../lib/site.php';
-start_script();
+start_page([]);
 
 page_start('How to', 'howto');
 ?>

@@ -1,11 +1,9 @@
 <?php
 // The start page: the best pilots, the newest designs and the ways to find more.
 declare(strict_types=1);
-require_once __DIR__ . '/../lib/failures.php';
 require_once __DIR__ . '/../lib/site.php';
 require_once __DIR__ . '/../lib/site_data.php';
-start_script();
-serve_cached_page(['scores', 'planes']);
+start_page(['scores', 'planes']);
 
 const HOME_SCORES = 10;
 const HOME_DESIGNS = 8;
