@@ -48,8 +48,9 @@ class Catalogue:
 
     def ask(self, *question):
         if self.helper is None:
-            self.helper = subprocess.Popen(["php", LOOKUPS], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                           env=self.env, text=True)
+            # Its warnings go to the log: its standard output carries the answers only.
+            self.helper = subprocess.Popen(["php", "-d", "display_errors=stderr", LOOKUPS], stdin=subprocess.PIPE,
+                                           stdout=subprocess.PIPE, env=self.env, text=True)
         try:
             self.helper.stdin.write(json.dumps(question) + "\n")
             self.helper.stdin.flush()

@@ -13,6 +13,8 @@ const SETTINGS = [
     'replica_dsn' => ['', 'a hot standby the website\'s pages read from (see "Beyond one machine"); the scripts and every write use `dsn`'],
     'storage' => ['', 'folder holding `planes/` and `uploads/`; none: DATA. Web nodes that share designs name one shared folder'],
     'register_window' => [120, 'seconds after a completed upload in which it may be registered'],
+    // A design file is a header of at most 1055 bytes and the game's body: 1 MiB leaves the body
+    // ample room, while a full disk takes many uploads.
     'ftp_max_file_bytes' => [1 << 20, 'largest file the FTP server stores'],
     'ftp_max_cons_per_ip' => [8, 'FTP control connections per client address'],
     'ftp_max_cons' => [256, 'FTP control connections in all (data connections do not count)'],
