@@ -16,4 +16,7 @@ int FindSkinButton(HWND window);                 // row index, or -1
 void CenterWindowOn(HWND reference, HWND target, int dx, int dy);
 int FindSelectedItem(HWND list);                 // highest selected item, or -1
 void CloseBrowser();
+// The skins loaded again for a display of dpi, and the windows given their outlines, sizes and
+// places there; the caller moves and repaints the main window.
+void RescaleSkinWindows(int dpi);
 void UpdatePageButtons();

@@ -1,4 +1,5 @@
-// The portable logic of ui/: the runs and bands of a skin's region, and the pauses.
+// The portable logic of ui/: the runs and bands of a skin's region, the display's scale, and
+// the pauses.
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
+#include "ui/dpi_scale.h"
 #include "ui/pause.h"
 #include "ui/skin_runs.h"
 
@@ -178,6 +181,86 @@ TEST(SkinRuns, OneKeyEntryGivesTheSameRunsAsPixelByPixel)
         const std::vector<uint8_t> bits = Encode(picture, 8, round % 4 < 2);
         const std::vector<PixelRun> runs = ScanDibRuns({bits.data(), width, height, round % 4 < 2, 8, oneKey});
         ASSERT_EQ(Describe(runs), Describe(expected)) << width << "x" << height << " round " << round;
+    }
+}
+
+// ---- The display's scale
+
+TEST(DisplayScale, LayoutValuesRoundToTheNearestPixel)
+{
+    struct Case { int32_t value; int dpi; int32_t scaled; };
+    const Case cases[] = {
+        {485, 96, 485}, {485, 144, 728}, {485, 192, 970}, {15, 120, 19}, {3, 120, 4}, {1, 120, 1},
+        {20, 144, 30}, {272, 144, 408}, {-3, 144, -5}, {0, 192, 0}, {12, 288, 36},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ScaleToDpi(c.value, c.dpi), c.scaled) << c.value << " at " << c.dpi;
+    // A 150 % picture shown at 125 %.
+    EXPECT_EQ(ScaleBetween(408, 144, 120), 340);
+}
+
+TEST(DisplayScale, TheSmallestSetAtLeastAsLargeComesFirst)
+{
+    struct Case { int dpi; std::vector<int> order; };
+    const Case cases[] = {
+        {72, {96, 192, 144}}, {96, {96, 192, 144}}, {120, {144, 192, 96}}, {144, {144, 192, 96}},
+        {168, {192, 144, 96}}, {192, {192, 144, 96}}, {288, {192, 144, 96}},
+    };
+    for (const Case& c : cases) {
+        std::vector<int> order;
+        for (const ArtSet& set : ArtSetsFor(c.dpi))
+            order.push_back(set.Dpi);
+        EXPECT_EQ(order, c.order) << c.dpi;
+    }
+    EXPECT_EQ(ArtSetsFor(144)[0].IdOffset, IDB_SET_150_OFFSET);
+    EXPECT_EQ(ArtSetsFor(192)[0].IdOffset, IDB_SET_200_OFFSET);
+    EXPECT_EQ(ArtSetsFor(96)[0].IdOffset, 0);
+}
+
+namespace {
+std::vector<PixelRun> ScaledOutline(const Picture& picture, int32_t toWidth, int32_t toHeight)
+{
+    return ScaleRuns(Scan(picture, 8, true), static_cast<int32_t>(picture[0].size()),
+                     static_cast<int32_t>(picture.size()), toWidth, toHeight);
+}
+}
+
+TEST(DisplayScale, OutlinesTakeThePixelUnderEachCentre)
+{
+    struct Case { const char* name; Picture from, to; };
+    const Case cases[] = {
+        {"twice the size", {".M", "M."}, {"..MM", "..MM", "MM..", "MM.."}},
+        {"the same size", {"M..", ".M."}, {"M..", ".M."}},
+        {"half the width", {".M..", "M..."}, {"M.", ".."}},
+        {"one and a half", {"M.", ".M"}, {"M..", ".MM", ".MM"}},
+        {"a gap no centre falls on closes", {"..M.."}, {".."}},
+        {"all key colour", {"MM", "MM"}, {"MMM", "MMM"}},
+    };
+    for (const Case& c : cases) {
+        const int32_t width = static_cast<int32_t>(c.to[0].size()), height = static_cast<int32_t>(c.to.size());
+        EXPECT_EQ(Describe(ScaledOutline(c.from, width, height)), Describe(Scan(c.to, 8, true))) << c.name;
+    }
+    EXPECT_TRUE(ScaledOutline({"..."}, 0, 2).empty());
+}
+
+// Against the plain rule, pixel by pixel: the source pixel under the target pixel's centre.
+TEST(DisplayScale, OutlinesOfAnySizeMatchPixelByPixel)
+{
+    std::mt19937 random(99);
+    for (int round = 0; round < 300; ++round) {
+        const int width = 1 + static_cast<int>(random() % 12), height = 1 + static_cast<int>(random() % 5);
+        const int toWidth = 1 + static_cast<int>(random() % 30), toHeight = 1 + static_cast<int>(random() % 9);
+        Picture picture(height, std::string(width, '.'));
+        for (std::string& row : picture)
+            for (char& c : row)
+                c = random() % 3 ? '.' : 'M';
+        std::vector<PixelRun> expected;
+        for (int y = 0; y < toHeight; ++y) {
+            const std::string& row = picture[(2 * y + 1) * height / (2 * toHeight)];
+            ScanRow(toWidth, y, [&](int32_t x) { return row[(2 * x + 1) * width / (2 * toWidth)] == 'M'; }, expected);
+        }
+        ASSERT_EQ(Describe(ScaledOutline(picture, toWidth, toHeight)), Describe(expected))
+            << width << "x" << height << " to " << toWidth << "x" << toHeight;
     }
 }
 

@@ -1,5 +1,6 @@
-// The skins and skinned windows of ui/ in-process: regions cut from bitmaps, the main window's
-// buttons and description, hover, the browser's buttons and the window helpers.
+// The skins and skinned windows of ui/ in-process: regions cut from bitmaps, pictures for other
+// display scales, the main window's buttons and description, hover, the browser's buttons, the
+// window helpers, and the layout after a change of DPI.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -17,7 +18,9 @@
 #include "app/main_window.h"
 #include "res/resource.h"
 #include "tests/wine/app_scope.h"
+#include "tests/wine/starter_window.h"
 #include "tests/wine/test_window.h"
+#include "ui/dpi.h"
 #include "ui/skin.h"
 #include "ui/skin_windows.h"
 
@@ -177,8 +180,10 @@ TEST(SkinRegion, FastBuilderEqualsTheLiteralOneOnEveryShapingBitmapOfTheLibrary)
 {
     HMODULE library = LoadLibraryA(LibraryPath().c_str());
     ASSERT_NE(library, nullptr) << LibraryPath();
+    for (int set : {0, IDB_SET_150_OFFSET, IDB_SET_200_OFFSET})
     for (int id : ShapingBitmaps) {
-        SCOPED_TRACE("bitmap " + std::to_string(id));
+        SCOPED_TRACE("bitmap " + std::to_string(id) + " of the set at " + std::to_string(set));
+        id += set;
         Skin fast, literal;
         ASSERT_TRUE(fast.Load(nullptr, library, id, true));
         ASSERT_TRUE(literal.Load(nullptr, library, id, false));
@@ -190,8 +195,9 @@ TEST(SkinRegion, FastBuilderEqualsTheLiteralOneOnEveryShapingBitmapOfTheLibrary)
         RECT box;
         EXPECT_EQ(GetRgnBox(fast.Region, &box), COMPLEXREGION);
         EXPECT_TRUE(box.left >= 0 && box.top >= 0 && box.right <= fast.Width && box.bottom <= fast.Height);
-        if (id == IDB_MAIN) {
-            EXPECT_EQ(Box(fast.Region), "3:0,0,640,470");
+        if (id == IDB_MAIN + set) {
+            EXPECT_EQ(Box(fast.Region), set == 0 ? "3:0,0,640,470" : set == IDB_SET_150_OFFSET ? "3:0,0,960,705"
+                                                                                              : "3:0,0,1280,940");
         }
     }
     FreeLibrary(library);
@@ -224,6 +230,50 @@ TEST(Skin, MissingBitmapLeavesAnEmptySkinThatDrawsNothing)
     DeleteDC(target);
     ReleaseDC(nullptr, screen);
     FreeLibrary(library);
+}
+
+// A library with the 100 % pictures only (here this program's own resources, which hold bitmap
+// IDB_OK and no larger set): scaled, with the outline of the key colour scaled pixel for pixel.
+TEST(Skin, WithoutTheLargerSetsThe100PercentPictureIsScaled)
+{
+    HMODULE library = GetModuleHandleA(nullptr);
+    Skin small;
+    ASSERT_TRUE(small.Load(nullptr, library, IDB_OK, true));
+    ASSERT_EQ(small.Width, 44);
+    struct Case { int dpi; int32_t size; };
+    for (const Case c : {Case{192, 88}, Case{120, 55}, Case{288, 132}}) {
+        SCOPED_TRACE("at " + std::to_string(c.dpi) + " dpi");
+        Skin skin;
+        ASSERT_TRUE(skin.LoadForDpi(nullptr, library, IDB_OK, true, c.dpi));
+        EXPECT_EQ(skin.Width, c.size);
+        EXPECT_EQ(skin.Height, c.size);
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        HGDIOBJ previous = SelectObject(memory, skin.Bitmap);
+        int inside = 0, pink = 0, mismatched = 0;
+        for (int y = 0; y < c.size; ++y) {
+            for (int x = 0; x < c.size; ++x) {
+                const bool in = PtInRegion(skin.Region, x, y) != FALSE;
+                const int fromX = (2 * x + 1) * 44 / (2 * c.size), fromY = (2 * y + 1) * 44 / (2 * c.size);
+                mismatched += in != (PtInRegion(small.Region, fromX, fromY) != FALSE);
+                const COLORREF colour = GetPixel(memory, x, y);
+                inside += in;
+                // The filter must not blend the key colour into the edge.
+                pink += in && std::min(GetRValue(colour), GetBValue(colour)) - GetGValue(colour) > 40;
+            }
+        }
+        SelectObject(memory, previous);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        EXPECT_EQ(mismatched, 0);
+        EXPECT_GT(inside, c.size * c.size / 2);
+        EXPECT_EQ(pink, 0);
+        skin.Release();
+        EXPECT_EQ(skin.Bitmap, nullptr);
+        EXPECT_EQ(Box(skin.Region), "1:0,0,0,0");
+    }
+    Skin missing;
+    EXPECT_FALSE(missing.LoadForDpi(nullptr, library, IDB_MAIN, true, 192));
 }
 
 TEST(Skin, ApplyToWindowGivesACopyOfTheRegionAndTheSize)
@@ -528,4 +578,58 @@ TEST(SkinWindowHelpers, CenterWindowOnHalvesEachWidthSeparately)
         DestroyWindow(reference);
         DestroyWindow(target);
     }
+}
+
+// ---- A change of DPI (the window moved to another monitor)
+
+// Wine never sends WM_DPICHANGED: the test does, from 96 to 192 dpi, as Windows would.
+TEST(DpiChange, TheWindowTakesThePicturesOutlineAndLayoutOfTheNewScale)
+{
+    StarterWindow starter;
+    ASSERT_TRUE(starter.Made);
+    ASSERT_EQ(App.Dpi, 96);
+    HMODULE library = App.ResourceLibrary;
+    RECT suggested = {120, 40, 120 + 1280, 40 + 940};
+    EXPECT_EQ(SendMessageA(App.MainWindow, DpiChangedMessage, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested)),
+              0);
+    EXPECT_EQ(App.Dpi, 192);
+
+    RECT box;
+    GetWindowRect(App.MainWindow, &box);
+    EXPECT_EQ(box.left, 120);
+    EXPECT_EQ(box.top, 40);
+    EXPECT_EQ(box.right - box.left, 1280);
+    EXPECT_EQ(box.bottom - box.top, 940);
+    Skin art;
+    ASSERT_TRUE(art.Load(nullptr, library, IDB_MAIN + IDB_SET_200_OFFSET, true));
+    HRGN taken = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_EQ(GetWindowRgn(App.MainWindow, taken), COMPLEXREGION);
+    EXPECT_TRUE(EqualRgn(taken, art.Region));
+    DeleteObject(taken);
+
+    for (int row = 0; row < ButtonCount; ++row) {
+        SCOPED_TRACE("row " + std::to_string(row));
+        const SkinButton& entry = App.ButtonTable[row];
+        Skin normal;
+        ASSERT_TRUE(normal.Load(nullptr, library, entry.normalBitmap + IDB_SET_200_OFFSET, false));
+        RECT place;
+        GetWindowRect(entry.window, &place);
+        EXPECT_EQ(place.left - box.left, 2 * entry.x);
+        EXPECT_EQ(place.top - box.top, 2 * entry.y);
+        EXPECT_EQ(place.right - place.left, normal.Width);
+        EXPECT_EQ(place.bottom - place.top, normal.Height);
+        EXPECT_EQ(entry.normalSkin->Width, normal.Width);
+        EXPECT_EQ(entry.hoverSkin->Width, normal.Width);
+        DeleteObject(normal.Bitmap);
+    }
+    RECT place;
+    GetWindowRect(App.DescriptionWindow, &place);
+    EXPECT_EQ(place.left - box.left, 30);
+    EXPECT_EQ(place.top - box.top, 32);
+    EXPECT_EQ(place.right - place.left, 544);
+    EXPECT_EQ(App.ButtonTable[PlayRow].descriptionSkin->Width, 544);
+    // One repaint of the whole, children with it.
+    EXPECT_TRUE(NeedsPaint(App.MainWindow));
+    EXPECT_TRUE(NeedsPaint(App.ButtonTable[PlayRow].window));
+    DeleteObject(art.Bitmap);
 }

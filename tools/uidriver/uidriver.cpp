@@ -285,6 +285,33 @@ bool SendKeys(const std::string& text)
     return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
+bool SendKey(WORD virtualKey, bool shift)
+{
+    std::vector<INPUT> inputs;
+    auto add = [&](WORD key, DWORD flags) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = flags;
+        inputs.push_back(input);
+    };
+    if (shift)
+        add(VK_SHIFT, 0);
+    add(virtualKey, 0);
+    add(virtualKey, KEYEVENTF_KEYUP);
+    if (shift)
+        add(VK_SHIFT, KEYEVENTF_KEYUP);
+    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
+}
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
 MessageBoxInfo ReadMessageBox(HWND box)
 {
     MessageBoxInfo info;
