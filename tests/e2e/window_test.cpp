@@ -402,22 +402,9 @@ namespace {
 // Real key strokes: the accelerator looks at the keyboard state, not at the message alone.
 void PressWithAlt(std::initializer_list<WORD> keys)
 {
-    std::vector<INPUT> inputs;
-    auto add = [&](WORD key, DWORD flags) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
-        input.ki.dwFlags = flags;
-        inputs.push_back(input);
-    };
-    add(VK_MENU, 0);
-    for (WORD key : keys)
-        add(key, 0);
-    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
-        add(*key, KEYEVENTF_KEYUP);
-    add(VK_MENU, KEYEVENTF_KEYUP);
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    std::vector<WORD> chord = {VK_MENU};
+    chord.insert(chord.end(), keys.begin(), keys.end());
+    uidriver::SendKeyChord(chord);
 }
 }
 

@@ -285,7 +285,7 @@ bool SendKeys(const std::string& text)
     return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
-bool SendKey(WORD virtualKey, bool shift)
+bool SendKeyChord(const std::vector<WORD>& keys)
 {
     std::vector<INPUT> inputs;
     auto add = [&](WORD key, DWORD flags) {
@@ -296,13 +296,16 @@ bool SendKey(WORD virtualKey, bool shift)
         input.ki.dwFlags = flags;
         inputs.push_back(input);
     };
-    if (shift)
-        add(VK_SHIFT, 0);
-    add(virtualKey, 0);
-    add(virtualKey, KEYEVENTF_KEYUP);
-    if (shift)
-        add(VK_SHIFT, KEYEVENTF_KEYUP);
-    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
+    for (WORD key : keys)
+        add(key, 0);
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+        add(*key, KEYEVENTF_KEYUP);
+    return !inputs.empty() && SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
+}
+
+bool SendKey(WORD virtualKey, bool shift)
+{
+    return shift ? SendKeyChord({VK_SHIFT, virtualKey}) : SendKeyChord({virtualKey});
 }
 
 HWND FocusOf(HWND window)

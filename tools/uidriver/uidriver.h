@@ -82,7 +82,9 @@ bool PressEnter(HWND control);              // WM_KEYDOWN/UP VK_RETURN: the dial
 bool PressEscape(HWND control);
 // Real key strokes to whatever window has the keyboard focus (SendInput, Unicode characters).
 bool SendKeys(const std::string& text);
-// One real key stroke (a virtual key such as VK_TAB), with Shift held if asked.
+// Real key strokes of virtual keys (VK_TAB, VK_MENU...): pressed in order, let go in reverse.
+bool SendKeyChord(const std::vector<WORD>& keys);
+// One key, with Shift held if asked.
 bool SendKey(WORD virtualKey, bool shift = false);
 // The window with the keyboard focus in the thread of `window` (any process), or null.
 HWND FocusOf(HWND window);
