@@ -19,9 +19,10 @@ struct ProgramStart {
     bool ThroughShell = false;  // creation needed elevation, so the shell was asked
 };
 
-// Creates the process through create. On exactly ElevationRequired the shell (shell) starts the
-// same file in the same folder with the verb "open", and the system asks for elevation; a
-// declined prompt ends as ERROR_CANCELLED.
+// Creates the process through create. On exactly ElevationRequired the shell (through shell:
+// the system's unless a test declines for the player) starts the same file in the same folder
+// with the verb "open", and the system asks for elevation; a declined prompt ends as
+// ERROR_CANCELLED.
 ProgramStart StartProgram(LaunchCommand& launch, CreateProcessCall create, ShellExecuteCall shell = ShellExecuteExA);
 
 // Whether the player hears of a failed start: only of an elevated start that failed, since the
