@@ -141,6 +141,14 @@ LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
+// With no button focused, Esc and Enter would press the browser's Cancel or OK.
+LRESULT OnGetDialogCode(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (IsClosedBrowsersKey(lParam, true))
+        return DLGC_WANTMESSAGE;
+    return DefWindowProcA(window, WM_GETDLGCODE, wParam, lParam);
+}
+
 // As a dialog does: the child that had the focus gets it back when the window is active again
 // (after a message box, the status dialog or another program), so the keyboard goes on from there.
 LRESULT OnActivate(HWND window, WPARAM wParam, LPARAM lParam)
@@ -168,6 +176,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SETCURSOR: return OnSetCursor(window, wParam, lParam);
     case WM_LBUTTONDOWN: return OnLeftButtonDown(window, lParam);
     case WM_ACTIVATE: return OnActivate(window, wParam, lParam);
+    case WM_GETDLGCODE: return OnGetDialogCode(window, wParam, lParam);
     case DpiChangedMessage: return OnDpiChanged(window, wParam, lParam);
     default: return DefWindowProcA(window, message, wParam, lParam);
     }

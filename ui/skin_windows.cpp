@@ -125,7 +125,8 @@ LRESULT FocusSkinButton(HWND button, WPARAM wParam, LPARAM lParam)
 // focused default button, where it would send IDOK (the browser's OK) for a plain owner-drawn one.
 LRESULT SkinButtonKeys(HWND button, WPARAM wParam, LPARAM lParam)
 {
-    return CallWindowProcA(App.SavedButtonProc, button, WM_GETDLGCODE, wParam, lParam) | DLGC_DEFPUSHBUTTON;
+    const LRESULT code = CallWindowProcA(App.SavedButtonProc, button, WM_GETDLGCODE, wParam, lParam);
+    return code | DLGC_DEFPUSHBUTTON | (IsClosedBrowsersKey(lParam, false) ? DLGC_WANTMESSAGE : 0);
 }
 
 bool DescribeButton(HWND button, AccessibleFacts& facts)
@@ -350,6 +351,13 @@ void CloseBrowser()
     // The focus was in the browser: without a focused window the keys would reach no button.
     if (!GetFocus() && GetActiveWindow() == App.MainWindow)
         SetFocus(App.MainWindow);
+}
+
+bool IsClosedBrowsersKey(LPARAM dialogCodeMessage, bool enterToo)
+{
+    const MSG* message = reinterpret_cast<const MSG*>(dialogCodeMessage);
+    return App.BrowserMode == 0 && message && message->message == WM_KEYDOWN &&
+           (message->wParam == VK_ESCAPE || (enterToo && message->wParam == VK_RETURN));
 }
 
 void UpdatePageButtons()

@@ -62,10 +62,17 @@ TEST_F(Keyboard, TabEnterSpaceArrowsAndEscReachEverything)
     SetForegroundWindow(Main);
     ASSERT_TRUE(uidriver::WaitFor([&] { return GetForegroundWindow() == Main; }));
 
-    // The main buttons in their order, round and back; the focused one shows as hovered.
+    // Without the browser Esc and Enter press none of its buttons that start-up shows; Tab then
+    // proves them handled. The main buttons in their order, round and back; the focused one shows
+    // as hovered.
+    ASSERT_TRUE(uidriver::SendKey(VK_ESCAPE));
+    ASSERT_TRUE(uidriver::SendKey(VK_RETURN));
     for (int id : {IDC_PLAY, IDC_HISCORE, IDC_DOWNLOAD, IDC_UPLOAD, IDC_OPTIONS, IDC_EXIT, IDC_PLAY})
         Key(VK_TAB, id);
+    EXPECT_TRUE(uidriver::IsShown(Child(IDCANCEL)) && uidriver::IsShown(Child(IDOK)));
+    ASSERT_TRUE(uidriver::SendKey(VK_ESCAPE));
     Key(VK_TAB, IDC_EXIT, true);
+    EXPECT_TRUE(uidriver::IsShown(Child(IDCANCEL)));
     Key(VK_TAB, IDC_PLAY);
     Key(VK_TAB, IDC_HISCORE);
     EXPECT_TRUE(uidriver::WaitFor([&] { return GetPropA(Child(IDC_HISCORE), "Hover") != nullptr; }));
