@@ -16,6 +16,7 @@ import os
 import pwd
 import re
 import shutil
+import socket
 import sqlite3
 import sys
 import time
@@ -411,13 +412,17 @@ def main():
     args.add_argument("--log", required=True)
     args.add_argument("--user", help="the account to run as once the port is bound (when started as root)")
     opts = args.parse_args()
-    settings = read_settings(opts.data)
     os.umask(0o077)
-    planes = os.path.realpath(os.path.join(settings["storage"], "planes"))
-    uploads = os.path.join(settings["storage"], "uploads")
-    server = StarterServer((opts.addr, opts.port), StarterHandler)
+    port = socket.socket(socket.AF_INET)
+    port.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    port.bind((opts.addr, opts.port))
+    # The data folder is the owner's to change: read only once running as the owner. The port
+    # answers only once everything is ready, so a start that fails here is seen as failed.
     if opts.user:
         drop_privileges(opts.user)
+    settings = read_settings(opts.data)
+    planes = os.path.realpath(os.path.join(settings["storage"], "planes"))
+    uploads = os.path.join(settings["storage"], "uploads")
     os.makedirs(planes, exist_ok=True)
     os.makedirs(uploads, exist_ok=True)
 
@@ -437,6 +442,7 @@ def main():
     StarterHandler.min_free = settings["ftp_min_free_bytes"]
     StarterHandler.timeout = settings["ftp_idle_before_login"]
     StarterHandler.idle_after_login = CappedDTPHandler.timeout = settings["ftp_idle_after_login"]
+    server = StarterServer(port, StarterHandler)
     server.max_cons = settings["ftp_max_cons"]
     server.max_cons_per_ip = settings["ftp_max_cons_per_ip"]
     older = settings["register_window"] + settings["sweep_grace"]
