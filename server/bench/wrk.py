@@ -181,12 +181,14 @@ def check_acked(root, data, pg):
         if old.startswith("acked-"):
             with open(os.path.join(root, old)) as f:
                 acked |= set(f.read().split())
-    with open(os.path.join(data, "requests.log"), errors="replace") as f:
+    # nginx's log lies beside the data folder when root hands that to the servers' user.
+    log = os.path.join(data + ".root" if os.path.isdir(data + ".root") else data, "requests.log")
+    with open(log, errors="replace") as f:
         sent = set(re.findall(r"_addscore\.php\?data=(W\d+-\d+);", f.read()))
     stored = set(pg.psql("SELECT name FROM scores WHERE name LIKE 'W%'").split())
     lost, unsent = sorted(acked - stored), sorted(acked - sent)
     pg.psql("DELETE FROM scores WHERE name LIKE 'W%'")
-    open(os.path.join(data, "requests.log"), "w").close()
+    open(log, "w").close()
     return ("%d acknowledged, %d never sent, %d not stored: %s %s" % (
         len(acked), len(unsent), len(lost), "met" if not lost and not unsent else "MISSED",
         " ".join((lost + unsent)[:3]))), int(bool(lost or unsent))

@@ -100,10 +100,16 @@ class Server:
     def path(self, *parts):
         return os.path.join(self.data, *parts)
 
+    def records(self, *parts):
+        """A file of root's own for this server (pid files, configuration, nginx's logs): beside
+        the data folder once that belongs to the servers' user, as lib/records.sh says."""
+        theirs = os.geteuid() == 0 and os.stat(self.data).st_uid != 0
+        return os.path.join(self.data + ".root" if theirs else self.data, *parts)
+
     def log_lines(self):
         """The request log; none before the first request."""
         try:
-            with open(self.path("requests.log"), encoding="latin-1") as f:
+            with open(self.records("requests.log"), encoding="latin-1") as f:
                 return f.read().splitlines()
         except FileNotFoundError:
             return []
@@ -182,6 +188,17 @@ def small_disk(case, size, owner=None):
     if owner:
         subprocess.run(["chown", owner, mount], check=True)
     return mount
+
+
+def servers_folder(path):
+    """The folder made the servers' own, as an operator does with a storage folder: skv's when
+    production runs as root (start.sh makes the user on its first start; so does this)."""
+    if PRODUCTION and os.geteuid() == 0:
+        if subprocess.run(["id", "-u", "skv"], capture_output=True).returncode != 0:
+            subprocess.run(["useradd", "--system", "--user-group", "--no-create-home", "--home-dir", "/nonexistent",
+                            "--shell", "/usr/sbin/nologin", "skv"], check=True)
+        shutil.chown(path, "skv", "skv")
+    return path
 
 
 def wait_until(condition, what, seconds=10):

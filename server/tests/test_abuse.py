@@ -226,16 +226,15 @@ class LogTests(ServerCase):
         self.assertEqual(line.split("\t")[1:], ["a\\x09b", "ua\\x1B[31m\\x22q"])
 
     def test_server_logs_are_rotated(self):
-        log = "requests.log" if harness.PRODUCTION else "web.log"  # nginx's; the built-in server's output
-        while os.path.getsize(self.server.path(log)) < 4000:
+        log = self.server.records("requests.log" if harness.PRODUCTION else "web.log")  # nginx's; the built-in server's output
+        while os.path.getsize(log) < 4000:
             self.server.get("/howto.php")
-        wait_until(lambda: os.path.getsize(self.server.path(log)) < 4000 and os.path.exists(self.server.path(log + ".1")),
-                   "the rotation")
+        wait_until(lambda: os.path.getsize(log) < 4000 and os.path.exists(log + ".1"), "the rotation")
 
 
 class StorageFaultTests(unittest.TestCase):
     def test_a_full_disk_is_answered_and_leaves_no_temporary_file(self):
-        disk = harness.small_disk(self, 512 << 10)
+        disk = harness.servers_folder(harness.small_disk(self, 512 << 10))
         server = harness.server("small-disk", ini="storage = %s\nftp_min_free_bytes = 0\nsweep_interval = 1\n"
                                 "ftp_max_file_bytes = 4194304\n" % disk)
         self.addCleanup(lambda: harness._started.pop("small-disk").stop())
@@ -260,7 +259,7 @@ class StorageFaultTests(unittest.TestCase):
         conn.sendall(design_bytes()[:30])
         tmp = server.path("planes", "0c0c.plane.tmp")
         wait_until(lambda: os.path.exists(tmp), "the partial file")
-        with open(server.path("ftp.pid")) as f:
+        with open(server.records("ftp.pid")) as f:
             os.kill(int(f.read().split()[0]), signal.SIGKILL)  # the FTP server we started
         server.start()
         wait_until(lambda: not os.path.exists(tmp), "the restarted server's sweep")

@@ -137,7 +137,7 @@ class WorkerKillTests(unittest.TestCase):
     (nginx closes the connection), nothing is stored, and the next request works."""
 
     def fpm_children(self, server):
-        with open(server.path("fpm.pid")) as f:
+        with open(server.records("fpm.pid")) as f:
             master = f.read().split()[0]
         return [int(p) for p in subprocess.run(["pgrep", "-P", master], capture_output=True, text=True).stdout.split()]
 

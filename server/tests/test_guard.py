@@ -151,8 +151,8 @@ class SmallFaultTests(ServerCase):
     def test_data_is_for_the_owner_only(self):
         self.server.upload("0dd1.plane", design_bytes(), OWNER)
         self.server.get("/php/_addscore.php?data=Ann;5;a%40b")
-        for path in ("", "skv.sqlite", "planes", "planes/0dd1.plane", "uploads", "uploads/0dd1.plane",
-                     "requests.log", "ftp.log"):
+        for path in ("", "skv.sqlite", "planes", "planes/0dd1.plane", "uploads", "uploads/0dd1.plane", "ftp.log",
+                     self.server.records("requests.log")):
             with self.subTest(path):
                 mode = stat.S_IMODE(os.stat(self.server.path(path)).st_mode)
                 self.assertEqual(mode & 0o077, 0, oct(mode))

@@ -20,7 +20,7 @@ def setUpModule():
     if reason or not os.path.exists("/usr/sbin/nginx"):
         raise unittest.SkipTest(reason or "nginx is not installed")
     _set["pg"] = harness.postgres_database("nodes", durable=False)
-    shared = tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP)
+    shared = harness.servers_folder(tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP))
     ini = _set["pg"].ini("storage = %s\n" % shared, dbname="nodes")
     _set["a"] = harness.server("node-a", ini=ini, extra=["--production"])
     _set["b"] = harness.server("node-b", ini=ini, extra=["--production"])

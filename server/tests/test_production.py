@@ -86,6 +86,13 @@ def established(local, port, remote):
                and r[3] == "01")
 
 
+def children(pidfile):
+    """The pids of the children of the process a pid file names."""
+    with open(pidfile) as f:
+        parent = f.read().split()[0]
+    return subprocess.run(["pgrep", "-P", parent], capture_output=True, text=True).stdout.split()
+
+
 def limited_server():
     return harness.server("limited", doubles=True, extra=[
         "--production", "--rate", "1", "--burst", "5", "--page-rate", "1", "--page-burst", "5", "--conns", "2"])
@@ -101,15 +108,13 @@ class LeastPrivilegeTests(ServerCase):
             return pwd.getpwuid(os.stat("/proc/%s" % pid).st_uid).pw_name
 
         def children_owners(pidfile):
-            with open(self.server.path(*pidfile)) as f:
-                parent = f.read().split()[0]
-            found = subprocess.run(["pgrep", "-P", parent], capture_output=True, text=True).stdout.split()
+            found = children(self.server.records(*pidfile))
             self.assertTrue(found, "the workers of " + "/".join(pidfile))
             return {owner(pid) for pid in found}
 
         self.assertEqual(children_owners(("run", "nginx.pid")), {"skv"})
         self.assertEqual(children_owners(("run", "php-fpm.pid")), {"skv"})
-        with open(self.server.path("ftp.pid")) as f:
+        with open(self.server.records("ftp.pid")) as f:
             self.assertEqual(owner(f.read().split()[0]), "skv")
         self.assertEqual(pwd.getpwuid(os.stat(self.server.data).st_uid).pw_name, "skv")
 
@@ -137,16 +142,16 @@ class LogRotateTests(ServerCase):
     def test_shipped_logrotate_file_rotates_and_nginx_reopens(self):
         self.server.get("/php/_getplanes.php?style=1&from=0&num=1")
         # deploy/logrotate as start.sh filled it for this data folder.
-        subprocess.run(["/usr/sbin/logrotate", "-f", "-s", self.server.path("logrotate.state"),
-                        self.server.path("run", "logrotate.conf")], check=True)
+        subprocess.run(["/usr/sbin/logrotate", "-f", "-s", self.server.records("logrotate.state"),
+                        self.server.records("run", "logrotate.conf")], check=True)
         for log in ("requests.log", "fpm.log"):
-            self.assertTrue(os.path.exists(self.server.path(log + ".1")), log)
+            self.assertTrue(os.path.exists(self.server.records(log + ".1")), log)
         self.server.get("/php/_getplanes.php?style=1&from=7&num=1")
         deadline = time.monotonic() + 5
         while time.monotonic() < deadline and not any("from=7" in line for line in self.server.log_lines()):
             time.sleep(0.05)
         self.assertEqual(len(self.server.log_lines()), 1, "nginx writes into the new file")
-        self.assertEqual(os.stat(self.server.path("requests.log")).st_mode & 0o077, 0)
+        self.assertEqual(os.stat(self.server.records("requests.log")).st_mode & 0o077, 0)
 
 
 if __name__ == "__main__":

@@ -32,9 +32,9 @@ class LogAndCommandTests(ServerCase):
         ])
 
     def test_start_again_keeps_the_running_servers(self):
-        pids = [open(self.server.path(n + ".pid")).read() for n in ("web", "ftp")]
+        pids = [open(self.server.records(n + ".pid")).read() for n in ("web", "ftp")]
         self.server.start()
-        self.assertEqual([open(self.server.path(n + ".pid")).read() for n in ("web", "ftp")], pids)
+        self.assertEqual([open(self.server.records(n + ".pid")).read() for n in ("web", "ftp")], pids)
         self.assertEqual(self.server.get("/php/_getplanes.php?style=1&from=0&num=1")[0], 200)
 
     def test_doubles_are_not_served_without_the_option(self):
