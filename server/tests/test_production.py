@@ -136,6 +136,68 @@ class LeastPrivilegeTests(ServerCase):
                     self.assertEqual((out.returncode, out.stdout + out.stderr), (0, ""))
 
 
+class PlantedFilesTests(unittest.TestCase):
+    """A bug in a script runs as skv, which may change anything in its data folder: nothing it puts
+    there makes root hand over, follow, kill or overwrite anything, or stop the rotation."""
+
+    def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest("as another user, the servers run as that user")
+
+    def as_skv(self, script):
+        return subprocess.run(["runuser", "-u", "skv", "--", "sh", "-c", script], capture_output=True).returncode
+
+    def test_what_skv_plants_moves_root_to_nothing(self):
+        server = harness.server("planted", ini="log_check_interval = 1\nlog_max_bytes = 4000\n",
+                                extra=["--production"] + harness.LIFTED)
+        # Root's own: a folder with a file only root may read.
+        mine = tempfile.mkdtemp(dir=harness.TMP)
+        secret = os.path.join(mine, "secret")
+        with open(secret, "w") as f:
+            f.write("root's own\n")
+        os.chmod(secret, 0o600)
+
+        def state():
+            with open(secret) as f:
+                return [(st.st_uid, st.st_gid, st.st_mode) for st in map(os.stat, (mine, secret))] + [f.read()]
+        before = state()
+        bystander = subprocess.Popen(["sleep", "600"], start_new_session=True)
+        self.addCleanup(bystander.wait)
+        self.addCleanup(bystander.kill)
+        with open("/proc/%d/stat" % bystander.pid) as f:
+            since = f.read().split()[21]
+        data = server.data
+        # The storage names root's folder; links where root's files were; another's pid as the logs'.
+        self.assertEqual(self.as_skv("""cd %s && printf 'storage = "%s"\\n' >> server.ini &&
+            for f in requests.log nginx-error.log php-errors.log logs.settings web.settings; do ln -sf %s $f; done &&
+            echo '%d %s' > logs.pid""" % (data, mine, secret, bystander.pid, since)), 0)
+        for name in ("requests.log", "logs.pid", "run/logrotate.conf", "run/new"):
+            with self.subTest(name):
+                self.assertNotEqual(self.as_skv("ln -sf %s %s" % (secret, server.records(name))), 0)
+
+        subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", data, "--only", "logs"], check=True)
+        self.assertIsNone(bystander.poll(), "killed")
+        server.stop()
+        started = subprocess.run(server.start_args(), capture_output=True, text=True)
+        # The FTP server, as skv, cannot use a folder of root's for the designs.
+        self.assertEqual(started.returncode, 1, started.stdout)
+        self.assertIn("Permission denied: '%s/planes'" % mine, started.stderr)
+        self.assertEqual(state(), before)
+
+        self.assertEqual(self.as_skv("sed -i /^storage/d %s/server.ini" % data), 0)
+        server.start()
+        log = server.records("requests.log")
+        while os.path.getsize(log) <= 4000:
+            server.get("/howto.php")
+        # Past log_max_bytes: the loop rotates it and nginx's master reopens its logs.
+        wait_until(lambda: os.path.exists(log + ".1") and all(holds(pid, log) for pid in children(
+            server.records("run", "nginx.pid"))), "a rotation after the restart")
+        self.assertEqual(state(), before)
+        self.assertIsNone(bystander.poll(), "killed")
+        for name in ("run", "run/logrotate.conf", "run/nginx.conf", "logs.pid", "logs.settings", "web.settings"):
+            self.assertEqual(os.lstat(server.records(name)).st_uid, 0, name)
+
+
 class LogRotateTests(ServerCase):
     make_server = classmethod(lambda cls: harness.server("rotated", extra=["--production"]))
 
@@ -152,6 +214,19 @@ class LogRotateTests(ServerCase):
             time.sleep(0.05)
         self.assertEqual(len(self.server.log_lines()), 1, "nginx writes into the new file")
         self.assertEqual(os.stat(self.server.records("requests.log")).st_mode & 0o077, 0)
+
+
+def holds(pid, path):
+    """True when the process has the file that is at path now open."""
+    want = os.stat(path)
+    for fd in os.listdir("/proc/%s/fd" % pid):
+        try:
+            got = os.stat("/proc/%s/fd/%s" % (pid, fd))
+        except OSError:
+            continue
+        if (got.st_dev, got.st_ino) == (want.st_dev, want.st_ino):
+            return True
+    return False
 
 
 if __name__ == "__main__":
