@@ -9,7 +9,6 @@ import struct
 import subprocess
 import tempfile
 import threading
-import time
 import unittest
 
 import harness
@@ -202,18 +201,28 @@ class LogRotateTests(ServerCase):
     make_server = classmethod(lambda cls: harness.server("rotated", extra=["--production"]))
 
     def test_shipped_logrotate_file_rotates_and_nginx_reopens(self):
+        log = self.server.records("requests.log")
         self.server.get("/php/_getplanes.php?style=1&from=0&num=1")
+        # nginx writes a request's line after the answer, and an empty log is not rotated.
+        wait_until(lambda: os.path.getsize(log) and os.path.getsize(self.server.records("fpm.log")), "the first lines")
         # deploy/logrotate as start.sh filled it for this data folder.
         subprocess.run(["/usr/sbin/logrotate", "-f", "-s", self.server.records("logrotate.state"),
                         self.server.records("run", "logrotate.conf")], check=True)
-        for log in ("requests.log", "fpm.log"):
-            self.assertTrue(os.path.exists(self.server.records(log + ".1")), log)
+        for name in ("requests.log", "fpm.log"):
+            self.assertTrue(os.path.exists(self.server.records(name + ".1")), name)
+        # The signal only asks: a request served before the master and its worker reopened would
+        # be logged into the old file.
+        wait_until(lambda: all(holds(pid, log) for pid in [nginx_master(self.server)] + children(
+            self.server.records("run", "nginx.pid"))), "nginx to reopen its log")
         self.server.get("/php/_getplanes.php?style=1&from=7&num=1")
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline and not any("from=7" in line for line in self.server.log_lines()):
-            time.sleep(0.05)
-        self.assertEqual(len(self.server.log_lines()), 1, "nginx writes into the new file")
-        self.assertEqual(os.stat(self.server.records("requests.log")).st_mode & 0o077, 0)
+        wait_until(lambda: any("from=7" in line for line in self.server.log_lines()), "the line in the new file")
+        self.assertEqual(len(self.server.log_lines()), 1)
+        self.assertEqual(os.stat(log).st_mode & 0o077, 0)
+
+
+def nginx_master(server):
+    with open(server.records("run", "nginx.pid")) as f:
+        return f.read().strip()
 
 
 def holds(pid, path):
