@@ -396,6 +396,19 @@ def sweep(planes, uploads, older_than, catalogue, recent):
         logging.exception("storage look-up failed")
 
 
+# Control characters (C0, DEL, C1, the Unicode line breaks) and the backslash that escapes them.
+UNPRINTABLE = re.compile(r"[\x00-\x1f\x7f-\x9f\\\u2028\u2029]")
+
+
+class OneLineFormatter(logging.Formatter):
+    """Every record on one line with its control characters as \\xHH, as the request log writes
+    them: a client's command cannot add a line of its own or reach a terminal as an escape."""
+
+    def format(self, record):
+        return UNPRINTABLE.sub(lambda m: ("\\x%02X" if ord(m.group()) < 256 else "\\u%04X") % ord(m.group()),
+                               super().format(record))
+
+
 def drop_privileges(user):
     """After binding port 21: the rest runs as the unprivileged owner of the data folder."""
     pw = pwd.getpwnam(user)
@@ -428,7 +441,7 @@ def main():
 
     # DEBUG records every command (passwords masked), which the tests read; rotated at 16 MiB.
     log = logging.handlers.RotatingFileHandler(opts.log, maxBytes=16 << 20, backupCount=3)
-    log.setFormatter(logging.Formatter("%(asctime)s %(message)s"))
+    log.setFormatter(OneLineFormatter("%(asctime)s %(message)s"))
     logging.getLogger().addHandler(log)
     logging.getLogger().setLevel(logging.DEBUG)
     authorizer = DummyAuthorizer()

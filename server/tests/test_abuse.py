@@ -224,6 +224,16 @@ class LogTests(ServerCase):
         wait_until(lambda: any("x=1" in line for line in self.server.log_lines()), "the log line")
         line = next(line for line in self.server.log_lines() if "x=1" in line)
         self.assertEqual(line.split("\t")[1:], ["a\\x09b", "ua\\x1B[31m\\x22q"])
+        # The FTP log: a line feed or an escape inside a command stays inside that command's line.
+        ftp = socket.create_connection((self.server.addr, 21), timeout=10)
+        self.addCleanup(ftp.close)
+        ftp.sendall(b"USER a\nforged line\r\nNOOP \x1b[31m\\\r\n")
+        replies = ftp.makefile("rb")
+        self.assertEqual([replies.readline()[:3] for _ in range(3)], [b"220", b"331", b"501"])
+        with open(self.server.path("ftp.log"), encoding="utf-8") as f:
+            logged = f.read()
+        self.assertIn(" <- USER a\\x0Aforged line\n", logged)
+        self.assertIn(" <- NOOP \\x1B[31m\\x5C\n", logged)
 
     def test_server_logs_are_rotated(self):
         log = self.server.records("requests.log" if harness.PRODUCTION else "web.log")  # nginx's; the built-in server's output
