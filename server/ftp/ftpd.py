@@ -143,9 +143,9 @@ class CappedDTPHandler(DTPHandler):
 
     def handle_read(self):
         super().handle_read()
-        cap = self.cmd_channel.upload_cap
-        if self.receive and not self._closed and self.tot_bytes_received > cap[0]:
-            self._resp = ("552 %s" % cap[1], logging.info)
+        refusal = self.receive and not self._closed and self.cmd_channel.arriving(self.tot_bytes_received)
+        if refusal:
+            self._resp = ("552 %s" % refusal, logging.info)
             self.transfer_finished = False
             self.close()
 
@@ -206,11 +206,13 @@ class StarterHandler(FTPHandler):
     idle_after_login = DEFAULTS["ftp_idle_after_login"]
     uploads = ""
     settings = DEFAULTS
-    upload_cap = (DEFAULTS["ftp_max_file_bytes"], "A design file is at most %d bytes." % DEFAULTS["ftp_max_file_bytes"])
     catalogue = None
-    # Uploads not registered yet, per address: {address: {name: size}}. They count against
-    # the quotas while their record lasts (registered, removed or swept, it goes).
+    # Uploads not registered yet, per address: {address: {name: size}}, an arriving one with the
+    # bytes it has so far. They count against the quotas while their record lasts (registered,
+    # removed or swept, it goes).
     recent = {}
+    registered_bytes = 0  # of this session's address, when its upload began
+    arriving_name = ""
 
     def on_login(self, username):
         # A logged-in player gets more time between commands than a connection that only waits.
@@ -239,27 +241,36 @@ class StarterHandler(FTPHandler):
             return None
 
     def quota_refusal(self):
-        """Why the address may store nothing more now, or ""; sets the session's upload cap."""
+        """Why the address may store nothing more now, or ""."""
         s = self.settings
         recent = self.recent.setdefault(self.remote_ip, {})
         for gone in [n for n in recent if not os.path.exists(os.path.join(self.uploads, n))]:
             del recent[gone]
-        designs, size = self.catalogue.usage(self.remote_ip)
-        designs, size = designs + len(recent), size + sum(recent.values())
-        if designs >= s["quota_designs_per_address"]:
+        designs, self.registered_bytes = self.catalogue.usage(self.remote_ip)
+        if designs + len(recent) >= s["quota_designs_per_address"]:
             return "Your address keeps %d designs already, the most it may." % s["quota_designs_per_address"]
-        room = s["quota_bytes_per_address"] - size
-        pending = sum(sum(r.values()) for r in self.recent.values())
-        total_room = s["quota_total_bytes"] - self.catalogue.total_bytes - pending
-        if room <= 0:
+        if self.registered_bytes + sum(recent.values()) >= s["quota_bytes_per_address"]:
             return "Your address keeps %d MiB of designs already, the most it may." % (
                 s["quota_bytes_per_address"] >> 20)
-        if total_room <= 0:
+        if self.pending_total() >= s["quota_total_bytes"]:
             return "The design storage is full; try again later."
-        cap = min((s["ftp_max_file_bytes"], "A design file is at most %d bytes." % s["ftp_max_file_bytes"]),
-                  (room, "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20)),
-                  (total_room, "The design storage is full; try again later."))
-        self.upload_cap = cap
+        return ""
+
+    def pending_total(self):
+        return self.catalogue.total_bytes + sum(sum(r.values()) for r in self.recent.values())
+
+    def arriving(self, size):
+        """Counts the upload's bytes as they arrive, so that uploads running side by side share
+        their address's room; why it must stop now, or ""."""
+        s = self.settings
+        recent = self.recent.setdefault(self.remote_ip, {})
+        recent[self.arriving_name] = size
+        if size > s["ftp_max_file_bytes"]:
+            return "A design file is at most %d bytes." % s["ftp_max_file_bytes"]
+        if self.registered_bytes + sum(recent.values()) > s["quota_bytes_per_address"]:
+            return "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20)
+        if self.pending_total() > s["quota_total_bytes"]:
+            return "The design storage is full; try again later."
         return ""
 
     def ftp_STOR(self, file, mode="w"):
@@ -300,6 +311,7 @@ class StarterHandler(FTPHandler):
             self.respond("452 The design storage is full; try again later.")
             return None
         self.recent.setdefault(self.remote_ip, {})[name] = 0
+        self.arriving_name = name
         if self.data_channel is not None:
             self.respond("125 Data connection already open. Transfer starting.")
             self.data_channel.file_obj = fd

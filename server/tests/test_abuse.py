@@ -65,6 +65,33 @@ class QuotaTests(ServerCase):
         self.server.admin("remove-plane", "a0a9.plane")
         self.assertEqual(self.server.get("/download.php?file=a0a9.plane")[0], 404)
 
+    def test_uploads_side_by_side_share_the_address_bytes(self):
+        # All begun before a byte arrives: each counts its bytes as they come, not 0 until done.
+        source = harness.client_addresses(1)[0]
+        data = design_bytes(body=b"x" * 1957)
+        begun = []
+        for i in range(6):
+            ftp = self.server.ftp(source)
+            self.addCleanup(ftp.close)
+            try:
+                begun.append((ftp, ftp.transfercmd("STOR 5ade%02d.plane" % i)))
+            except ftplib.error_temp as err:
+                self.assertIn("keeps 3 designs", str(err))
+        self.assertEqual(len(begun), QUOTA[0])
+        stored = []
+        for i, (ftp, conn) in enumerate(begun):
+            with conn:
+                try:
+                    conn.sendall(data)
+                except OSError:
+                    pass  # its reply says why
+            try:
+                ftp.voidresp()
+                stored.append(i)
+            except ftplib.error_perm as err:
+                self.assertIn("quota of 0 MiB", str(err))
+        self.assertEqual((len(data), stored), (1997, [0]), "two would pass the 3,000 bytes")
+
     def test_registration_checks_the_quotas_itself(self):
         # Uploads that reached the storage through another node: the registration is the last word.
         for i in range(QUOTA[0] + 1):
@@ -236,7 +263,8 @@ class LogTests(ServerCase):
         self.assertIn(" <- NOOP \\x1B[31m\\x5C\n", logged)
 
     def test_server_logs_are_rotated(self):
-        log = self.server.records("requests.log" if harness.PRODUCTION else "web.log")  # nginx's; the built-in server's output
+        # nginx's log; the built-in server's output
+        log = self.server.records("requests.log" if harness.PRODUCTION else "web.log")
         while os.path.getsize(log) <= 4000:  # past the limit: a log of exactly 4000 bytes stays
             self.server.get("/howto.php")
         wait_until(lambda: os.path.getsize(log) < 4000 and os.path.exists(log + ".1"), "the rotation")
