@@ -49,12 +49,13 @@ only_root_writes() {
 }
 
 # A data folder that is still root's (new, or made by the operator) goes to skv with what root put
-# into it. Only root can have written below it: nobody may enter it meanwhile (0700), and folders
-# that are not root's alone are left out. The folder itself goes last.
+# into it. Only root can have written below it: nobody may enter it meanwhile (0700), folders that
+# are not root's alone are left out, and so are files linked from elsewhere too. The folder itself
+# goes last.
 hand_over() {
   chmod 700 "$data"
-  find "$data" -xdev -mindepth 1 \( -type d \( ! -user root -o -perm /022 \) -prune \) -o ! -user skv -print0 |
-    xargs -0r chown -h skv:skv
+  find "$data" -xdev -mindepth 1 \( -type d \( ! -user root -o -perm /022 \) -prune \) -o \
+    ! -user skv \( -type d -o -links 1 \) -print0 | xargs -0r chown -h skv:skv
   chown skv:skv "$data"
 }
 
@@ -63,7 +64,7 @@ hand_over() {
 # skv can write. Otherwise everything runs as the caller. ---
 run_user=$(id -un)
 if [ "$(id -u)" = 0 ]; then
-  mkdir -p "$(dirname "$data")"
+  (umask 066 && mkdir -p "$(dirname "$data")")  # skv passes through to its folder
   parent=$(cd "$(dirname "$data")" && pwd -P)
   data=$parent/$(basename "$data")
   [ -e "$data" ] || install -d -m 0700 "$data"
