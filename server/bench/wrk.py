@@ -112,7 +112,7 @@ def measure(label, source, opts):
     missed = 0
     try:
         with open(os.path.join(data, "server.ini"), "w") as f:
-            f.write(pg.ini())
+            f.write(pg.ini(harness.LIFTED_INI))  # every upload from one address
         # 32 workers: as many uploads in flight as connections, so that commits share their flushes.
         start = [os.path.join(tree, "start.sh"), "--addr", addr, "--data", data, "--production",
                  "--rate", "1000000", "--burst", "1000000", "--workers", "32"]

@@ -11,11 +11,35 @@ final class UnpreparedStatement extends RuntimeException
 {
 }
 
+const STORE_FULL = "the server's storage is full; nothing was stored, try again later";
+// Free space a SQLite store keeps (server.ini db_min_free_bytes): below the FTP server's floor for
+// designs on the same disk, so that scores are still taken when designs no longer are.
+const DB_MIN_FREE_BYTES = 64 << 20;
+
 // Storage settings come from DATA/server.ini (dsn, user, password); without it, SQLite in DATA.
 function db(): PDO
 {
     static $pdo = null;
-    return $pdo ??= open_db(settings()['dsn'] ?? 'sqlite:' . data_dir() . '/skv.sqlite');
+    return $pdo ??= open_db(primary_dsn());
+}
+
+function primary_dsn(): string
+{
+    return settings()['dsn'] ?? 'sqlite:' . data_dir() . '/skv.sqlite';
+}
+
+// The free bytes of a SQLite store's disk; null for a database server, whose disk is its own.
+function store_free_bytes(): ?float
+{
+    $dsn = primary_dsn();
+    return str_starts_with($dsn, 'sqlite:') ? (@disk_free_space(dirname(substr($dsn, 7))) ?: 0.0) : null;
+}
+
+// Writes are refused (STORE_FULL) while the store's disk is nearly full, before one fails on it.
+function store_nearly_full(): bool
+{
+    $free = store_free_bytes();
+    return $free !== null && $free < (int)(settings()['db_min_free_bytes'] ?? DB_MIN_FREE_BYTES);
 }
 
 // The hot standby named by replica_dsn, for pages that only read; the primary while it is
@@ -105,10 +129,9 @@ function failure_answer(Throwable $e): array
     $state = $e->errorInfo[0] ?? (string)$e->getCode();
     $message = $e->getMessage();
     // SQLite reports a write that found no space as "disk I/O error" too.
-    $sqliteFull = in_array($e->errorInfo[1] ?? 0, [10, 13], true) && is_sqlite(db())
-        && @disk_free_space(data_dir()) < (1 << 20);
+    $sqliteFull = in_array($e->errorInfo[1] ?? 0, [10, 13], true) && (store_free_bytes() ?? INF) < (1 << 20);
     if ($state === '53100' || $sqliteFull || str_contains($message, 'No space left')) {
-        return [507, 'the server\'s storage is full; nothing was stored, try again later'];
+        return [507, STORE_FULL];
     }
     if (str_starts_with($state, '08') || str_contains($message, 'connection')) {
         return [503, 'the server\'s storage does not answer; nothing was stored, try again later'];

@@ -7,7 +7,8 @@ require_once __DIR__ . '/designs.php';
 
 // One function per version, each taking the schema from the version before to its own. A later
 // change is one more function at the end of this list.
-const SCHEMA_STEPS = [1 => 'schema_base', 2 => 'schema_counted_ranks', 3 => 'schema_uploaders'];
+const SCHEMA_STEPS = [1 => 'schema_base', 2 => 'schema_counted_ranks', 3 => 'schema_uploaders',
+    4 => 'schema_recent_scores'];
 define('SCHEMA_VERSION', max(array_keys(SCHEMA_STEPS)));
 
 // The counts of the rank: level L (1..8) counts the scores per prefix score >> (64 - 8L), an
@@ -255,4 +256,10 @@ function schema_uploaders(PDO $pdo, bool $sqlite): void
         $pdo->exec("CREATE TRIGGER IF NOT EXISTS planes_names_remove AFTER DELETE ON planes BEGIN
                         INSERT INTO planes_names (planes_names, rowid, name) VALUES ('delete', OLD.id, OLD.name); END");
     }
+}
+
+// Version 4: the entries one address stored lately, for its daily bound (quotas.php).
+function schema_recent_scores(PDO $pdo, bool $sqlite): void
+{
+    $pdo->exec('CREATE INDEX IF NOT EXISTS scores_by_uploader ON scores (uploader, uploaded)');
 }

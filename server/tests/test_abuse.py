@@ -11,6 +11,7 @@ import time
 import unittest
 
 import harness
+import sitedata
 from harness import ServerCase, age_record, design_bytes, set_back, wait_until
 
 OWNER, THIEF, OTHER = harness.client_addresses(3)
@@ -22,7 +23,7 @@ def abuse_server():
     return harness.server("abuse", ini=(
         "quota_designs_per_address = %d\nquota_bytes_per_address = %d\nquota_total_bytes = 100000\n"
         "sweep_interval = 1\nftp_idle_before_login = 1\nftp_idle_after_login = 4\n"
-        "log_check_interval = 1\nlog_max_bytes = 4000\n" % QUOTA))
+        "log_check_interval = 1\nlog_max_bytes = 4000\nquota_scores_per_address_day = 3\n" % QUOTA))
 
 
 def register(server, file, source, mail="", numbers=NUMBERS):
@@ -117,6 +118,26 @@ class HiscoreMailTests(ServerCase):
         self.assertNotIn(b"thief@example.org", page)
         send("new%40example.org", OWNER)
         self.assertIn(b"new@example.org", self.server.get("/")[2])
+
+    def test_an_address_adds_three_new_entries_a_day(self):
+        self.server.admin("clear-scores")
+        one, another = harness.client_addresses(2)
+        send = lambda name, score, source=one: self.server.get("/php/_addscore.php?data=%s;%d;" % (name, score),
+                                                               source=source)
+        self.assertEqual([send("Cap%d" % i, 100 - i)[2] for i in range(3)], [b"1", b"2", b"3"])
+        status, headers, body = send("Cap3", 97)
+        self.assertEqual((status, body), (429, b"your address has sent 3 new hiscores in 24 hours, the most it may; "
+                                                b"try again tomorrow\n"))
+        self.assertTrue(headers["Content-Type"].startswith("text/plain"))
+        self.assertEqual(self.server.counts()[0], 3)
+        # A repeat adds nothing and is answered; another address has its own; ranks stay exact.
+        self.assertEqual(send("Cap1", 99)[:3:2], (200, b"2"))
+        self.assertEqual(send("Dan", 99, another)[2], b"2")
+        self.assertEqual(send("Cap2", 98)[2], b"4")
+        # A day later the address has its room again.
+        sitedata.php(self.server, "run(db(), 'UPDATE scores SET uploaded = uploaded - 86401 WHERE uploader = ?',"
+                                  " ['%s']);" % one)
+        self.assertEqual(send("Cap3", 97)[:3:2], (200, b"5"))
 
 
 class ServedAndSweptTests(ServerCase):

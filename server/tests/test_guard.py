@@ -124,12 +124,18 @@ class StorageLimitTests(ServerCase):
         self.assertTrue(str(err.exception).startswith("421"), err.exception)
         self.server.ftp(OWNER).close()  # another address is still served
 
-    def test_uploads_stop_at_the_free_space_floor(self):
-        full = harness.server("full", ini="ftp_min_free_bytes = 1000000000000000000\n")
+    def test_writes_stop_at_the_free_space_floors(self):
+        full = harness.server("full", ini="ftp_min_free_bytes = 1000000000000000000\n"
+                                          "db_min_free_bytes = 1000000000000000000\n")
         with self.assertRaises(ftplib.Error) as err:
             full.upload("f011.plane", design_bytes(), OWNER)
         self.assertTrue(str(err.exception).startswith("452"), err.exception)
         self.assertFalse(os.path.exists(full.path("planes", "f011.plane")))
+        # The database's disk: a score is refused before a write fails on it; pages are served.
+        self.assertEqual(full.get("/php/_addscore.php?data=Ann;5;")[::2],
+                         (507, b"the server's storage is full; nothing was stored, try again later\n"))
+        self.assertEqual(full.counts()[0], 0)
+        self.assertEqual(full.get("/hiscores.php")[0], 200)
 
     def test_request_log_is_rotated(self):
         for i in range(80):

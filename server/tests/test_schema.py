@@ -53,7 +53,7 @@ class SchemaVersionTests(unittest.TestCase):
         os.makedirs(data)
         with sqlite3.connect(os.path.join(data, "skv.sqlite")) as db:
             db.executescript(script)
-        needs = "the database schema is version 1, this server needs 3: run php admin.php --data DIR init --upgrade\n"
+        needs = "the database schema is version 1, this server needs 4: run php admin.php --data DIR init --upgrade\n"
         for args in (["init"], ["stats"]):
             out = admin(data, *args)
             self.assertEqual((out.returncode, out.stderr), (2, needs), args)
@@ -64,11 +64,11 @@ class SchemaVersionTests(unittest.TestCase):
         with sqlite3.connect(os.path.join(data, "skv.sqlite")) as db:
             self.assertEqual(db.execute("SELECT COUNT(*) FROM scores").fetchone(), (4,), "nothing applied")
 
-        self.assertEqual(admin(data, "init", "--upgrade").stdout, "schema upgraded from version 1 to 3\n")
+        self.assertEqual(admin(data, "init", "--upgrade").stdout, "schema upgraded from version 1 to 4\n")
         self.assertEqual(admin(data, "stats").stdout, "scores 4\ndesigns 1\n")
         self.assertEqual(admin(data, "add-score", "Eve", "250").stdout, "2\n")
         self.assertEqual(admin(data, "add-score", "Fay", "200").stdout, "3\n")
-        self.assertEqual(admin(data, "init").stdout, "schema version 3 is current\n")
+        self.assertEqual(admin(data, "init").stdout, "schema version 4 is current\n")
         self.assertEqual(admin(data, "addresses").stdout, "- 1 0\n")
         with sqlite3.connect(os.path.join(data, "skv.sqlite")) as db:
             self.assertEqual(db.execute("SELECT rowid FROM planes_names WHERE planes_names MATCH 'Old'").fetchall(),

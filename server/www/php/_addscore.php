@@ -2,6 +2,7 @@
 // data=NAME;SCORE;MAIL -> the rank of the score, 1 being the best.
 declare(strict_types=1);
 require_once __DIR__ . '/../../lib/common.php';
+require_once __DIR__ . '/../../lib/quotas.php';
 plain_failures();
 require_get();
 
@@ -11,6 +12,13 @@ $score = int_field($score, 'score', PHP_INT_MIN, PHP_INT_MAX);
 $mail = text_field($mail, 'mail', MAX_MAIL);
 if (trim($name) === '') {
     refuse(400, 'name is empty');
+}
+if (store_nearly_full()) {
+    refuse(507, STORE_FULL);
+}
+$refusal = score_refusal($_SERVER['REMOTE_ADDR'] ?? '', $name, $score);
+if ($refusal !== null) {
+    refuse(...$refusal);
 }
 $rank = add_score($name, $score, $mail, $_SERVER['REMOTE_ADDR'] ?? '');
 plain_headers();
