@@ -1,8 +1,8 @@
 <?php
 // Storage quotas: how much one address may keep in the design storage, and how much all may, and
-// how many hiscore entries one address may add. The FTP server applies the same design settings
-// when a file arrives (ftp/ftpd.py); this is the registration's own check, and what the admin
-// tool lists.
+// how many hiscore entries one address may add a day (add_score counts them). The FTP server
+// applies the same design settings when a file arrives (ftp/ftpd.py); this is the registration's
+// own check, and what the admin tool lists.
 declare(strict_types=1);
 require_once __DIR__ . '/settings.php';
 require_once __DIR__ . '/connection.php';
@@ -41,23 +41,6 @@ function quota_refusal(string $address, int $size): ?array
         return [507, 'the design storage is full; try again later'];
     }
     return null;
-}
-
-// Why the entry ($name, $score) from $address is refused, as [status, reason], or null: an address
-// adds at most quota_scores_per_address_day new entries in 24 hours. A repeat of an entry adds
-// nothing and is always answered; the operator's admin tool (no address) is not bounded.
-function score_refusal(string $address, string $name, int $score): ?array
-{
-    $cap = quota('quota_scores_per_address_day');
-    if ($address === '') {
-        return null;
-    }
-    [$lately, $known] = query_row(db(), 'SELECT
-            (SELECT COUNT(*) FROM (SELECT 1 FROM scores WHERE uploader = ? AND uploaded > ? LIMIT ?) r),
-            (SELECT COUNT(*) FROM scores WHERE score = ? AND name = ?)',
-        [$address, time() - 86400, $cap, $score, $name], PDO::FETCH_NUM);
-    return $lately >= $cap && !$known
-        ? [429, "your address has sent $cap new hiscores in 24 hours, the most it may; try again tomorrow"] : null;
 }
 
 function mib(int $bytes): string

@@ -16,10 +16,10 @@ if (trim($name) === '') {
 if (store_nearly_full()) {
     refuse(507, STORE_FULL);
 }
-$refusal = score_refusal($_SERVER['REMOTE_ADDR'] ?? '', $name, $score);
-if ($refusal !== null) {
-    refuse(...$refusal);
+$bound = quota('quota_scores_per_address_day');
+$rank = add_score($name, $score, $mail, $_SERVER['REMOTE_ADDR'] ?? '', $bound);
+if ($rank === null) {
+    refuse(429, "your address has sent $bound new hiscores in 24 hours, the most it may; try again tomorrow");
 }
-$rank = add_score($name, $score, $mail, $_SERVER['REMOTE_ADDR'] ?? '');
 plain_headers();
 echo $rank;
