@@ -149,16 +149,11 @@ class PlantedFilesTests(unittest.TestCase):
     def test_what_skv_plants_moves_root_to_nothing(self):
         server = harness.server("planted", ini="log_check_interval = 1\nlog_max_bytes = 4000\n",
                                 extra=["--production"] + harness.LIFTED)
-        # Root's own: a folder with a file only root may read.
-        mine = tempfile.mkdtemp(dir=harness.TMP)
+        mine = tempfile.mkdtemp(dir=harness.TMP)  # root's own, and a file only root may read
         secret = os.path.join(mine, "secret")
         with open(secret, "w") as f:
             f.write("root's own\n")
-        os.chmod(secret, 0o600)
-
-        def state():
-            with open(secret) as f:
-                return [(st.st_uid, st.st_gid, st.st_mode) for st in map(os.stat, (mine, secret))] + [f.read()]
+        state = lambda: [(st.st_uid, st.st_gid, st.st_mode, st.st_mtime) for st in map(os.stat, (mine, secret))]
         before = state()
         bystander = subprocess.Popen(["sleep", "600"], start_new_session=True)
         self.addCleanup(bystander.wait)
@@ -170,9 +165,8 @@ class PlantedFilesTests(unittest.TestCase):
         self.assertEqual(self.as_skv("""cd %s && printf 'storage = "%s"\\n' >> server.ini &&
             for f in requests.log nginx-error.log php-errors.log logs.settings web.settings; do ln -sf %s $f; done &&
             echo '%d %s' > logs.pid""" % (data, mine, secret, bystander.pid, since)), 0)
-        for name in ("requests.log", "logs.pid", "run/logrotate.conf", "run/new"):
-            with self.subTest(name):
-                self.assertNotEqual(self.as_skv("ln -sf %s %s" % (secret, server.records(name))), 0)
+        self.assertEqual(self.as_skv("for f in requests.log logs.pid run/logrotate.conf run/new; do ln -sf %s %s/$f &&"
+                                     " exit 1; done; exit 0" % (secret, server.records())), 0, "root's records")
 
         subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", data, "--only", "logs"], check=True)
         self.assertIsNone(bystander.poll(), "killed")
@@ -189,8 +183,7 @@ class PlantedFilesTests(unittest.TestCase):
         while os.path.getsize(log) <= 4000:
             server.get("/howto.php")
         # Past log_max_bytes: the loop rotates it and nginx's master reopens its logs.
-        wait_until(lambda: os.path.exists(log + ".1") and all(holds(pid, log) for pid in children(
-            server.records("run", "nginx.pid"))), "a rotation after the restart")
+        wait_until(lambda: os.path.exists(log + ".1") and reopened(server, log), "a rotation after the restart")
         self.assertEqual(state(), before)
         self.assertIsNone(bystander.poll(), "killed")
         for name in ("run", "run/logrotate.conf", "run/nginx.conf", "logs.pid", "logs.settings", "web.settings"):
@@ -212,30 +205,26 @@ class LogRotateTests(ServerCase):
             self.assertTrue(os.path.exists(self.server.records(name + ".1")), name)
         # The signal only asks: a request served before the master and its worker reopened would
         # be logged into the old file.
-        wait_until(lambda: all(holds(pid, log) for pid in [nginx_master(self.server)] + children(
-            self.server.records("run", "nginx.pid"))), "nginx to reopen its log")
+        wait_until(lambda: reopened(self.server, log), "nginx to reopen its log")
         self.server.get("/php/_getplanes.php?style=1&from=7&num=1")
         wait_until(lambda: any("from=7" in line for line in self.server.log_lines()), "the line in the new file")
         self.assertEqual(len(self.server.log_lines()), 1)
         self.assertEqual(os.stat(log).st_mode & 0o077, 0)
 
 
-def nginx_master(server):
-    with open(server.records("run", "nginx.pid")) as f:
-        return f.read().strip()
+def reopened(server, path):
+    """True once nginx's master and its workers all have the file now at path open."""
+    pidfile = server.records("run", "nginx.pid")
+    with open(pidfile) as f:
+        pids = [f.read().strip()] + children(pidfile)
+    want = os.stat(path)[1:3]  # inode and device
 
-
-def holds(pid, path):
-    """True when the process has the file that is at path now open."""
-    want = os.stat(path)
-    for fd in os.listdir("/proc/%s/fd" % pid):
+    def this_file(fd):
         try:
-            got = os.stat("/proc/%s/fd/%s" % (pid, fd))
+            return os.stat(fd)[1:3] == want
         except OSError:
-            continue
-        if (got.st_dev, got.st_ino) == (want.st_dev, want.st_ino):
-            return True
-    return False
+            return False
+    return all(any(this_file("/proc/%s/fd/%s" % (pid, fd)) for fd in os.listdir("/proc/%s/fd" % pid)) for pid in pids)
 
 
 if __name__ == "__main__":
