@@ -257,6 +257,7 @@ class StarterHandler(FTPHandler):
         return ""
 
     def pending_total(self):
+        """The bytes of all designs, registered and not yet."""
         return self.catalogue.total_bytes + sum(sum(r.values()) for r in self.recent.values())
 
     def arriving(self, size):

@@ -258,7 +258,7 @@ function schema_uploaders(PDO $pdo, bool $sqlite): void
     }
 }
 
-// Version 4: the entries one address stored lately, for its daily bound (quotas.php).
+// Version 4: the entries one address stored lately, for its daily bound (add_score).
 function schema_recent_scores(PDO $pdo, bool $sqlite): void
 {
     $pdo->exec('CREATE INDEX IF NOT EXISTS scores_by_uploader ON scores (uploader, uploaded)');
