@@ -98,6 +98,12 @@ run=$records/run
 # skv's workers pass through to the socket and their temporary files; root's own files stay 0600.
 install -d -m "$([ "$records" = "$data" ] && echo 0700 || echo 0711)" "$run" "$run/tmp"
 
+# The settings in force, server.ini over the defaults: admin.php is their one reader (as the data
+# folder's owner), and it refuses a server.ini it cannot read as meant.
+listed=$(php "$here/admin.php" --data "$data" settings) || exit 2
+declare -A setting=()
+while IFS='=' read -r key value; do setting[$key]=$value; done <<<"$listed"
+
 running() {
   local pid when
   read -r pid when 2>/dev/null < "$records/$1.pid" || return 1
@@ -134,25 +140,20 @@ start() {
   exit 1
 }
 
-# as_owner COMMAND...: runs it as the data folder's owner, who may have changed what it reads.
-as_owner() { if [ "$run_user" = "$(id -un)" ]; then "$@"; else runuser -u "$run_user" -- "$@"; fi; }
-
-# setting KEY DEFAULT: a number from server.ini.
-setting() {
-  local v; v=$({ as_owner cat "$data/server.ini" 2>/dev/null || true; } |
-    sed -n "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*\"\{0,1\}\([0-9]*\)\"\{0,1\}[[:space:]]*\$/\1/p" | tail -n 1)
-  echo "${v:-$2}"
-}
-
-# fill TEMPLATE: a deploy file with the @...@ values of this data folder.
+# fill TEMPLATE: a deploy file with the @...@ values of this data folder; @KEY@ of a numeric
+# setting in lower case is its value.
 fill() {
-  local nginx_user='# not root: nginx runs as its starter'
+  local nginx_user='# not root: nginx runs as its starter' key values=()
   [ "$(id -u)" != 0 ] || nginx_user="user $run_user $run_user;"
-  sed -e "s|@ADDR@|$addr|g" -e "s|@SERVER@|$here|g" -e "s|@DATA@|$data|g" -e "s|@LOGS@|$records|g" \
+  for key in "${!setting[@]}"; do
+    # Numbers only: a text of the servers' own server.ini never reaches root's configuration.
+    if [[ ${setting[$key]} =~ ^[0-9]+$ ]]; then values+=(-e "s|@$key@|${setting[$key]}|g"); fi
+  done
+  sed "${values[@]}" -e "s|@ADDR@|$addr|g" -e "s|@SERVER@|$here|g" -e "s|@DATA@|$data|g" -e "s|@LOGS@|$records|g" \
       -e "s|@RUN@|$run|g" -e "s|@NGINXUSER@|$nginx_user|g" \
       -e "s|@FPM@|$run/php-fpm.sock|g" -e "s|@RATE@|$rate|g" -e "s|@BURST@|$burst|g" \
       -e "s|@PAGERATE@|$page_rate|g" -e "s|@PAGEBURST@|$page_burst|g" -e "s|@CONNS@|$conns|g" \
-      -e "s|@PIDS@|$run/nginx.pid $run/php-fpm.pid|g" -e "s|@MAXSIZE@|$(setting log_max_bytes 16777216)|g" \
+      -e "s|@PIDS@|$run/nginx.pid $run/php-fpm.pid|g" -e "s|@MAXSIZE@|${setting[log_max_bytes]}|g" \
       -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$run_user|g" \
       -e "s|@RUNGROUP@|$(id -gn "$run_user")|g" -e "s|@WEBUSER@|$run_user|g" \
       "$here/deploy/$1"
@@ -190,8 +191,7 @@ start ftp "$addr $run_user" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$add
   $([ "$run_user" = "$(id -un)" ] || echo --user "$run_user")
 # Log rotation in both modes: deploy/logrotate filled for DATA, every log_check_interval seconds.
 fill logrotate > "$run/logrotate.conf"
-interval=$(setting log_check_interval 300)
-[ "$interval" -ge 1 ] || interval=1
+interval=$((setting[log_check_interval] > 0 ? setting[log_check_interval] : 1))
 start logs "$interval $run_user" - bash -c \
   'while :; do /usr/sbin/logrotate -s "$0/logrotate.state" "$0/logrotate.conf"; sleep "$1"; done' "$run" "$interval"
 echo "web http://$addr/ and ftp://$addr/ running, data in $data"

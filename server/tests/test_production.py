@@ -1,6 +1,8 @@
 """What only the production stack does: nginx's per-address limits, its slots, the unprivileged
-workers, the hardened units and the shipped logrotate file. Servers in production mode whatever
-SKV_TEST_PRODUCTION says."""
+workers, what skv can plant in its data folder, the hardened units, the shipped logrotate file, and
+two nodes over one store. Servers in production mode whatever SKV_TEST_PRODUCTION says."""
+import io
+import json
 import os
 import pwd
 import shutil
@@ -12,7 +14,9 @@ import threading
 import unittest
 
 import harness
-from harness import SERVER_DIR, ServerCase, has_title, wait_until
+from harness import SERVER_DIR, ServerCase, design_bytes, has_title, wait_until
+
+_nodes = {}
 
 
 def setUpModule():
@@ -22,9 +26,18 @@ def setUpModule():
             raise unittest.SkipTest("%s is not installed (scripts/packages.txt)" % tool)
 
 
-class RateLimitTests(ServerCase):
-    make_server = classmethod(lambda cls: limited_server())
+class ProductionCase(ServerCase):
+    """A test against a production server of its own (name, options of start.sh)."""
+    production = "limited", ["--doubles", "--rate", "1", "--burst", "5", "--page-rate", "1", "--page-burst", "5",
+                             "--conns", "2"]
 
+    @classmethod
+    def setUpClass(cls):
+        name, options = cls.production
+        cls.server = harness.server(name, extra=["--production"] + options)
+
+
+class RateLimitTests(ProductionCase):
     def test_a_burst_from_one_address_is_refused_in_plain_text(self):
         one, another = harness.client_addresses(2)
         answers = [self.server.get("/php/_addscore.php?data=Ann;%d;" % i, source=one) for i in range(12)]
@@ -92,14 +105,7 @@ def children(pidfile):
     return subprocess.run(["pgrep", "-P", parent], capture_output=True, text=True).stdout.split()
 
 
-def limited_server():
-    return harness.server("limited", doubles=True, extra=[
-        "--production", "--rate", "1", "--burst", "5", "--page-rate", "1", "--page-burst", "5", "--conns", "2"])
-
-
-class LeastPrivilegeTests(ServerCase):
-    make_server = classmethod(lambda cls: limited_server())
-
+class LeastPrivilegeTests(ProductionCase):
     def test_workers_and_the_ftp_server_run_as_skv(self):
         if os.geteuid() != 0:
             self.skipTest("as another user, the servers run as that user")
@@ -190,8 +196,8 @@ class PlantedFilesTests(unittest.TestCase):
             self.assertEqual(os.lstat(server.records(name)).st_uid, 0, name)
 
 
-class LogRotateTests(ServerCase):
-    make_server = classmethod(lambda cls: harness.server("rotated", extra=["--production"]))
+class LogRotateTests(ProductionCase):
+    production = "rotated", []
 
     def test_shipped_logrotate_file_rotates_and_nginx_reopens(self):
         log = self.server.records("requests.log")
@@ -225,6 +231,70 @@ def reopened(server, path):
         except OSError:
             return False
     return all(any(this_file("/proc/%s/fd/%s" % (pid, fd)) for fd in os.listdir("/proc/%s/fd" % pid)) for pid in pids)
+
+
+class TwoNodeTests(unittest.TestCase):
+    """Two web nodes (nginx, PHP-FPM, FTP) over one PostgreSQL and one design storage: what one node
+    takes in, the other serves."""
+
+    @classmethod
+    def setUpClass(cls):
+        reason = harness.postgres_missing()
+        if reason:
+            raise unittest.SkipTest(reason)
+        pg = harness.postgres_database("nodes", durable=False)
+        shared = harness.servers_folder(tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP))
+        ini = pg.ini("storage = %s\n" % shared, dbname="nodes")
+        _nodes["a"] = harness.server("node-a", ini=ini, extra=["--production"])
+        _nodes["b"] = harness.server("node-b", ini=ini, extra=["--production"])
+
+    @classmethod
+    def tearDownClass(cls):
+        for name in ("node-a", "node-b"):
+            if name in harness._started:
+                harness._started.pop(name).stop()
+    def test_a_design_taken_in_by_one_node_is_served_by_the_other(self):
+        a, b = _nodes["a"], _nodes["b"]
+        data = design_bytes(name=b"Twin Jet", body=b"across nodes" * 20)
+        self.assertTrue(a.upload("70de01.plane", data).startswith("226"))
+        status, _, body = a.get("/php/_addplane.php?data=1000;2000;30;40;50;800;5000;Twin%20Jet;70de01.plane;")
+        self.assertEqual(status, 200, body)
+        status, _, body = b.get("/php/_getplanes.php?style=1&from=0&num=17")
+        self.assertEqual(body.decode().split("\n")[1].split(";")[:2], ["Twin Jet", "70de01.plane"])
+        got = io.BytesIO()
+        ftp = b.ftp()
+        self.addCleanup(ftp.close)
+        ftp.retrbinary("RETR 70de01.plane", got.write)
+        self.assertEqual(got.getvalue(), data)
+        self.assertEqual(b.get("/download.php?file=70de01.plane")[2], data)
+        # The registration is done once, whichever node is asked again.
+        self.assertEqual(b.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Again;70de01.plane;")[0], 409)
+
+    def test_pages_kept_by_one_node_follow_writes_through_the_other(self):
+        a, b = _nodes["a"], _nodes["b"]
+        versions = "echo json_encode(store_versions(db()));"
+        pages = ("/php/_getplanes.php?style=1&from=0&num=100", "/designs.php", "/hiscores.php", "/")
+        before = {p: b.get(p)[2] for p in pages}
+        self.assertEqual({p: b.get(p)[2] for p in pages if p != "/"}, {p: before[p] for p in pages if p != "/"})
+        self.assertTrue(a.upload("cace01.plane", design_bytes(name=b"Fresh Jet")).startswith("226"))
+        state = json.loads(a.php(versions))
+        self.assertEqual(a.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Fresh%20Jet;cace01.plane;")[0], 200)
+        after = json.loads(a.php(versions))
+        self.assertEqual((after["scores"], after["planes"] != state["planes"]), (state["scores"], True))
+        for page in pages[:2]:
+            self.assertIn(b"Fresh Jet", b.get(page)[2])
+        self.assertEqual(a.get("/php/_addscore.php?data=Fresh%20Pilot;123;")[0], 200)
+        final = json.loads(a.php(versions))
+        self.assertEqual((final["planes"], final["scores"] != after["scores"]), (after["planes"], True))
+        for page in pages[2:]:
+            self.assertIn(b"Fresh Pilot", b.get(page)[2])
+
+    def test_a_rank_on_one_node_counts_scores_stored_through_the_other(self):
+        a, b = _nodes["a"], _nodes["b"]
+        for name, score in (("Ann", 700), ("Bob", 500)):
+            self.assertEqual(a.get("/php/_addscore.php?data=%s;%d;" % (name, score))[0], 200)
+        self.assertEqual(b.get("/php/_addscore.php?data=Cid;600;")[2], b"2")
+        self.assertEqual(a.get("/php/_addscore.php?data=Dan;550;")[2], b"3")
 
 
 if __name__ == "__main__":

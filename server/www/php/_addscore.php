@@ -1,9 +1,10 @@
 <?php
 // data=NAME;SCORE;MAIL -> the rank of the score, 1 being the best.
 declare(strict_types=1);
-require_once __DIR__ . '/../../lib/common.php';
-require_once __DIR__ . '/../../lib/quotas.php';
-plain_failures();
+require_once __DIR__ . '/../../lib/failures.php';
+require_once __DIR__ . '/../../lib/scores.php';
+require_once __DIR__ . '/../../lib/wire.php';
+start_script();
 require_get();
 
 [$name, $score, $mail] = data_fields(3);
@@ -16,7 +17,7 @@ if (trim($name) === '') {
 if (store_nearly_full()) {
     refuse(507, STORE_FULL);
 }
-$bound = quota('quota_scores_per_address_day');
+$bound = setting('quota_scores_per_address_day');
 $rank = add_score($name, $score, $mail, $_SERVER['REMOTE_ADDR'] ?? '', $bound);
 if ($rank === null) {
     refuse(429, "your address has sent $bound new hiscores in 24 hours, the most it may; try again tomorrow");
