@@ -3,7 +3,8 @@
 # until both accept connections. A server already running with the same settings is left alone.
 # Default: PHP's built-in web server, for trying it out and for tests (127.x only).
 # --production: nginx and PHP-FPM with the site and pool of server/deploy/ (any IPv4 address);
-# run as root, the servers' workers run as the unprivileged user skv, which owns the data folder.
+# run as root, the workers run as the unprivileged user skv, which owns the data folder; root keeps
+# its own files (configuration, records, the logs its processes write) in DATA.root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 usage() {
@@ -37,22 +38,76 @@ else
 fi
 # Mail addresses and the database password live here: owner only, for every file made below.
 umask 077
-mkdir -p "$data"
-chmod 700 "$data"
-data=$(cd "$data" && pwd)
-# The settings in force, server.ini over the defaults: admin.php is their one reader, and it
-# refuses a server.ini it cannot read as meant.
+. "$here/lib/records.sh"
+refuse() { echo "$1" >&2; exit 1; }
+
+# only_root_writes DIR [sticky]: a real folder of root's that nobody else can change (with sticky,
+# also one where others may add entries but not rename or remove root's, like /tmp).
+only_root_writes() {
+  [ ! -L "$1" ] && [ -d "$1" ] && [ "$(stat -c %u "$1")" = 0 ] &&
+    { [ $((0$(stat -c %a "$1") & 022)) = 0 ] || { [ "${2:-}" = sticky ] && [ -k "$1" ]; }; }
+}
+
+# A data folder that is still root's (new, or made by the operator) goes to skv with what root put
+# into it. Only root can have written below it: nobody may enter it meanwhile (0700), folders that
+# are not root's alone are left out, and so are files linked from elsewhere too. The folder itself
+# goes last.
+hand_over() {
+  chmod 700 "$data"
+  find "$data" -xdev -mindepth 1 \( -type d \( ! -user root -o -perm /022 \) -prune \) -o \
+    ! -user skv \( -type d -o -links 1 \) -print0 | xargs -0r chown -h skv:skv
+  chown skv:skv "$data"
+}
+
+# --- Least privilege. Run as root, production's workers and the FTP server run as skv, which owns
+# the data folder; root creates, binds and starts, and never reads, follows or changes a path that
+# skv can write. Otherwise everything runs as the caller. ---
+run_user=$(id -un)
+if [ "$(id -u)" = 0 ]; then
+  (umask 066 && mkdir -p "$(dirname "$data")")  # skv passes through to its folder
+  parent=$(cd "$(dirname "$data")" && pwd -P)
+  data=$parent/$(basename "$data")
+  [ -e "$data" ] || install -d -m 0700 "$data"
+  owner=$(stat -c %U "$data")
+  if [ $production = 1 ]; then
+    run_user=skv
+    id -u skv >/dev/null 2>&1 || useradd --system --user-group --no-create-home --home-dir /nonexistent \
+      --shell /usr/sbin/nologin skv
+    # Whoever may change DATA's parent could put another folder, or a link, in DATA's place.
+    only_root_writes "$parent" sticky || refuse "$parent must be root's, and writable by root alone"
+    case $owner in
+      skv) ;;
+      root) "$here/stop.sh" --data "$data"; hand_over ;;  # first what root's records there name
+      *) refuse "$data belongs to $owner: give the servers a folder of root's or of skv" ;;
+    esac
+  else
+    [ "$owner" = root ] || refuse "$data belongs to $owner: start it with --production, or as $owner"
+    chmod 700 "$data"
+  fi
+else
+  mkdir -p "$data"
+  chmod 700 "$data"
+  data=$(cd "$data" && pwd)
+fi
+records=$(records_folder "$data")
+if [ "$records" != "$data" ]; then
+  [ -e "$records" ] || install -d -m 0711 "$records"  # skv passes through to the PHP-FPM socket
+  only_root_writes "$records" || refuse "$records must be a folder that only root can write"
+fi
+run=$records/run
+# skv's workers pass through to the socket and their temporary files; root's own files stay 0600.
+install -d -m "$([ "$records" = "$data" ] && echo 0700 || echo 0711)" "$run" "$run/tmp"
+
+# The settings in force, server.ini over the defaults: admin.php is their one reader (as the data
+# folder's owner), and it refuses a server.ini it cannot read as meant.
 listed=$(php "$here/admin.php" --data "$data" settings) || exit 2
 declare -A setting=()
 while IFS='=' read -r key value; do setting[$key]=$value; done <<<"$listed"
 
-# The pid file holds the pid and the process's start time, so a reused pid is not taken for ours.
-started_at() { awk '{print $22}' "/proc/$1/stat" 2>/dev/null; }
 running() {
-  local pid when st
-  read -r pid when 2>/dev/null < "$data/$1.pid" || return 1
-  [ -n "$when" ] && [ "$(started_at "$pid")" = "$when" ] || return 1
-  st=$(ps -o stat= -p "$pid" 2>/dev/null) && [[ $st != Z* ]]  # a zombie does not count
+  local pid when
+  read -r pid when 2>/dev/null < "$records/$1.pid" || return 1
+  ours "$pid" "$when"
 }
 accepting() { timeout 1 bash -c "exec 3<>/dev/tcp/$addr/$1" 2>/dev/null; }
 
@@ -61,76 +116,58 @@ accepting() { timeout 1 bash -c "exec 3<>/dev/tcp/$addr/$1" 2>/dev/null; }
 start() {
   local name=$1 settings=$2 port=$3; shift 3
   if running "$name"; then
-    [ "$(cat "$data/$name.settings" 2>/dev/null)" = "$settings" ] && return 0
+    [ "$(cat "$records/$name.settings" 2>/dev/null)" = "$settings" ] && return 0
     "$here/stop.sh" --data "$data" --only "$name"
   fi
   if [[ $port =~ ^[1-9] ]] && accepting "$port"; then
     echo "$addr:$port already answers: another server runs there; stop it or choose another address" >&2
     exit 1
   fi
-  echo "$settings" > "$data/$name.settings"
-  [ "$port" != 0 ] || rm -f "$data/run/php-fpm.sock"
-  setsid "$@" </dev/null >>"$data/$name.log" 2>&1 &
+  echo "$settings" > "$records/$name.settings"
+  [ "$port" != 0 ] || rm -f "$run/php-fpm.sock"
+  setsid "$@" </dev/null >>"$records/$name.log" 2>&1 &
   local pid=$!
-  echo "$pid $(started_at $pid)" > "$data/$name.pid"
+  echo "$pid $(started_at $pid)" > "$records/$name.pid"
   for _ in $(seq 100); do
     if [ "$port" = - ]; then running "$name" && return 0
-    elif [ "$port" = 0 ]; then [ -S "$data/run/php-fpm.sock" ] && return 0
+    elif [ "$port" = 0 ]; then [ -S "$run/php-fpm.sock" ] && return 0
     else accepting "$port" && return 0; fi
     running "$name" || break
     sleep 0.1
   done
-  echo "$name server did not come up on $addr:$port; see $data/$name.log:" >&2
-  tail -n 5 "$data/$name.log" >&2
+  echo "$name server did not come up on $addr:$port; see $records/$name.log:" >&2
+  tail -n 5 "$records/$name.log" >&2
   exit 1
 }
 
-# --- Least privilege: run as root, production's workers and the FTP server run as skv, which
-# owns the data folder and the storage; otherwise everything runs as the caller. ---
-run_user=$(id -un)
-if [ $production = 1 ] && [ "$(id -u)" = 0 ]; then
-  run_user=skv
-  id -u skv >/dev/null 2>&1 || useradd --system --user-group --no-create-home --home-dir /nonexistent \
-    --shell /usr/sbin/nologin skv
-fi
-storage=${setting[storage]}  # empty: DATA itself
-own() { [ -z "$1" ] || find "$1" ! -user "$run_user" -exec chown -h "$run_user:$run_user" {} +; }
-mkdir -p "$data/run"
-[ "$run_user" = "$(id -un)" ] || { own "$data"; own "$storage"; }
-# Opened by root (the masters, the redirections below), written and rotated as the run user's.
-for log in requests.log nginx-error.log fpm.log php-errors.log web.log ftp.log logs.log; do
-  [ -e "$data/$log" ] || install -m 0600 -o "$run_user" -g "$run_user" /dev/null "$data/$log"
-done
-
-# fill TEMPLATE: a deploy file with the @...@ values of this data folder; @KEY@ of a setting in
-# lower case is its value.
+# fill TEMPLATE: a deploy file with the @...@ values of this data folder; @KEY@ of a numeric
+# setting in lower case is its value.
 fill() {
-  local nginx_user='# not root: nginx runs as its starter' key value values=()
+  local nginx_user='# not root: nginx runs as its starter' key values=()
   [ "$(id -u)" != 0 ] || nginx_user="user $run_user $run_user;"
-  for key in "${!setting[@]}"; do  # sed takes \, & and | in a replacement as its own
-    value=${setting[$key]//\\/\\\\}; value=${value//&/\\&}
-    values+=(-e "s|@$key@|${value//|/\\|}|g")
+  for key in "${!setting[@]}"; do
+    # Numbers only: a text of the servers' own server.ini never reaches root's configuration.
+    if [[ ${setting[$key]} =~ ^[0-9]+$ ]]; then values+=(-e "s|@$key@|${setting[$key]}|g"); fi
   done
-  sed "${values[@]}" -e "s|@ADDR@|$addr|g" -e "s|@SERVER@|$here|g" -e "s|@DATA@|$data|g" -e "s|@LOGS@|$data|g" \
-      -e "s|@RUN@|$data/run|g" -e "s|@NGINXUSER@|$nginx_user|g" \
-      -e "s|@FPM@|$data/run/php-fpm.sock|g" -e "s|@RATE@|$rate|g" -e "s|@BURST@|$burst|g" \
+  sed "${values[@]}" -e "s|@ADDR@|$addr|g" -e "s|@SERVER@|$here|g" -e "s|@DATA@|$data|g" -e "s|@LOGS@|$records|g" \
+      -e "s|@RUN@|$run|g" -e "s|@NGINXUSER@|$nginx_user|g" \
+      -e "s|@FPM@|$run/php-fpm.sock|g" -e "s|@RATE@|$rate|g" -e "s|@BURST@|$burst|g" \
       -e "s|@PAGERATE@|$page_rate|g" -e "s|@PAGEBURST@|$page_burst|g" -e "s|@CONNS@|$conns|g" \
-      -e "s|@NGINXPID@|$data/run/nginx.pid|g" -e "s|@FPMPID@|$data/run/php-fpm.pid|g" \
-      -e "s|@MAXSIZE@|${setting[log_max_bytes]}|g" \
-      -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$run_user|g" -e "s|@WEBUSER@|$run_user|g" \
+      -e "s|@PIDS@|$run/nginx.pid $run/php-fpm.pid|g" -e "s|@MAXSIZE@|${setting[log_max_bytes]}|g" \
+      -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$run_user|g" \
+      -e "s|@RUNGROUP@|$(id -gn "$run_user")|g" -e "s|@WEBUSER@|$run_user|g" \
       "$here/deploy/$1"
 }
 
-# nginx and PHP-FPM run from configuration files in DATA/run made from server/deploy/.
+# nginx and PHP-FPM run from configuration files in the records' run/ made from server/deploy/.
 start_production() {
-  local run=$data/run fpm
+  local fpm
   fpm=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
   [ -x /usr/sbin/nginx ] && [ -n "$fpm" ] || { echo "production mode needs Debian's nginx and php-fpm" >&2; exit 1; }
-  install -d -m 0700 -o "$run_user" -g "$run_user" "$run/tmp"  # the workers' temporary files
   # The site includes fastcgi_params relative to the configuration folder.
   cp "$here/deploy/fastcgi_params" "$run/fastcgi_params"
   fill nginx-site.conf > "$run/site.conf"
-  { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $data/fpm.log"; echo "daemonize = no"
+  { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $records/fpm.log"; echo "daemonize = no"
     fill php-fpm-pool.conf; } > "$run/php-fpm.conf"
   fill nginx-main.conf > "$run/nginx.conf"
   local settings="$addr doubles=$doubles rate=$rate burst=$burst workers=$workers pages=$page_rate/$page_burst"
@@ -153,8 +190,8 @@ fi
 start ftp "$addr $run_user" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$addr" --data "$data" --log "$data/ftp.log" \
   $([ "$run_user" = "$(id -un)" ] || echo --user "$run_user")
 # Log rotation in both modes: deploy/logrotate filled for DATA, every log_check_interval seconds.
-fill logrotate > "$data/run/logrotate.conf"
-start logs "${setting[log_check_interval]} $run_user" - bash -c \
-  'while :; do /usr/sbin/logrotate -s "$0/logrotate.state" "$0/logrotate.conf"; sleep "$1"; done' \
-  "$data/run" "${setting[log_check_interval]}"
+fill logrotate > "$run/logrotate.conf"
+interval=$((setting[log_check_interval] > 0 ? setting[log_check_interval] : 1))
+start logs "$interval $run_user" - bash -c \
+  'while :; do /usr/sbin/logrotate -s "$0/logrotate.state" "$0/logrotate.conf"; sleep "$1"; done' "$run" "$interval"
 echo "web http://$addr/ and ftp://$addr/ running, data in $data"

@@ -11,14 +11,13 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$data" ] || usage
-
-started_at() { awk '{print $22}' "/proc/$1/stat" 2>/dev/null; }
-# Ours only while it started when start.sh wrote down; a zombie waiting to be reaped counts as gone.
-ours() { local st; [ -n "$2" ] && [ "$(started_at "$1")" = "$2" ] && st=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $st != Z* ]]; }
+. "$(dirname "$0")/lib/records.sh"
+# Only the records start.sh keeps where the servers' user cannot write name what is killed.
+records=$(records_folder "$data")
 
 # Each server is the leader of its own process group (setsid), so the group holds its workers.
 for name in ${only:-web fpm ftp logs}; do
-  pidfile=$data/$name.pid
+  pidfile=$records/$name.pid
   read -r pid when 2>/dev/null < "$pidfile" || continue
   if ours "$pid" "${when:-}"; then
     kill -TERM -- "-$pid" 2>/dev/null || true
@@ -27,5 +26,5 @@ for name in ${only:-web fpm ftp logs}; do
   elif [ -e "/proc/$pid" ]; then
     echo "$name: pid $pid is no longer the server started for $data; left alone" >&2
   fi
-  rm -f "$pidfile" "$data/$name.settings"
+  rm -f "$pidfile" "$records/$name.settings"
 done

@@ -17,6 +17,7 @@ import pwd
 import re
 import select
 import shutil
+import socket
 import subprocess
 import sys
 import time
@@ -105,9 +106,9 @@ class CappedDTPHandler(DTPHandler):
 
     def handle_read(self):
         super().handle_read()
-        cap = self.cmd_channel.upload_cap
-        if self.receive and not self._closed and self.tot_bytes_received > cap[0]:
-            self._resp = ("552 %s" % cap[1], logging.info)
+        refusal = self.receive and not self._closed and self.cmd_channel.arriving(self.tot_bytes_received)
+        if refusal:
+            self._resp = ("552 %s" % refusal, logging.info)
             self.transfer_finished = False
             self.close()
 
@@ -164,11 +165,14 @@ class StarterHandler(FTPHandler):
     active_dtp = HandingOverActiveDTP
     # Designs are small; and a transfer's file may be closed before its channel (see close above).
     use_sendfile = False
-    # From the settings, before the server serves (main); upload_cap for each STOR (quota_refusal).
-    idle_after_login = uploads = settings = upload_cap = catalogue = min_free = None
-    # Uploads not registered yet, per address: {address: {name: size}}. They count against
-    # the quotas while their record lasts (registered, removed or swept, it goes).
+    # From the settings, before the server serves (main).
+    idle_after_login = uploads = settings = catalogue = min_free = None
+    # Uploads not registered yet, per address: {address: {name: size}}, an arriving one with the
+    # bytes it has so far. They count against the quotas while their record lasts (registered,
+    # removed or swept, it goes).
     recent = {}
+    registered_bytes = 0  # of this session's address, when its upload began
+    arriving_name = ""
 
     def on_login(self, username):
         # A logged-in player gets more time between commands than a connection that only waits.
@@ -197,27 +201,37 @@ class StarterHandler(FTPHandler):
             return None
 
     def quota_refusal(self):
-        """Why the address may store nothing more now, or ""; sets the session's upload cap."""
+        """Why the address may store nothing more now, or ""."""
         s = self.settings
         recent = self.recent.setdefault(self.remote_ip, {})
         for gone in [n for n in recent if not os.path.exists(os.path.join(self.uploads, n))]:
             del recent[gone]
-        designs, size = self.catalogue.usage(self.remote_ip)
-        designs, size = designs + len(recent), size + sum(recent.values())
-        if designs >= s["quota_designs_per_address"]:
+        designs, self.registered_bytes = self.catalogue.usage(self.remote_ip)
+        if designs + len(recent) >= s["quota_designs_per_address"]:
             return "Your address keeps %d designs already, the most it may." % s["quota_designs_per_address"]
-        room = s["quota_bytes_per_address"] - size
-        pending = sum(sum(r.values()) for r in self.recent.values())
-        total_room = s["quota_total_bytes"] - self.catalogue.total_bytes - pending
-        if room <= 0:
+        if self.registered_bytes + sum(recent.values()) >= s["quota_bytes_per_address"]:
             return "Your address keeps %d MiB of designs already, the most it may." % (
                 s["quota_bytes_per_address"] >> 20)
-        if total_room <= 0:
+        if self.stored_total() >= s["quota_total_bytes"]:
             return STORAGE_FULL
-        cap = min((s["ftp_max_file_bytes"], "A design file is at most %d bytes." % s["ftp_max_file_bytes"]),
-                  (room, "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20)),
-                  (total_room, STORAGE_FULL))
-        self.upload_cap = cap
+        return ""
+
+    def stored_total(self):
+        """The bytes of all designs, registered and not yet."""
+        return self.catalogue.total_bytes + sum(sum(r.values()) for r in self.recent.values())
+
+    def arriving(self, size):
+        """Counts the upload's bytes as they arrive, so that uploads running side by side share
+        their address's room; why it must stop now, or ""."""
+        s = self.settings
+        recent = self.recent.setdefault(self.remote_ip, {})
+        recent[self.arriving_name] = size
+        if size > s["ftp_max_file_bytes"]:
+            return "A design file is at most %d bytes." % s["ftp_max_file_bytes"]
+        if self.registered_bytes + sum(recent.values()) > s["quota_bytes_per_address"]:
+            return "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20)
+        if self.stored_total() > s["quota_total_bytes"]:
+            return STORAGE_FULL
         return ""
 
     def ftp_STOR(self, file, mode="w"):
@@ -258,6 +272,7 @@ class StarterHandler(FTPHandler):
             self.respond("452 " + STORAGE_FULL)
             return None
         self.recent.setdefault(self.remote_ip, {})[name] = 0
+        self.arriving_name = name
         if self.data_channel is not None:
             self.respond("125 Data connection already open. Transfer starting.")
             self.data_channel.file_obj = fd
@@ -354,6 +369,19 @@ def sweep(planes, uploads, older_than, catalogue, recent):
         logging.exception("storage look-up failed")
 
 
+# Control characters (C0, DEL, C1, the Unicode line breaks) and the backslash that escapes them.
+UNPRINTABLE = re.compile(r"[\x00-\x1f\x7f-\x9f\\\u2028\u2029]")
+
+
+class OneLineFormatter(logging.Formatter):
+    """Every record on one line with its control characters as \\xHH, as the request log writes
+    them: a client's command cannot add a line of its own or reach a terminal as an escape."""
+
+    def format(self, record):
+        return UNPRINTABLE.sub(lambda m: ("\\x%02X" if ord(m.group()) < 256 else "\\u%04X") % ord(m.group()),
+                               super().format(record))
+
+
 def drop_privileges(user):
     """After binding port 21: the rest runs as the unprivileged owner of the data folder."""
     pw = pwd.getpwnam(user)
@@ -371,10 +399,14 @@ def main():
     args.add_argument("--user", help="the account to run as once the port is bound (when started as root)")
     opts = args.parse_args()
     os.umask(0o077)
-    server = StarterServer((opts.addr, opts.port), StarterHandler)
+    port = socket.socket(socket.AF_INET)
+    port.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    port.bind((opts.addr, opts.port))
+    # The data folder is the owner's to change: read only once running as the owner (and a store
+    # the helper opens stays the servers'). The port answers only once everything is ready, so a
+    # start that fails here is seen as failed.
     if opts.user:
         drop_privileges(opts.user)
-    # Asked as the run user: a store the helper opens stays the servers'.
     catalogue = Catalogue(opts.data)
     settings = catalogue.settings
     planes = os.path.realpath(os.path.join(settings["storage"], "planes"))
@@ -384,7 +416,7 @@ def main():
 
     # DEBUG records every command (passwords masked), which the tests read.
     log = logging.handlers.RotatingFileHandler(opts.log, maxBytes=settings["log_max_bytes"], backupCount=3)
-    log.setFormatter(logging.Formatter("%(asctime)s %(message)s"))
+    log.setFormatter(OneLineFormatter("%(asctime)s %(message)s"))
     logging.getLogger().addHandler(log)
     logging.getLogger().setLevel(logging.DEBUG)
     authorizer = DummyAuthorizer()
@@ -397,6 +429,7 @@ def main():
     StarterHandler.min_free = settings["ftp_min_free_bytes"]
     StarterHandler.timeout = settings["ftp_idle_before_login"]
     StarterHandler.idle_after_login = CappedDTPHandler.timeout = settings["ftp_idle_after_login"]
+    server = StarterServer(port, StarterHandler)
     server.max_cons = settings["ftp_max_cons"]
     server.max_cons_per_ip = settings["ftp_max_cons_per_ip"]
     older = settings["register_window"] + settings["sweep_grace"]

@@ -15,10 +15,31 @@ final class UnpreparedStatement extends RuntimeException
 {
 }
 
+const STORE_FULL = "the server's storage is full; nothing was stored, try again later";
+
 function db(): PDO
 {
     static $pdo = null;
-    return $pdo ??= open_db(setting('dsn') ?: 'sqlite:' . data_dir() . '/skv.sqlite');
+    return $pdo ??= open_db(primary_dsn());
+}
+
+function primary_dsn(): string
+{
+    return setting('dsn') ?: 'sqlite:' . data_dir() . '/skv.sqlite';
+}
+
+// The free bytes of a SQLite store's disk; null for a database server, whose disk is its own.
+function store_free_bytes(): ?float
+{
+    $dsn = primary_dsn();
+    return str_starts_with($dsn, 'sqlite:') ? (@disk_free_space(dirname(substr($dsn, 7))) ?: 0.0) : null;
+}
+
+// Writes are refused (STORE_FULL) while the store's disk is nearly full, before one fails on it.
+function store_nearly_full(): bool
+{
+    $free = store_free_bytes();
+    return $free !== null && $free < setting('db_min_free_bytes');
 }
 
 // The hot standby named by replica_dsn, for pages that only read; the primary while it is

@@ -35,10 +35,9 @@ function failure_answer(Throwable $e): array
     $state = $e->errorInfo[0] ?? (string)$e->getCode();
     $message = $e->getMessage();
     // SQLite reports a write that found no space as "disk I/O error" too.
-    $sqliteFull = in_array($e->errorInfo[1] ?? 0, [10, 13], true) && is_sqlite(db())
-        && @disk_free_space(data_dir()) < (1 << 20);
+    $sqliteFull = in_array($e->errorInfo[1] ?? 0, [10, 13], true) && (store_free_bytes() ?? INF) < (1 << 20);
     if ($state === '53100' || $sqliteFull || str_contains($message, 'No space left')) {
-        return [507, 'the server\'s storage is full; nothing was stored, try again later'];
+        return [507, STORE_FULL];
     }
     if (str_starts_with($state, '08') || str_contains($message, 'connection')) {
         return [503, 'the server\'s storage does not answer; nothing was stored, try again later'];

@@ -9,7 +9,8 @@ require_once __DIR__ . '/scores.php';
 
 // One function per version, each taking the schema from the version before to its own. A later
 // change is one more function at the end of this list.
-const SCHEMA_STEPS = [1 => 'schema_base', 2 => 'schema_counted_ranks', 3 => 'schema_uploaders'];
+const SCHEMA_STEPS = [1 => 'schema_base', 2 => 'schema_counted_ranks', 3 => 'schema_uploaders',
+    4 => 'schema_recent_scores'];
 define('SCHEMA_VERSION', max(array_keys(SCHEMA_STEPS)));
 
 // The stored version; 0 for an empty store, 1 for a store made before versions were kept.
@@ -219,4 +220,10 @@ function schema_uploaders(PDO $pdo, bool $sqlite): void
         $pdo->exec("CREATE TRIGGER IF NOT EXISTS planes_names_remove AFTER DELETE ON planes BEGIN
                         INSERT INTO planes_names (planes_names, rowid, name) VALUES ('delete', OLD.id, OLD.name); END");
     }
+}
+
+// Version 4: the entries one address stored lately, for its daily bound (add_score).
+function schema_recent_scores(PDO $pdo, bool $sqlite): void
+{
+    $pdo->exec('CREATE INDEX IF NOT EXISTS scores_by_uploader ON scores (uploader, uploaded)');
 }

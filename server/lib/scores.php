@@ -49,22 +49,37 @@ function score_changes_plpgsql(string $rows): string
 
 // Stores a score entry and returns its rank; both or neither (the rank ignores the entry itself,
 // which is not higher than its score). A repeat of the same name and score changes only the mail,
-// and only from the address that stored the entry first.
-function add_score(string $name, int $score, string $mail, string $uploader = ''): int
+// and only from the address that stored the entry first. With $bound, a new entry from an
+// uploader that added $bound entries within 24 hours is not stored, and null says so; a repeat is
+// answered all the same. The bound is counted by the storing statement: no round trip of its own.
+function add_score(string $name, int $score, string $mail, string $uploader = '', int $bound = 0): ?int
 {
     $pdo = db();
-    $store = 'INSERT INTO scores (name, score, mail, uploaded, uploader) VALUES (?, ?, ?, ?, ?)
+    $known = 'SELECT 1 FROM scores WHERE score = ? AND name = ?';
+    [$room, $roomArgs] = $bound <= 0 ? ['true', []] : ["(SELECT COUNT(*) FROM (SELECT 1 FROM scores
+        WHERE uploader = ? AND uploaded > ? LIMIT ?) r) < ? OR EXISTS ($known)",
+        [$uploader, time() - 86400, $bound, $bound, $score, $name]];
+    $store = "INSERT INTO scores (name, score, mail, uploaded, uploader)
+        SELECT ?, CAST(? AS BIGINT), ?, CAST(? AS BIGINT), ? WHERE $room
         ON CONFLICT (score, name) DO UPDATE SET mail = excluded.mail
             WHERE scores.uploader = excluded.uploader AND scores.mail <> excluded.mail
-        RETURNING id';
-    $args = [$name, $score, $mail, time(), $uploader];
+        RETURNING id";
+    $args = [$name, $score, $mail, time(), $uploader, ...$roomArgs];
     [$rank, $rankArgs] = rank_query($score);
-    if (is_sqlite($pdo)) { // no writing WITH: two statements in one transaction
-        [$id, $rank] = in_transaction($pdo, 'BEGIN IMMEDIATE', fn(PDO $pdo) => [query_value($pdo, $store, $args),
-            (int)query_value($pdo, $rank, $rankArgs)]);
-    } else { // one statement: one round trip, a transaction of its own
-        [$id, $rank] = query_row($pdo, "WITH stored AS ($store) SELECT (SELECT id FROM stored), ($rank)",
-            [...$args, ...$rankArgs], PDO::FETCH_NUM);
+    if (is_sqlite($pdo)) { // no writing WITH: statements in one transaction
+        [$id, $rank, $there] = in_transaction($pdo, 'BEGIN IMMEDIATE', function (PDO $pdo) use (
+            $store, $args, $rank, $rankArgs, $known, $score, $name, $bound) {
+            $id = query_value($pdo, $store, $args);
+            return [$id, (int)query_value($pdo, $rank, $rankArgs),
+                $bound <= 0 || $id !== null || query_value($pdo, $known, [$score, $name]) !== null];
+        });
+    } else { // one statement: one round trip, a transaction of its own; EXISTS sees the table before it
+        [$id, $rank, $there] = query_row($pdo, "WITH stored AS ($store) SELECT (SELECT id FROM stored), ($rank),
+            (SELECT id FROM stored) IS NOT NULL OR EXISTS ($known)", [...$args, ...$rankArgs, $score, $name],
+            PDO::FETCH_NUM);
+    }
+    if (!$there) {
+        return null;
     }
     if ($id !== null && (int)$id % FOLD_EVERY === 0) {
         fold_scores($pdo);

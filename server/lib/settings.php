@@ -11,7 +11,7 @@ const SETTINGS = [
     'user' => ['', 'the storage\'s user'],
     'password' => ['', 'that user\'s password'],
     'replica_dsn' => ['', 'a hot standby the website\'s pages read from (see "Beyond one machine"); the scripts and every write use `dsn`'],
-    'storage' => ['', 'folder holding `planes/` and `uploads/`; none: DATA. Web nodes that share designs name one shared folder'],
+    'storage' => ['', 'folder holding `planes/` and `uploads/`; none: DATA. Web nodes that share designs name one shared folder. Run as root, `start.sh` does not give it to `skv`: the operator does'],
     'register_window' => [120, 'seconds after a completed upload in which it may be registered'],
     // A design file is a header of at most 1055 bytes and the game's body: 1 MiB leaves the body
     // ample room, while a full disk takes many uploads.
@@ -21,15 +21,21 @@ const SETTINGS = [
     'ftp_idle_before_login' => [15, 'seconds an FTP session may wait for its login'],
     'ftp_idle_after_login' => [60, 'seconds an FTP session may wait between commands after its login, and a transfer without data'],
     'ftp_min_free_bytes' => [512 << 20, 'uploads are refused (452) while the storage has less free space'],
+    // Below the FTP server's floor for designs on the same disk: scores are still taken when
+    // designs no longer are.
+    'db_min_free_bytes' => [64 << 20, 'scores and registrations are refused (507) while a SQLite store\'s disk has less free space (64 MiB)'],
     // A player shares a few designs of a few kilobytes a day: years of that fit one address's
     // quota, while a script that stores 1 MiB files is stopped after 128 of them.
     'quota_designs_per_address' => [2000, 'designs one address may keep (registered and arriving)'],
     'quota_bytes_per_address' => [128 << 20, 'bytes of designs one address may keep (128 MiB)'],
     'quota_total_bytes' => [8 << 30, 'bytes of designs all addresses together may keep (8 GiB)'],
+    // A player sends one hiscore per game, and only a new best makes a new entry: a household or
+    // a club behind one address stays far below 100 a day, while a script stops there.
+    'quota_scores_per_address_day' => [100, 'new hiscore entries one address may add in 24 hours (see `_addscore.php`)'],
     'sweep_interval' => [30, 'seconds between two runs of the FTP server\'s sweeper'],
     'sweep_grace' => [60, 'seconds after the registration window before the sweeper removes an unregistered upload'],
     'log_max_bytes' => [16 << 20, 'size past which a log is rotated (the built-in server\'s `requests.log` at once, the others at the next check)'],
-    'log_check_interval' => [300, 'seconds between two runs of logrotate by `start.sh`\'s `logs` process'],
+    'log_check_interval' => [300, 'seconds (at least 1) between two runs of logrotate by `start.sh`\'s `logs` process'],
 ];
 
 function data_dir(): string

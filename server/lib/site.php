@@ -84,8 +84,10 @@ function int_param(string $name, int $default): int
 function text_param(string $name, int $maxChars = 200): string
 {
     $v = $_GET[$name] ?? '';
-    // The first characters of valid UTF-8; anything else counts as no text.
-    return is_string($v) && preg_match('/^.{0,' . $maxChars . '}/su', trim($v), $m) ? $m[0] : '';
+    // A text ends at its first zero byte, as the scripts' fields do; of it, the first characters
+    // of valid UTF-8. Anything else counts as no text.
+    $text = is_string($v) ? trim(explode("\0", $v)[0]) : '';
+    return preg_match('/^.{0,' . $maxChars . '}/su', $text, $m) ? $m[0] : '';
 }
 
 const SITE_TABS = ['home' => ['/', 'Home'], 'hiscores' => ['/hiscores.php', 'Hiscores'],

@@ -29,6 +29,8 @@ _started = {}
 _clusters = {}  # durable -> the run's PostgreSQL cluster of that kind
 # The production limits per address, lifted: the suite sends bursts from one address.
 LIFTED = ["--rate", "10000", "--burst", "10000", "--page-rate", "10000", "--page-burst", "10000", "--conns", "10000"]
+# So is the scripts' daily bound on an address's new hiscores, unless a test sets it.
+LIFTED_INI = "quota_scores_per_address_day = 1000000000\n"
 QUOTA = 3, 3000  # designs and bytes per address on the server "limits"
 # The suite's shared servers by name: their server.ini and whether they serve the doubles.
 SERVERS = {
@@ -40,8 +42,8 @@ SERVERS = {
     "limits": ("quota_designs_per_address = %d\nquota_bytes_per_address = %d\nquota_total_bytes = 100000\n"
                "sweep_interval = 1\nftp_idle_before_login = 1\nftp_idle_after_login = 4\n"
                "log_check_interval = 1\nlog_max_bytes = 4000\n" % QUOTA, False),
-    # Uploads refused for want of free space.
-    "full": ("ftp_min_free_bytes = 1000000000000000000\n", False),
+    # Uploads, scores and registrations refused for want of free space.
+    "full": ("ftp_min_free_bytes = 1000000000000000000\ndb_min_free_bytes = 1000000000000000000\n", False),
     "site": ("", False),
 }
 STORAGES = ("sqlite", "postgres")
@@ -54,9 +56,9 @@ class Server:
         self.postgres, self.dbname = postgres, dbname  # the cluster when the storage is PostgreSQL
         self.data = os.path.join(TMP, name)
         os.makedirs(self.data, exist_ok=True)
-        if ini:
-            with open(os.path.join(self.data, "server.ini"), "w") as f:
-                f.write(ini)
+        ini = ini or ""
+        with open(os.path.join(self.data, "server.ini"), "w") as f:
+            f.write(ini if "quota_scores_per_address_day" in ini else LIFTED_INI + ini)
         self.doubles = doubles
         self.start()
 
@@ -119,10 +121,16 @@ class Server:
     def path(self, *parts):
         return os.path.join(self.data, *parts)
 
+    def records(self, *parts):
+        """A file of root's own for this server (pid files, configuration, nginx's logs): beside
+        the data folder once that belongs to the servers' user, as lib/records.sh says."""
+        theirs = os.geteuid() == 0 and os.stat(self.data).st_uid != 0
+        return os.path.join(self.data + ".root" if theirs else self.data, *parts)
+
     def log_lines(self):
         """The request log; none before the first request."""
         try:
-            with open(self.path("requests.log"), encoding="latin-1") as f:
+            with open(self.records("requests.log"), encoding="latin-1") as f:
                 return f.read().splitlines()
         except FileNotFoundError:
             return []
@@ -244,6 +252,17 @@ def small_disk(case, size, owner=None):
     if owner:
         subprocess.run(["chown", owner, mount], check=True)
     return mount
+
+
+def servers_folder(path):
+    """The folder made the servers' own, as an operator does with a storage folder: skv's when
+    production runs as root (start.sh makes the user on its first start; so does this)."""
+    if PRODUCTION and os.geteuid() == 0:
+        if subprocess.run(["id", "-u", "skv"], capture_output=True).returncode != 0:
+            subprocess.run(["useradd", "--system", "--user-group", "--no-create-home", "--home-dir", "/nonexistent",
+                            "--shell", "/usr/sbin/nologin", "skv"], check=True)
+        shutil.chown(path, "skv", "skv")
+    return path
 
 
 def wait_until(condition, what, seconds=10):

@@ -104,12 +104,17 @@ class LimitTests(ServerCase):
         self.assertTrue(str(err.exception).startswith("421"), err.exception)
         self.server.ftp(OWNER).close()  # another address is still served
 
-    def test_uploads_stop_at_the_free_space_floor(self):
+    def test_writes_stop_at_the_free_space_floors(self):
         full = harness.storage_server("full", "sqlite")
         with self.assertRaises(ftplib.Error) as err:
             full.upload("f011.plane", design_bytes(), OWNER)
         self.assertTrue(str(err.exception).startswith("452"), err.exception)
         self.assertFalse(os.path.exists(full.path("planes", "f011.plane")))
+        # The database's disk: a score is refused before a write fails on it; pages are served.
+        self.assertEqual(full.get("/php/_addscore.php?data=Ann;5;")[::2],
+                         (507, b"the server's storage is full; nothing was stored, try again later\n"))
+        self.assertEqual(full.counts()[0], 0)
+        self.assertEqual(full.get("/hiscores.php")[0], 200)
 
     def test_sixteen_addresses_cannot_lock_a_player_out(self):
         slots = harness.storage_server("main", "sqlite")  # the default caps: 8 per address, 256 in all
@@ -158,6 +163,26 @@ class QuotaAndIdleTests(ServerCase):
         register(self.server, "a0a9.plane", OWNER)
         self.server.admin("remove-plane", "a0a9.plane")
         self.assertEqual(self.server.get("/download.php?file=a0a9.plane")[0], 404)
+
+    def test_uploads_side_by_side_share_the_address_bytes(self):
+        # All begun before a byte arrives: each counts its bytes as they come, not 0 until done.
+        source, data = harness.client_addresses(1)[0], design_bytes(body=b"x" * 1957)  # 1,997 bytes
+        begun, replies = [], []
+        for i in range(QUOTA[0]):
+            ftp = self.server.ftp(source)
+            self.addCleanup(ftp.close)
+            begun.append((ftp, ftp.transfercmd("STOR 5ade%02d.plane" % i)))
+        for ftp, conn in begun:
+            with conn:
+                try:
+                    conn.sendall(data)
+                except OSError:
+                    pass  # its reply says why
+            try:
+                replies.append(ftp.voidresp()[:3])
+            except ftplib.error_perm as err:
+                replies.append(str(err)[:3])
+        self.assertEqual(replies, ["226", "552", "552"], "two would pass the 3,000 bytes")
 
     def test_idle_sessions_are_closed_sooner_before_login(self):
         waiting = socket.create_connection((self.server.addr, 21), timeout=10, source_address=(THIEF, 0))
@@ -237,7 +262,7 @@ class ServedAndSweptTests(ServerCase):
 
 class StorageFaultTests(unittest.TestCase):
     def test_a_full_disk_is_answered_and_leaves_no_temporary_file(self):
-        disk = harness.small_disk(self, 512 << 10)
+        disk = harness.servers_folder(harness.small_disk(self, 512 << 10))
         server = harness.server("small-disk", ini="storage = %s\nftp_min_free_bytes = 0\nsweep_interval = 1\n"
                                 "ftp_max_file_bytes = 4194304\n" % disk)
         self.addCleanup(lambda: harness._started.pop("small-disk").stop())
@@ -262,7 +287,7 @@ class StorageFaultTests(unittest.TestCase):
         conn.sendall(design_bytes()[:30])
         tmp = server.path("planes", "0c0c.plane.tmp")
         wait_until(lambda: os.path.exists(tmp), "the partial file")
-        with open(server.path("ftp.pid")) as f:
+        with open(server.records("ftp.pid")) as f:
             os.kill(int(f.read().split()[0]), signal.SIGKILL)  # the FTP server we started
         server.start()
         wait_until(lambda: not os.path.exists(tmp), "the restarted server's sweep")

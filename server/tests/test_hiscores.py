@@ -63,6 +63,15 @@ class HiscoreTests(ServerCase):
         self.assertIn(b"new@example.org", page)
         self.assertNotIn(b"thief@example.org", page)
 
+    def test_an_uploader_adds_a_bounded_number_of_new_entries_a_day(self):
+        add = lambda name, score, uploader="10.0.0.1": self.server.php(
+            "echo add_score('%s', %d, '', '%s', 3) ?? 'refused';" % (name, score, uploader))
+        self.assertEqual([add("Cap%d" % i, 100 - i) for i in range(3)] + [add("Cap3", 97)], ["1", "2", "3", "refused"])
+        # A repeat adds nothing and is answered; another uploader has its own; ranks stay exact.
+        self.assertEqual([add("Cap1", 99), add("Dan", 99, "10.0.0.2"), add("Cap2", 98)], ["2", "2", "4"])
+        self.server.sql("UPDATE scores SET uploaded = uploaded - 86401")  # a day later
+        self.assertEqual((add("Cap3", 97), self.server.counts()[0]), ("5", 5))
+
     def test_escaped_texts_are_stored_decoded(self):
         self.rank("Ann;Lee", 7, "ann@example.org")
         self.rank("J\xfcrgen 'Ace'", 6)

@@ -1,6 +1,6 @@
 """What only the production stack does: nginx's per-address limits, its slots, the unprivileged
-workers, the hardened units, the shipped logrotate file, and two nodes over one store. Servers in
-production mode whatever SKV_TEST_PRODUCTION says."""
+workers, what skv can plant in its data folder, the hardened units, the shipped logrotate file, and
+two nodes over one store. Servers in production mode whatever SKV_TEST_PRODUCTION says."""
 import io
 import json
 import os
@@ -11,7 +11,6 @@ import struct
 import subprocess
 import tempfile
 import threading
-import time
 import unittest
 
 import harness
@@ -99,6 +98,13 @@ def established(local, port, remote):
                and r[3] == "01")
 
 
+def children(pidfile):
+    """The pids of the children of the process a pid file names."""
+    with open(pidfile) as f:
+        parent = f.read().split()[0]
+    return subprocess.run(["pgrep", "-P", parent], capture_output=True, text=True).stdout.split()
+
+
 class LeastPrivilegeTests(ProductionCase):
     def test_workers_and_the_ftp_server_run_as_skv(self):
         if os.geteuid() != 0:
@@ -107,15 +113,13 @@ class LeastPrivilegeTests(ProductionCase):
             return pwd.getpwuid(os.stat("/proc/%s" % pid).st_uid).pw_name
 
         def children_owners(pidfile):
-            with open(self.server.path(*pidfile)) as f:
-                parent = f.read().split()[0]
-            found = subprocess.run(["pgrep", "-P", parent], capture_output=True, text=True).stdout.split()
+            found = children(self.server.records(*pidfile))
             self.assertTrue(found, "the workers of " + "/".join(pidfile))
             return {owner(pid) for pid in found}
 
         self.assertEqual(children_owners(("run", "nginx.pid")), {"skv"})
         self.assertEqual(children_owners(("run", "php-fpm.pid")), {"skv"})
-        with open(self.server.path("ftp.pid")) as f:
+        with open(self.server.records("ftp.pid")) as f:
             self.assertEqual(owner(f.read().split()[0]), "skv")
         self.assertEqual(pwd.getpwuid(os.stat(self.server.data).st_uid).pw_name, "skv")
 
@@ -137,26 +141,96 @@ class LeastPrivilegeTests(ProductionCase):
                     self.assertEqual((out.returncode, out.stdout + out.stderr), (0, ""))
 
 
+class PlantedFilesTests(unittest.TestCase):
+    """A bug in a script runs as skv, which may change anything in its data folder: nothing it puts
+    there makes root hand over, follow, kill or overwrite anything, or stop the rotation."""
+
+    def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest("as another user, the servers run as that user")
+
+    def as_skv(self, script):
+        return subprocess.run(["runuser", "-u", "skv", "--", "sh", "-c", script], capture_output=True).returncode
+
+    def test_what_skv_plants_moves_root_to_nothing(self):
+        server = harness.server("planted", ini="log_check_interval = 1\nlog_max_bytes = 4000\n",
+                                extra=["--production"] + harness.LIFTED)
+        mine = tempfile.mkdtemp(dir=harness.TMP)  # root's own, and a file only root may read
+        secret = os.path.join(mine, "secret")
+        with open(secret, "w") as f:
+            f.write("root's own\n")
+        state = lambda: [(st.st_uid, st.st_gid, st.st_mode, st.st_mtime) for st in map(os.stat, (mine, secret))]
+        before = state()
+        bystander = subprocess.Popen(["sleep", "600"], start_new_session=True)
+        self.addCleanup(bystander.wait)
+        self.addCleanup(bystander.kill)
+        with open("/proc/%d/stat" % bystander.pid) as f:
+            since = f.read().split()[21]
+        data = server.data
+        # The storage names root's folder; links where root's files were; another's pid as the logs'.
+        self.assertEqual(self.as_skv("""cd %s && printf 'storage = "%s"\\n' >> server.ini &&
+            for f in requests.log nginx-error.log php-errors.log logs.settings web.settings; do ln -sf %s $f; done &&
+            echo '%d %s' > logs.pid""" % (data, mine, secret, bystander.pid, since)), 0)
+        self.assertEqual(self.as_skv("for f in requests.log logs.pid run/logrotate.conf run/new; do ln -sf %s %s/$f &&"
+                                     " exit 1; done; exit 0" % (secret, server.records())), 0, "root's records")
+
+        subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", data, "--only", "logs"], check=True)
+        self.assertIsNone(bystander.poll(), "killed")
+        server.stop()
+        started = subprocess.run(server.start_args(), capture_output=True, text=True)
+        # The FTP server, as skv, cannot use a folder of root's for the designs.
+        self.assertEqual(started.returncode, 1, started.stdout)
+        self.assertIn("Permission denied: '%s/planes'" % mine, started.stderr)
+        self.assertEqual(state(), before)
+
+        self.assertEqual(self.as_skv("sed -i /^storage/d %s/server.ini" % data), 0)
+        server.start()
+        log = server.records("requests.log")
+        while os.path.getsize(log) <= 4000:
+            server.get("/howto.php")
+        # Past log_max_bytes: the loop rotates it and nginx's master reopens its logs.
+        wait_until(lambda: os.path.exists(log + ".1") and reopened(server, log), "a rotation after the restart")
+        self.assertEqual(state(), before)
+        self.assertIsNone(bystander.poll(), "killed")
+        for name in ("run", "run/logrotate.conf", "run/nginx.conf", "logs.pid", "logs.settings", "web.settings"):
+            self.assertEqual(os.lstat(server.records(name)).st_uid, 0, name)
+
+
 class LogRotateTests(ProductionCase):
     production = "rotated", []
 
     def test_shipped_logrotate_file_rotates_and_nginx_reopens(self):
+        log = self.server.records("requests.log")
         self.server.get("/php/_getplanes.php?style=1&from=0&num=1")
+        # nginx writes a request's line after the answer, and an empty log is not rotated.
+        wait_until(lambda: os.path.getsize(log) and os.path.getsize(self.server.records("fpm.log")), "the first lines")
         # deploy/logrotate as start.sh filled it for this data folder.
-        subprocess.run(["/usr/sbin/logrotate", "-f", "-s", self.server.path("logrotate.state"),
-                        self.server.path("run", "logrotate.conf")], check=True)
-        for log in ("requests.log", "fpm.log"):
-            self.assertTrue(os.path.exists(self.server.path(log + ".1")), log)
-        # nginx reopens its log after the signal, in its own time: until then a request still goes
-        # into the rotated file, so ask again until one lands in the new one.
-        deadline = time.monotonic() + 10
-        while not self.server.log_lines() and time.monotonic() < deadline:
-            self.server.get("/php/_getplanes.php?style=1&from=7&num=1")
-            time.sleep(0.1)
-        lines = self.server.log_lines()
-        self.assertTrue(lines, "nginx writes into the new file")
-        self.assertTrue(all("from=7" in line for line in lines), lines)
-        self.assertEqual(os.stat(self.server.path("requests.log")).st_mode & 0o077, 0)
+        subprocess.run(["/usr/sbin/logrotate", "-f", "-s", self.server.records("logrotate.state"),
+                        self.server.records("run", "logrotate.conf")], check=True)
+        for name in ("requests.log", "fpm.log"):
+            self.assertTrue(os.path.exists(self.server.records(name + ".1")), name)
+        # The signal only asks: a request served before the master and its worker reopened would
+        # be logged into the old file.
+        wait_until(lambda: reopened(self.server, log), "nginx to reopen its log")
+        self.server.get("/php/_getplanes.php?style=1&from=7&num=1")
+        wait_until(lambda: any("from=7" in line for line in self.server.log_lines()), "the line in the new file")
+        self.assertEqual(len(self.server.log_lines()), 1)
+        self.assertEqual(os.stat(log).st_mode & 0o077, 0)
+
+
+def reopened(server, path):
+    """True once nginx's master and its workers all have the file now at path open."""
+    pidfile = server.records("run", "nginx.pid")
+    with open(pidfile) as f:
+        pids = [f.read().strip()] + children(pidfile)
+    want = os.stat(path)[1:3]  # inode and device
+
+    def this_file(fd):
+        try:
+            return os.stat(fd)[1:3] == want
+        except OSError:
+            return False
+    return all(any(this_file("/proc/%s/fd/%s" % (pid, fd)) for fd in os.listdir("/proc/%s/fd" % pid)) for pid in pids)
 
 
 class TwoNodeTests(unittest.TestCase):
@@ -169,7 +243,7 @@ class TwoNodeTests(unittest.TestCase):
         if reason:
             raise unittest.SkipTest(reason)
         pg = harness.postgres_database("nodes", durable=False)
-        shared = tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP)
+        shared = harness.servers_folder(tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP))
         ini = pg.ini("storage = %s\n" % shared, dbname="nodes")
         _nodes["a"] = harness.server("node-a", ini=ini, extra=["--production"])
         _nodes["b"] = harness.server("node-b", ini=ini, extra=["--production"])

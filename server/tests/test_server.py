@@ -70,6 +70,16 @@ class RequestLogTests(ServerCase):
         wait_until(lambda: any("x=1" in line for line in self.server.log_lines()), "the log line")
         line = next(line for line in self.server.log_lines() if "x=1" in line)
         self.assertEqual(line.split("\t")[1:], ["a\\x09b", "ua\\x1B[31m\\x22q"])
+        # The FTP log: a line feed or an escape inside a command stays inside that command's line.
+        ftp = socket.create_connection((self.server.addr, 21), timeout=10)
+        self.addCleanup(ftp.close)
+        ftp.sendall(b"USER a\nforged line\r\nNOOP \x1b[31m\\\r\n")
+        replies = ftp.makefile("rb")
+        self.assertEqual([replies.readline()[:3] for _ in range(3)], [b"220", b"331", b"501"])
+        with open(self.server.path("ftp.log"), encoding="utf-8") as f:
+            logged = f.read()
+        self.assertIn(" <- USER a\\x0Aforged line\n", logged)
+        self.assertIn(" <- NOOP \\x1B[31m\\x5C\n", logged)
 
 
 class LogRotationTests(ServerCase):
@@ -77,11 +87,10 @@ class LogRotationTests(ServerCase):
 
     def test_server_logs_are_rotated(self):
         # By logrotate, every second here: nginx's request log, the built-in server's output.
-        log = "requests.log" if harness.PRODUCTION else "web.log"
-        while os.path.getsize(self.server.path(log)) < 4000:
+        log = self.server.records("requests.log" if harness.PRODUCTION else "web.log")
+        while os.path.getsize(log) <= 4000:  # past the limit: a log of exactly 4000 bytes stays
             self.server.get("/howto.php")
-        wait_until(lambda: os.path.getsize(self.server.path(log)) < 4000 and os.path.exists(self.server.path(log + ".1")),
-                   "the rotation")
+        wait_until(lambda: os.path.getsize(log) < 4000 and os.path.exists(log + ".1"), "the rotation")
 
 
 class RequestLogRotationTests(ServerCase):
@@ -98,16 +107,16 @@ class RequestLogRotationTests(ServerCase):
 
 class StartStopTests(ServerCase):
     def test_start_again_keeps_the_running_servers(self):
-        pids = [open(self.server.path(n + ".pid")).read() for n in ("web", "ftp")]
+        pids = [open(self.server.records(n + ".pid")).read() for n in ("web", "ftp")]
         self.server.start()
-        self.assertEqual([open(self.server.path(n + ".pid")).read() for n in ("web", "ftp")], pids)
+        self.assertEqual([open(self.server.records(n + ".pid")).read() for n in ("web", "ftp")], pids)
         self.assertEqual(self.server.get("/php/_getplanes.php?style=1&from=0&num=1")[0], 200)
 
     def test_data_is_for_the_owner_only(self):
         self.server.upload("0dd1.plane", design_bytes(), OWNER)
         self.server.get("/php/_addscore.php?data=Ann;5;a%40b")
-        for path in ("", "skv.sqlite", "planes", "planes/0dd1.plane", "uploads", "uploads/0dd1.plane",
-                     "requests.log", "ftp.log"):
+        for path in ("", "skv.sqlite", "planes", "planes/0dd1.plane", "uploads", "uploads/0dd1.plane", "ftp.log",
+                     self.server.records("requests.log")):
             with self.subTest(path):
                 mode = stat.S_IMODE(os.stat(self.server.path(path)).st_mode)
                 self.assertEqual(mode & 0o077, 0, oct(mode))
@@ -214,7 +223,7 @@ class SchemaVersionTests(unittest.TestCase):
         os.makedirs(data)
         with sqlite3.connect(os.path.join(data, "skv.sqlite")) as db:
             db.executescript(script)
-        needs = "the database schema is version 1, this server needs 3: run php admin.php --data DIR init --upgrade\n"
+        needs = "the database schema is version 1, this server needs 4: run php admin.php --data DIR init --upgrade\n"
         for args in (["init"], ["stats"]):
             out = admin(data, *args)
             self.assertEqual((out.returncode, out.stderr), (2, needs), args)
@@ -225,11 +234,11 @@ class SchemaVersionTests(unittest.TestCase):
         with sqlite3.connect(os.path.join(data, "skv.sqlite")) as db:
             self.assertEqual(db.execute("SELECT COUNT(*) FROM scores").fetchone(), (4,), "nothing applied")
 
-        self.assertEqual(admin(data, "init", "--upgrade").stdout, "schema upgraded from version 1 to 3\n")
+        self.assertEqual(admin(data, "init", "--upgrade").stdout, "schema upgraded from version 1 to 4\n")
         self.assertEqual(admin(data, "stats").stdout, "scores 4\ndesigns 1\n")
         self.assertEqual(admin(data, "add-score", "Eve", "250").stdout, "2\n")
         self.assertEqual(admin(data, "add-score", "Fay", "200").stdout, "3\n")
-        self.assertEqual(admin(data, "init").stdout, "schema version 3 is current\n")
+        self.assertEqual(admin(data, "init").stdout, "schema version 4 is current\n")
         self.assertEqual(admin(data, "addresses").stdout, "- 1 0\n")
         with sqlite3.connect(os.path.join(data, "skv.sqlite")) as db:
             self.assertEqual(db.execute("SELECT rowid FROM planes_names WHERE planes_names MATCH 'Old'").fetchall(),

@@ -260,6 +260,13 @@ class EscapingTests(SiteCase):
         self.assertIn("&quot;&gt;&lt;img src=x onerror=alert(1)&gt;@example.org", body)
         self.assertIn(LONG, self.page("/design.php?file=e0010.plane"))
 
+    def test_a_zero_byte_ends_a_text_parameter(self):
+        # A zero byte reached the name index (a server error and a stack trace in the log).
+        for page, key, text in (("/designs.php", "q", "esign"), ("/hiscores.php", "name", "Ann")):
+            with self.subTest(page):
+                target = "%s?%s=%s" % (page, key, text)
+                self.assertEqual(self.page(target + "%00tail"), self.page(target))
+
     def test_pages_forbid_scripts_and_foreign_sources(self):
         for target in ("/", "/hiscores.php", "/designs.php", "/design.php?file=5eed0001.plane", "/howto.php"):
             with self.subTest(target):

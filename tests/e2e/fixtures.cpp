@@ -389,6 +389,16 @@ bool GameServer::Start(const std::string& address, bool doubles)
 GameServer::~GameServer()
 {
     RunUnix(ShellQuote(SourceDirUnix() + "/server/stop.sh") + " --data " + ShellQuote(Data.UnixPath()));
+    std::error_code ignored;
+    if (!Data.Path().empty())
+        fs::remove_all(Data.Path() + ".root", ignored);
+}
+
+// Root's own files lie beside the data folder once the servers' user owns it (production as root).
+std::string GameServer::RecordsFile(const std::string& name) const
+{
+    std::error_code missing;
+    return fs::is_directory(Data.Path() + ".root", missing) ? Data.Path() + ".root\\" + name : Data.File(name);
 }
 
 UnixResult GameServer::Admin(const std::string& args) const
@@ -400,7 +410,7 @@ UnixResult GameServer::Admin(const std::string& args) const
 std::vector<RequestLine> GameServer::Requests() const
 {
     std::vector<RequestLine> requests;
-    std::istringstream lines(ReadFileBytes(Data.File("requests.log")));
+    std::istringstream lines(ReadFileBytes(RecordsFile("requests.log")));
     for (std::string line; std::getline(lines, line);) {
         RequestLine request;
         const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
@@ -420,7 +430,7 @@ std::vector<RequestLine> GameServer::Requests() const
 
 void GameServer::ClearRequests() const
 {
-    WriteFileBytes(Data.File("requests.log"), "");
+    WriteFileBytes(RecordsFile("requests.log"), "");
 }
 
 std::vector<std::string> GameServer::StoredPlanes() const { return FileNames(Data.File("planes")); }

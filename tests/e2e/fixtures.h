@@ -142,6 +142,7 @@ public:
 
 private:
     bool Start(const std::string& address, bool doubles);
+    std::string RecordsFile(const std::string& name) const;
     std::string Options;
     std::string Host;
     TempFolder Data;

@@ -27,6 +27,9 @@ if (plane_registered($file)) {
 if (!is_file(planes_dir() . "/$file")) {
     refuse(400, 'file is not in the storage; upload it first');
 }
+if (store_nearly_full()) {
+    refuse(507, STORE_FULL);
+}
 [$size, $header] = check_upload($file);
 $claim = claim_upload($file);
 add_plane($header['name'], $file, $mail, $header['numbers'], $_SERVER['REMOTE_ADDR'], $size);

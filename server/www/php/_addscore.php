@@ -14,6 +14,13 @@ $mail = text_field($mail, 'mail', MAX_MAIL);
 if (trim($name) === '') {
     refuse(400, 'name is empty');
 }
-$rank = add_score($name, $score, $mail, $_SERVER['REMOTE_ADDR'] ?? '');
+if (store_nearly_full()) {
+    refuse(507, STORE_FULL);
+}
+$bound = setting('quota_scores_per_address_day');
+$rank = add_score($name, $score, $mail, $_SERVER['REMOTE_ADDR'] ?? '', $bound);
+if ($rank === null) {
+    refuse(429, "your address has sent $bound new hiscores in 24 hours, the most it may; try again tomorrow");
+}
 plain_headers();
 echo $rank;
