@@ -8,11 +8,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 usage() {
   echo "usage: $0 --addr ADDR --data DIR [--doubles] [--production [--rate N] [--burst N] [--workers N]" >&2
-  echo "       [--page-rate N] [--page-burst N] [--conns N]]" >&2
+  echo "       [--page-rate N] [--page-burst N] [--conns N] [--tls CERT KEY] [--acme DIR]]" >&2
   exit 2
 }
 
 addr='' data='' doubles=0 production=0 rate=5 burst=20 workers=8 page_rate=10 page_burst=40 conns=16
+tls_cert='' tls_key='' acme=/var/www/skv-acme
 while [ $# -gt 0 ]; do
   case $1 in
     --addr) [ $# -ge 2 ] || usage; addr=$2; shift 2 ;;
@@ -25,6 +26,9 @@ while [ $# -gt 0 ]; do
     --page-rate) [ $# -ge 2 ] || usage; page_rate=$2; shift 2 ;;
     --page-burst) [ $# -ge 2 ] || usage; page_burst=$2; shift 2 ;;
     --conns) [ $# -ge 2 ] || usage; conns=$2; shift 2 ;;
+    # Not resolved: certbot's live/ links move to each renewed certificate.
+    --tls) [ $# -ge 3 ] || usage; tls_cert=$(realpath -s "$2"); tls_key=$(realpath -s "$3"); shift 3 ;;
+    --acme) [ $# -ge 2 ] || usage; acme=$2; shift 2 ;;
     *) usage ;;
   esac
 done
@@ -108,7 +112,8 @@ fill() {
       -e "s|@FPM@|$data/run/php-fpm.sock|g" -e "s|@RATE@|$rate|g" -e "s|@BURST@|$burst|g" \
       -e "s|@PAGERATE@|$page_rate|g" -e "s|@PAGEBURST@|$page_burst|g" -e "s|@CONNS@|$conns|g" \
       -e "s|@NGINXPID@|$data/run/nginx.pid|g" -e "s|@FPMPID@|$data/run/php-fpm.pid|g" \
-      -e "s|@MAXSIZE@|$(setting log_max_bytes 16777216)|g" \
+      -e "s|@MAXSIZE@|$(setting log_max_bytes 16777216)|g" -e "s|@TLS@|$data/run/tls.conf|g" \
+      -e "s|@CERT@|$tls_cert|g" -e "s|@KEY@|$tls_key|g" -e "s|@ACME@|$acme|g" \
       -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$run_user|g" -e "s|@WEBUSER@|$run_user|g" \
       "$here/deploy/$1"
 }
@@ -129,11 +134,13 @@ start_production() {
   # The site includes fastcgi_params relative to the configuration folder.
   cp "$here/deploy/fastcgi_params" "$run/fastcgi_params"
   fill nginx-site.conf > "$run/site.conf"
+  # HTTPS only with a certificate; the site includes the file either way.
+  if [ -n "$tls_cert" ]; then fill nginx-tls.conf > "$run/tls.conf"; else : > "$run/tls.conf"; fi
   { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $data/fpm.log"; echo "daemonize = no"
     fill php-fpm-pool.conf; } > "$run/php-fpm.conf"
   fill nginx-main.conf > "$run/nginx.conf"
   local settings="$addr doubles=$doubles rate=$rate burst=$burst workers=$workers pages=$page_rate/$page_burst"
-  settings+=" conns=$conns user=$run_user"
+  settings+=" conns=$conns user=$run_user tls=$tls_cert acme=$acme"
   start fpm "$settings" 0 "$fpm" -F -y "$run/php-fpm.conf" $([ "$run_user" = root ] && echo -R)
   start web "nginx $settings" 80 /usr/sbin/nginx -c "$run/nginx.conf"
 }
