@@ -25,6 +25,11 @@ usage: php admin.php --data DIR COMMAND [ARGS]
   addresses [N]                      the N addresses (20) that keep the most bytes of designs:
                                      address, designs, bytes
   stats                              print the number of scores and designs
+  backup ROOT                        an online copy of the store and the design files into a new
+                                     folder ROOT/YYYYMMDD-HHMMSS (UTC); keeps the newest backup_keep
+                                     (on PostgreSQL run pgBackRest's backup just before)
+  restore DIR                        put a backup (DIR, or the newest in DIR) back into the idle
+                                     data folder (on PostgreSQL after pgBackRest's restore)
 TXT;
 
 function fail(string $msg): never
@@ -195,7 +200,8 @@ function main(array $args): void
     require_once __DIR__ . '/lib/quotas.php';
 
     $cmd = array_shift($args) ?? fail(USAGE);
-    if ($cmd !== 'init' && ($mismatch = schema_mismatch(db())) !== null) {
+    // A restore may meet a folder without a store, or the store of another version.
+    if ($cmd !== 'init' && $cmd !== 'restore' && ($mismatch = schema_mismatch(db())) !== null) {
         fail($mismatch);
     }
     switch ($cmd) {
@@ -254,6 +260,22 @@ function main(array $args): void
         case 'addresses':
             foreach (heaviest_addresses(count_arg($args[0] ?? '20')) as [$address, $designs, $bytes]) {
                 printf("%s %d %d\n", $address === '' ? '-' : $address, $designs, $bytes);
+            }
+            break;
+        case 'backup':
+            require_once __DIR__ . '/lib/backup.php';
+            try {
+                echo backup_store($args[0] ?? fail(USAGE), (int)(settings()['backup_keep'] ?? 7)), "\n";
+            } catch (RuntimeException $e) {
+                fail($e->getMessage());
+            }
+            break;
+        case 'restore':
+            require_once __DIR__ . '/lib/backup.php';
+            try {
+                echo restore_store($args[0] ?? fail(USAGE), data_dir()), "\n";
+            } catch (RuntimeException $e) {
+                fail($e->getMessage());
             }
             break;
         case 'stats':
