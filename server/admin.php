@@ -28,6 +28,9 @@ usage: php admin.php --data DIR COMMAND [ARGS]
   backup ROOT                        an online copy of the store and the design files into a new
                                      folder ROOT/YYYYMMDD-HHMMSS (UTC); keeps the newest backup_keep
                                      (on PostgreSQL run pgBackRest's backup just before)
+  migrate DSN [--user U] [--password P]
+                                     copy the SQLite store into the empty PostgreSQL database DSN,
+                                     check it, then name it in server.ini (the servers stopped)
   restore DIR                        put a backup (DIR, or the newest in DIR) back into the idle
                                      data folder (on PostgreSQL after pgBackRest's restore)
 TXT;
@@ -200,8 +203,9 @@ function main(array $args): void
     require_once __DIR__ . '/lib/quotas.php';
 
     $cmd = array_shift($args) ?? fail(USAGE);
-    // A restore may meet a folder without a store, or the store of another version.
-    if ($cmd !== 'init' && $cmd !== 'restore' && ($mismatch = schema_mismatch(db())) !== null) {
+    // A restore may meet a folder without a store, or the store of another version; a migration
+    // checks its source itself, which no other connection may hold open.
+    if (!in_array($cmd, ['init', 'restore', 'migrate'], true) && ($mismatch = schema_mismatch(db())) !== null) {
         fail($mismatch);
     }
     switch ($cmd) {
@@ -266,8 +270,8 @@ function main(array $args): void
             require_once __DIR__ . '/lib/backup.php';
             try {
                 echo backup_store($args[0] ?? fail(USAGE), (int)(settings()['backup_keep'] ?? 7)), "\n";
-            } catch (RuntimeException $e) {
-                fail($e->getMessage());
+            } catch (RuntimeException $e) { // PDOException among them: its first line
+                fail(strtok($e->getMessage(), "\n"));
             }
             break;
         case 'restore':
@@ -275,7 +279,17 @@ function main(array $args): void
             try {
                 echo restore_store($args[0] ?? fail(USAGE), data_dir()), "\n";
             } catch (RuntimeException $e) {
-                fail($e->getMessage());
+                fail(strtok($e->getMessage(), "\n"));
+            }
+            break;
+        case 'migrate':
+            require_once __DIR__ . '/lib/migrate.php';
+            $user = take_option($args, '--user');
+            $password = take_option($args, '--password');
+            try {
+                echo migrate_store(data_dir(), $args[0] ?? fail(USAGE), $user, $password), "\n";
+            } catch (RuntimeException $e) {
+                fail(strtok($e->getMessage(), "\n"));
             }
             break;
         case 'stats':
