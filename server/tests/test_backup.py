@@ -31,9 +31,8 @@ class Archive:
     """A PostgreSQL cluster of its own whose WAL pgBackRest archives, with deploy/pgbackrest.conf
     filled in for it; the repository lies outside the cluster, so it outlives it."""
 
-    def __init__(self, case):
+    def __init__(self):
         self.pg = harness.Postgres(free_address((5432,)))
-        case.addCleanup(self.pg.stop)
         self.repo = os.path.join(self.pg.root, "repo")
         os.makedirs(self.repo)
         shutil.chown(self.repo, "postgres", "postgres")
@@ -152,7 +151,9 @@ class BackupDrillTests(unittest.TestCase):
                 self.drill(storage)
 
     def drill(self, storage):
-        archive = Archive(self) if storage == "postgres" else None
+        archive = Archive() if storage == "postgres" else None
+        if archive:
+            self.addCleanup(archive.pg.stop)
         server = production("backup-" + storage, ini=archive.pg.ini() if archive else None)
         self.addCleanup(server.stop)
         server.admin("seed-scores", 3000)
@@ -200,7 +201,8 @@ class BackupDrillTests(unittest.TestCase):
 
 class PointInTimeTests(unittest.TestCase):
     def test_restore_to_a_noted_time_keeps_exactly_the_scores_before_it(self):
-        archive = Archive(self)
+        archive = Archive()
+        self.addCleanup(archive.pg.stop)
         server = production("pitr", ini=archive.pg.ini())
         self.addCleanup(server.stop)
 
