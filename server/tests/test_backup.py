@@ -1,6 +1,5 @@
 """Backups that restore: taken while uploads and registrations run, the data destroyed (and the
 PostgreSQL cluster with it), restored; a point-in-time restore on PostgreSQL; the refusals."""
-import binascii
 import ftplib
 import os
 import re
@@ -15,51 +14,41 @@ import harness
 import test_postgres
 from harness import design_bytes, free_address
 
-STORAGES = ("sqlite", "postgres")
-
 
 def setUpModule():
     harness.in_one_suite(True, "the drills start production servers and destroy their data")
-    if os.geteuid() != 0 or not shutil.which("pgbackrest"):
-        raise unittest.SkipTest("needs root and pgbackrest")
-    reason = test_postgres._skip_reason()
+    reason = test_postgres._skip_reason() or (os.geteuid() != 0 or not shutil.which("pgbackrest")) and "needs root and pgbackrest"
     if reason:
         raise unittest.SkipTest(reason)
 
 
 class Archive:
-    """A PostgreSQL cluster of its own whose WAL pgBackRest archives, with deploy/pgbackrest.conf
-    filled in for it; the repository lies outside the cluster, so it outlives it."""
+    """A PostgreSQL cluster of its own whose WAL pgBackRest archives, by deploy/pgbackrest.conf
+    filled in for it; the repository lies outside the cluster and outlives it."""
 
     def __init__(self):
-        self.pg = harness.Postgres(free_address((5432,)))
-        self.repo = os.path.join(self.pg.root, "repo")
-        os.makedirs(self.repo)
-        shutil.chown(self.repo, "postgres", "postgres")
+        self.pg = pg = harness.Postgres(free_address((5432,)))
+        repo, self.conf = os.path.join(pg.root, "repo"), os.path.join(pg.root, "pgbackrest.conf")
+        os.makedirs(repo)
+        shutil.chown(repo, "postgres", "postgres")
         with open(os.path.join(harness.SERVER_DIR, "deploy", "pgbackrest.conf")) as f:
-            conf = f.read()
-        for key, value in {"@REPO@": self.repo, "@PGDATA@": self.pg.cluster, "@SOCKET@": self.pg.root,
-                           "@PGUSER@": "skv"}.items():
-            conf = conf.replace(key, value)
-        self.conf = os.path.join(self.pg.root, "pgbackrest.conf")
+            conf = f.read().replace("@REPO@", repo).replace("@PGDATA@", pg.cluster).replace("@SOCKET@", pg.root)
         with open(self.conf, "w") as f:
-            f.write(conf + "lock-path=%s/lock\n" % self.repo)
+            f.write(conf.replace("@PGUSER@", "skv") + "lock-path=%s/lock\n" % repo)
         os.chmod(self.conf, 0o644)
-        self.pg.psql("ALTER SYSTEM SET archive_mode = on")
-        self.pg.psql("ALTER SYSTEM SET archive_command = 'pgbackrest --config=%s --stanza=skv archive-push %%p'"
-                     % self.conf)
-        self.pg.stop(remove=False)
-        self.pg.start()
+        pg.psql("ALTER SYSTEM SET archive_mode = on")
+        pg.psql("ALTER SYSTEM SET archive_command = 'pgbackrest --config=%s --stanza=skv archive-push %%p'" % self.conf)
+        pg.stop(remove=False)
+        pg.start()
         self.run("stanza-create")
 
     def run(self, *args):
         out = subprocess.run(["runuser", "-u", "postgres", "--", "pgbackrest", "--config=" + self.conf, "--stanza=skv",
                               *args], capture_output=True, text=True)
-        if out.returncode != 0:
-            raise AssertionError("pgbackrest %s: %s%s" % (" ".join(args), out.stdout, out.stderr))
+        assert out.returncode == 0, "pgbackrest %s: %s%s" % (" ".join(args), out.stdout, out.stderr)
 
     def archived(self):
-        """Everything written so far reaches the archive: the current WAL segment is closed and pushed."""
+        """What was written so far is in the archive: the current WAL segment closed and pushed."""
         segment = self.pg.psql("SELECT pg_walfile_name(pg_switch_wal())").strip()
         harness.wait_until(lambda: self.pg.psql("SELECT last_archived_wal FROM pg_stat_archiver").strip() >= segment,
                            "WAL segment %s archived" % segment, 30)
@@ -77,76 +66,28 @@ class Archive:
 
 
 def backup_root(server, name):
-    """A folder for backups that the data folder's owner (as whom the admin tool runs) may write."""
+    """A folder that the data folder's owner, as whom the admin tool runs, may write."""
     root = os.path.join(harness.TMP, name)
     os.makedirs(root, 0o700)
     os.chown(root, os.stat(server.data).st_uid, os.stat(server.data).st_gid)
     return root
 
 
+def stored(server, sql):
+    """The rows of one query on the server's store, as tab-separated texts."""
+    php = "foreach (query_all(db(), $argv[1]) as $r) echo implode(\"\\t\", $r), \"\\n\";"
+    out = subprocess.run(["php", "-r", "require '%s/lib/common.php'; %s" % (harness.SERVER_DIR, php), sql], check=True,
+                         env=dict(os.environ, SKV_DATA=server.data), capture_output=True, text=True).stdout
+    return [line.split("\t") for line in out.splitlines()]
+
+
 def production(name, ini=None):
     return harness.Server(free_address(), name, ini=ini, extra=["--production", *harness.LIFTED])
 
 
-def stored_scores(server):
-    php = "foreach (query_all(db(), 'SELECT name, score FROM scores') as $r) echo $r['name'], \"\\t\", $r['score'], \"\\n\";"
-    out = subprocess.run(["php", "-r", "require '%s/lib/common.php'; %s" % (harness.SERVER_DIR, php)],
-                         env=dict(os.environ, SKV_DATA=server.data), capture_output=True, text=True, check=True).stdout
-    return {name: int(score) for name, score in (line.split("\t") for line in out.splitlines())}
-
-
-def catalogue(server):
-    status, _, body = server.get("/php/_getplanes.php?style=1&from=0&num=100")
-    lines = body.decode("cp1252").split("\n")
-    total = int(lines[0])
-    files = [line.split(";")[1] for line in lines[1:] if line]
-    for start in range(100, total, 100):
-        files += [line.split(";")[1] for line in server.get("/php/_getplanes.php?style=1&from=%d&num=100" % start)[2]
-                  .decode("cp1252").split("\n")[1:] if line]
-    return files
-
-
-class Uploads:
-    """Players storing scores and registering designs (FTP upload, then _addplane) until stopped;
-    what was acknowledged, and when (time.monotonic())."""
-
-    def __init__(self, server):
-        self.server, self.scores, self.designs = server, [], []
-        self.stop = threading.Event()
-        self.threads = [threading.Thread(target=self.score_loop), threading.Thread(target=self.design_loop)]
-        for t in self.threads:
-            t.start()
-
-    def score_loop(self):
-        i = 0
-        while not self.stop.is_set():
-            i += 1
-            name, score = "Drill%d" % i, 1000 + 37 * i
-            status, _, _ = self.server.get("/php/_addscore.php?data=%s;%d;" % (name, score))
-            if status == 200:
-                self.scores.append((time.monotonic(), name, score))
-
-    def design_loop(self):
-        while not self.stop.is_set():
-            file = secrets.token_hex(8) + ".plane"
-            data = design_bytes(name=b"Drill " + file[:6].encode(), body=os.urandom(300))
-            try:
-                self.server.upload(file, data)
-            except ftplib.all_errors:
-                continue
-            query = "1000;2000;30;40;50;800;5000;Drill%%20%s;%s;" % (file[:6], file)
-            if self.server.get("/php/_addplane.php?data=" + query)[0] == 200:
-                self.designs.append((time.monotonic(), file, data))
-
-    def finish(self):
-        self.stop.set()
-        for t in self.threads:
-            t.join()
-
-
 class BackupDrillTests(unittest.TestCase):
     def test_backup_under_uploads_restores_what_was_acknowledged_before(self):
-        for storage in STORAGES:
+        for storage in ("sqlite", "postgres"):
             with self.subTest(storage):
                 self.drill(storage)
 
@@ -158,23 +99,35 @@ class BackupDrillTests(unittest.TestCase):
         self.addCleanup(server.stop)
         server.admin("seed-scores", 3000)
         server.admin("seed-planes", 30)
-        root = backup_root(server, "backups-" + storage)
-        uploads = Uploads(server)
+        scores, designs, stop = [], [], threading.Event()
+
+        def player():  # a score, then a design uploaded and registered, until stopped
+            while not stop.is_set():
+                name, file = "Drill%d" % len(scores), secrets.token_hex(8) + ".plane"
+                if server.get("/php/_addscore.php?data=%s;%d;" % (name, 1000 + len(scores)))[0] == 200:
+                    scores.append((time.monotonic(), name))
+                try:
+                    server.upload(file, design_bytes(body=os.urandom(300)))
+                except ftplib.all_errors:
+                    continue
+                if server.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Drill;%s;" % file)[0] == 200:
+                    designs.append((time.monotonic(), file))
+
+        threads = [threading.Thread(target=player) for _ in range(2)]
+        for t in threads:
+            t.start()
         try:
-            harness.wait_until(lambda: len(uploads.scores) > 20 and len(uploads.designs) > 3, "uploads")
+            harness.wait_until(lambda: len(designs) > 4, "registrations")
             began = time.monotonic()
             if archive:
                 archive.run("--type=full", "backup")
-            backup = server.admin("backup", root).strip()
-            harness.wait_until(lambda: uploads.designs[-1][0] > began and uploads.scores[-1][0] > began,
-                               "uploads after the backup")
+            backup = server.admin("backup", backup_root(server, "backups-" + storage)).strip()
+            harness.wait_until(lambda: designs[-1][0] > began, "registrations after the backup")
         finally:
-            uploads.finish()
-        designs = {}
-        for file in os.listdir(server.path("planes")):
-            with open(server.path("planes", file), "rb") as f:
-                designs[file] = f.read()
-        before = stored_scores(server)
+            stop.set()
+            for t in threads:
+                t.join()
+        files = {f: open(server.path("planes", f), "rb").read() for f in os.listdir(server.path("planes"))}
         server.stop()
         shutil.rmtree(server.data)
         if archive:
@@ -184,19 +137,16 @@ class BackupDrillTests(unittest.TestCase):
         self.assertIn("restored", server.admin("restore", backup))
         server.start()
 
-        restored = stored_scores(server)
-        for _, name, score in [s for s in uploads.scores if s[0] < began]:
-            self.assertEqual(restored.get(name), score, name)
-        for name in [n for n in before if n.startswith("Seed ")]:
-            self.assertEqual(restored.get(name), before[name])
-        listed = catalogue(server)
-        self.assertLessEqual({file for t, file, _ in uploads.designs if t < began}, set(listed))
+        restored = dict(stored(server, "SELECT name, score FROM scores"))
+        self.assertLessEqual({name for t, name in scores if t < began} | {"Seed 1", "Seed 3000"}, set(restored))
+        listed = [f for (f,) in stored(server, "SELECT file FROM planes")]
+        self.assertLessEqual({file for t, file in designs if t < began}, set(listed))
         for file in listed:
-            status, _, body = server.get("/download.php?file=" + file)
-            self.assertEqual((status, binascii.crc32(body)), (200, binascii.crc32(designs[file])), file)
-        for name in list(restored)[:: max(1, len(restored) // 25)]:
-            status, _, body = server.get("/php/_addscore.php?data=%s;%d;" % (name.replace(" ", "%20"), restored[name]))
-            self.assertEqual(int(body), 1 + sum(s > restored[name] for s in restored.values()), name)
+            self.assertEqual(server.get("/download.php?file=" + file)[2], files[file], file)
+        values = [int(s) for s in restored.values()]
+        for name in list(restored)[::150]:
+            rank = server.get("/php/_addscore.php?data=%s;%s;" % (name.replace(" ", "%20"), restored[name]))[2]
+            self.assertEqual(int(rank), 1 + sum(v > int(restored[name]) for v in values), name)
 
 
 class PointInTimeTests(unittest.TestCase):
@@ -206,23 +156,23 @@ class PointInTimeTests(unittest.TestCase):
         server = production("pitr", ini=archive.pg.ini())
         self.addCleanup(server.stop)
 
-        def store(prefix, n):
-            for i in range(n):
+        def store(prefix):
+            for i in range(30):
                 self.assertEqual(server.get("/php/_addscore.php?data=%s%d;%d;" % (prefix, i, 500 + i))[0], 200)
-            return {"%s%d" % (prefix, i) for i in range(n)}
+            return {"%s%d" % (prefix, i) for i in range(30)}
 
-        kept = store("Early", 30)
+        kept = store("Early")
         archive.run("--type=full", "backup")
-        kept |= store("Middle", 30)
+        kept |= store("Middle")
         noted = archive.pg.psql("SELECT now()").strip()
         time.sleep(1.1)  # the noted time lies strictly between the two sets
-        store("Late", 30)
+        store("Late")
         archive.archived()
         server.stop()
         archive.destroy()
         archive.restore("--type=time", "--target=" + noted, "--target-action=promote")
         server.start()
-        self.assertEqual(set(stored_scores(server)), kept)
+        self.assertEqual({name for name, in stored(server, "SELECT name FROM scores")}, kept)
 
 
 class RefusalTests(unittest.TestCase):
@@ -232,27 +182,23 @@ class RefusalTests(unittest.TestCase):
         backup = server.admin("backup", backup_root(server, "refusals")).strip()
         server.admin("add-score", "After Backup", 1)
 
-        def store():
-            return [open(server.path(name), "rb").read() for name in ("skv.sqlite", "skv.sqlite-wal")
-                    if os.path.exists(server.path(name))] + sorted(os.listdir(server.path("planes")))
-
-        def attempt():
+        def refused(reason):
+            store = lambda: [open(server.path(n), "rb").read() for n in os.listdir(server.data) if n.startswith("skv.")]
             before = store()
             out = subprocess.run(["php", os.path.join(harness.SERVER_DIR, "admin.php"), "--data", server.data,
                                   "restore", backup], capture_output=True, text=True)
             self.assertEqual(store(), before)
             self.assertEqual((out.returncode, out.stdout, out.stderr.count("\n")), (2, "", 1), out.stderr)
-            return out.stderr
+            self.assertIn(reason, out.stderr)
 
-        self.assertIn("is in use", attempt())
+        refused("is in use")
         server.stop()
         self.addCleanup(server.start)
         manifest = os.path.join(backup, "backup.ini")
-        with open(manifest) as f:
-            text = f.read()
+        text = open(manifest).read()
         with open(manifest, "w") as f:
             f.write(re.sub(r"schema = \d+", "schema = 2", text))
-        self.assertIn("of schema version 2", attempt())
+        refused("of schema version 2")
         with open(manifest, "w") as f:
             f.write(text)
         self.assertIn("restored 50 scores", server.admin("restore", backup))
