@@ -2,6 +2,7 @@
 PostgreSQL cluster with it), restored; a point-in-time restore on PostgreSQL; the refusals."""
 import ftplib
 import os
+import pathlib
 import re
 import secrets
 import shutil
@@ -127,7 +128,7 @@ class BackupDrillTests(unittest.TestCase):
             stop.set()
             for t in threads:
                 t.join()
-        files = {f: open(server.path("planes", f), "rb").read() for f in os.listdir(server.path("planes"))}
+        files = {f: pathlib.Path(server.path("planes", f)).read_bytes() for f in os.listdir(server.path("planes"))}
         server.stop()
         shutil.rmtree(server.data)
         if archive:
@@ -183,7 +184,7 @@ class RefusalTests(unittest.TestCase):
         server.admin("add-score", "After Backup", 1)
 
         def refused(reason):
-            store = lambda: [open(server.path(n), "rb").read() for n in os.listdir(server.data) if n.startswith("skv.")]
+            store = lambda: [pathlib.Path(server.path(n)).read_bytes() for n in os.listdir(server.data) if n.startswith("skv.")]
             before = store()
             out = subprocess.run(["php", os.path.join(harness.SERVER_DIR, "admin.php"), "--data", server.data,
                                   "restore", backup], capture_output=True, text=True)
@@ -195,7 +196,7 @@ class RefusalTests(unittest.TestCase):
         server.stop()
         self.addCleanup(server.start)
         manifest = os.path.join(backup, "backup.ini")
-        text = open(manifest).read()
+        text = pathlib.Path(manifest).read_text()
         with open(manifest, "w") as f:
             f.write(re.sub(r"schema = \d+", "schema = 2", text))
         refused("of schema version 2")

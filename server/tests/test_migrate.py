@@ -4,6 +4,7 @@ check leaves the target empty and server.ini alone, and the command runs again."
 import contextlib
 import hashlib
 import os
+import pathlib
 import random
 import sqlite3
 import subprocess
@@ -71,11 +72,11 @@ class MigrateTests(unittest.TestCase):
         self.assertFalse(os.path.exists(server.path("server.ini")))
         self.assertEqual(pg.psql("SELECT COUNT(*) FROM pg_tables WHERE schemaname = 'public'", "migrated"), "0\n")
         sql(server, "UPDATE score_counts SET n = n - 1 WHERE " + top)
-        store = hashlib.sha256(open(server.path("skv.sqlite"), "rb").read()).digest()
+        store = hashlib.sha256(pathlib.Path(server.path("skv.sqlite")).read_bytes()).digest()
 
         self.assertIn("migrated 100001 scores and 2000 designs", subprocess.run(migrate, capture_output=True,
                                                                                text=True, check=True).stdout)
-        self.assertEqual(hashlib.sha256(open(server.path("skv.sqlite"), "rb").read()).digest(), store)
+        self.assertEqual(hashlib.sha256(pathlib.Path(server.path("skv.sqlite")).read_bytes()).digest(), store)
         server.start()
         after = ranks(server, sample), pages(server, 2000)
         self.assertEqual(after[0], before[0])
