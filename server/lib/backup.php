@@ -91,7 +91,7 @@ function store_in_use(string $data): ?string
         }
     }
     $db = "$data/skv.sqlite";
-    if (!is_file($db) || sqlite_settings_dsn($data) !== null) {
+    if (!is_file($db) || ini_dsn($data) !== null) {
         return null;
     }
     try {
@@ -107,7 +107,7 @@ function store_in_use(string $data): ?string
 }
 
 // The dsn of DATA/server.ini when it names one (PostgreSQL), else null.
-function sqlite_settings_dsn(string $data): ?string
+function ini_dsn(string $data): ?string
 {
     $ini = is_file("$data/server.ini") ? (parse_ini_file("$data/server.ini") ?: []) : [];
     return $ini['dsn'] ?? null;
@@ -146,7 +146,7 @@ function restore_store(string $dir, string $data): string
         throw new RuntimeException($reason);
     }
     $pg = $manifest['storage'] === 'pgsql';
-    $targetDsn = sqlite_settings_dsn($data);
+    $targetDsn = ini_dsn($data);
     if ($targetDsn !== null && !$pg || $targetDsn === null && $pg && !is_file("$dir/server.ini")) {
         throw new RuntimeException("the backup in $dir is of " . ($pg ? 'PostgreSQL' : 'SQLite')
             . " storage, the data folder's server.ini names " . ($pg ? 'none' : 'PostgreSQL'));

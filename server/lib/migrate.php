@@ -21,7 +21,7 @@ function migrate_store(string $data, string $dsn, ?string $user, ?string $passwo
             throw new RuntimeException('the dsn, user and password go into server.ini: no double quotes or control characters');
         }
     }
-    if (sqlite_settings_dsn($data) !== null) {
+    if (ini_dsn($data) !== null) {
         throw new RuntimeException("the store of $data is on PostgreSQL already (server.ini names its dsn)");
     }
     if (($reason = store_in_use($data)) !== null) {
