@@ -131,6 +131,16 @@ class LeastPrivilegeTests(ServerCase):
                     self.assertEqual((out.returncode, out.stdout + out.stderr), (0, ""))
 
 
+    def test_backup_timers_and_their_unit_are_valid(self):
+        tool = shutil.which("systemd-analyze") or self.skipTest("systemd-analyze is not installed")
+        with tempfile.TemporaryDirectory() as folder:
+            for unit in ("skv-backup@.service", "skv-backup-full.timer", "skv-backup-diff.timer"):
+                shutil.copy(os.path.join(SERVER_DIR, "deploy", unit), folder)
+            out = subprocess.run([tool, "verify", "--man=no", *(os.path.join(folder, u) for u in (
+                "skv-backup@full.service", "skv-backup-full.timer", "skv-backup-diff.timer"))], capture_output=True, text=True)
+            self.assertEqual((out.returncode, out.stdout + out.stderr), (0, ""))
+
+
 class LogRotateTests(ServerCase):
     make_server = classmethod(lambda cls: harness.server("rotated", extra=["--production"]))
 
