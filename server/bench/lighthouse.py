@@ -1,12 +1,9 @@
-"""Measure (not a test): Lighthouse's four scores for the website's kinds of page, served by the
+"""wrk.py's part "lighthouse": Lighthouse's four scores for the website's kinds of page, served by the
 production stack (start.sh --production) first over plain HTTP, then over HTTPS with a
 certificate that certbot got from pebble on loopback, in Debian's Chromium (headless). Goals over
 HTTPS, printed as met or MISSED: every score at least 0.95, best practices and SEO 1.0.
 
-  lighthouse.py [--runs 1]
-
 Lighthouse comes from npm (pinned; installed into /opt/skv-lighthouse on first use). Runs as root."""
-import argparse
 import base64
 import hashlib
 import json
@@ -67,10 +64,8 @@ def measure(scheme, addr, flags, runs, work):
     return worst
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--runs", type=int, default=1, help="runs per page; the lowest score counts")
-    opts = ap.parse_args()
+def measure_lighthouse(runs=1):
+    """Runs per page: the lowest score counts. Returns the number of goals missed (0 or 1)."""
     if not os.path.exists(CLI):
         subprocess.run(["npm", "install", "--prefix", PREFIX, "--no-audit", "--no-fund", "-E", "lighthouse@" + VERSION],
                        check=True, stdout=subprocess.DEVNULL)
@@ -81,19 +76,16 @@ def main():
     try:
         server.admin("seed-scores", 5000)
         server.admin("seed-planes", 60)
-        measure("http", addr, [], opts.runs, work)
+        measure("http", addr, [], runs, work)
         cert, key = ca.issue("/usr/sbin/nginx -c %s -s reload" % server.path("run", "nginx.conf"))
         server.extra += ["--tls", cert, key]
         server.start()
-        worst = measure("https", addr, ["--ignore-certificate-errors-spki-list=" + spki_hash(cert)], opts.runs, work)
+        worst = measure("https", addr, ["--ignore-certificate-errors-spki-list=" + spki_hash(cert)], runs, work)
         missed = [kind for kind, s in worst.items()
                   if min(s) < 0.95 or s[CATEGORIES.index("best-practices")] < 1 or s[CATEGORIES.index("seo")] < 1]
         print("\ngoal over HTTPS (every score >= 0.95, best practices and SEO 1.0): %s"
               % ("met" if not missed else "MISSED on " + ", ".join(missed)))
+        return int(bool(missed))
     finally:
         server.stop()
         ca.stop()
-
-
-if __name__ == "__main__":
-    main()

@@ -4,7 +4,12 @@
 // the snapshot was registered before it began, so its file is in the copy; a file newer than
 // the snapshot is an extra, which a restore hands to the sweeper as an unregistered upload.
 declare(strict_types=1);
-require_once __DIR__ . '/common.php';
+require_once __DIR__ . '/connection.php';
+require_once __DIR__ . '/counters.php';
+require_once __DIR__ . '/designs.php';
+require_once __DIR__ . '/schema.php';
+require_once __DIR__ . '/scores.php';
+require_once __DIR__ . '/settings.php';
 
 const BACKUP_FORMAT = 1;
 const BACKUP_NAME = '/^\d{8}-\d{6}\z/';  // ROOT/20261209-031500: UTC time of the snapshot
@@ -109,8 +114,8 @@ function store_in_use(string $data): ?string
 // The dsn of DATA/server.ini when it names one (PostgreSQL), else null.
 function ini_dsn(string $data): ?string
 {
-    $ini = is_file("$data/server.ini") ? (parse_ini_file("$data/server.ini") ?: []) : [];
-    return $ini['dsn'] ?? null;
+    $dsn = server_ini("$data/server.ini")['dsn'] ?? '';
+    return $dsn === '' ? null : $dsn;
 }
 
 // As start.sh writes its pid files: "PID START", START the process's start time in /proc.
@@ -179,8 +184,8 @@ function restore_store(string $dir, string $data): string
     // PostgreSQL replays its archive past the file copy: a design registered after it has no
     // file, and a catalogue entry that cannot be downloaded helps nobody.
     $missing = missing_design_files();
-    foreach (array_chunk($missing, 500) as $chunk) {
-        remove_planes('file IN (' . implode(', ', array_fill(0, count($chunk), '?')) . ')', $chunk);
+    foreach ($missing as $file) {
+        remove_planes($file);
     }
     return sprintf('restored %d scores and %d designs (%d files, %d extra) from %s, taken %s%s', score_total(db()),
         plane_count(db()), $files, $extras, $dir, gmdate('Y-m-d H:i:s \U\T\C', (int)$manifest['taken']),
@@ -190,7 +195,7 @@ function restore_store(string $dir, string $data): string
 // The connection server.ini names, for the checks before anything is written.
 function db_from(string $ini, string $data): PDO
 {
-    $settings = parse_ini_file(is_file("$data/server.ini") ? "$data/server.ini" : $ini) ?: [];
+    $settings = server_ini(is_file("$data/server.ini") ? "$data/server.ini" : $ini);
     return new PDO($settings['dsn'], $settings['user'] ?? null, $settings['password'] ?? null,
         [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]);
 }

@@ -4,8 +4,10 @@
 // scores), checked against the source before it commits; only then does server.ini name the
 // target. The SQLite store is only read and stays as it was.
 declare(strict_types=1);
-require_once __DIR__ . '/common.php';
 require_once __DIR__ . '/backup.php';
+require_once __DIR__ . '/schema.php';
+require_once __DIR__ . '/scores.php';
+require_once __DIR__ . '/settings.php';
 
 const MIGRATE_SAMPLE = 1000;      // scores whose rank must agree on both sides
 const MIGRATE_CHUNK = 20000;      // rows per COPY
@@ -61,7 +63,7 @@ function migrate_store(string $data, string $dsn, ?string $user, ?string $passwo
     } finally {
         $source->exec('COMMIT');
     }
-    write_settings("$data/server.ini", ['dsn' => $dsn, 'user' => $user, 'password' => $password]);
+    write_server_ini(['dsn' => $dsn, 'user' => $user, 'password' => $password]);
     return sprintf('migrated %d scores and %d designs; ranks agree for %d sampled scores; server.ini now names %s'
         . ' (%s is unchanged)', $counts['scores'], $counts['planes'], $sampled, $dsn, "$data/skv.sqlite");
 }
@@ -142,20 +144,4 @@ function check_copy(PDO $source, PDO $target, array $counts): int
         }
     }
     return count($scores);
-}
-
-// server.ini with $values in place of those keys, the rest kept; written whole, then renamed.
-function write_settings(string $path, array $values): void
-{
-    $lines = is_file($path) ? file($path, FILE_IGNORE_NEW_LINES) : [];
-    $keys = implode('|', array_map('preg_quote', array_keys($values)));
-    $lines = array_filter($lines, fn(string $line) => !preg_match("/^\\s*($keys)\\s*=/", $line));
-    foreach ($values as $key => $value) {
-        if ($value !== null) {
-            $lines[] = "$key = \"$value\"";
-        }
-    }
-    file_put_contents("$path.new", implode("\n", $lines) . "\n");
-    sync_file("$path.new");
-    rename("$path.new", $path);
 }

@@ -1,10 +1,16 @@
 """What only the production stack does: nginx's per-address limits, its slots, the unprivileged
-workers, the hardened units and the shipped logrotate file. Servers in production mode whatever
-SKV_TEST_PRODUCTION says."""
+workers, the hardened units, the shipped logrotate file, two nodes over one store, and HTTPS with
+a certificate from an ACME CA. Servers in production mode whatever SKV_TEST_PRODUCTION says."""
+import hashlib
+import http.client
+import io
+import json
 import os
 import pwd
+import re
 import shutil
 import socket
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -12,8 +18,14 @@ import threading
 import time
 import unittest
 
+import acme
 import harness
-from harness import SERVER_DIR, ServerCase, has_title, wait_until
+from harness import SERVER_DIR, ServerCase, design_bytes, has_title, wait_until
+
+_nodes = {}
+# What the Starter sends, and the status each answers with on port 80: never a redirect.
+SCRIPTS = [("/php/_addscore.php?data=Tls%20Pilot;4711;", 200), ("/php/_getplanes.php?style=1&from=0&num=17", 200),
+           ("/php/_addplane.php?data=1", 400)]
 
 
 def setUpModule():
@@ -23,9 +35,18 @@ def setUpModule():
             raise unittest.SkipTest("%s is not installed (scripts/packages.txt)" % tool)
 
 
-class RateLimitTests(ServerCase):
-    make_server = classmethod(lambda cls: limited_server())
+class ProductionCase(ServerCase):
+    """A test against a production server of its own (name, options of start.sh)."""
+    production = "limited", ["--doubles", "--rate", "1", "--burst", "5", "--page-rate", "1", "--page-burst", "5",
+                             "--conns", "2"]
 
+    @classmethod
+    def setUpClass(cls):
+        name, options = cls.production
+        cls.server = harness.server(name, extra=["--production"] + options)
+
+
+class RateLimitTests(ProductionCase):
     def test_a_burst_from_one_address_is_refused_in_plain_text(self):
         one, another = harness.client_addresses(2)
         answers = [self.server.get("/php/_addscore.php?data=Ann;%d;" % i, source=one) for i in range(12)]
@@ -86,14 +107,7 @@ def established(local, port, remote):
                and r[3] == "01")
 
 
-def limited_server():
-    return harness.server("limited", doubles=True, extra=[
-        "--production", "--rate", "1", "--burst", "5", "--page-rate", "1", "--page-burst", "5", "--conns", "2"])
-
-
-class LeastPrivilegeTests(ServerCase):
-    make_server = classmethod(lambda cls: limited_server())
-
+class LeastPrivilegeTests(ProductionCase):
     def test_workers_and_the_ftp_server_run_as_skv(self):
         if os.geteuid() != 0:
             self.skipTest("as another user, the servers run as that user")
@@ -131,18 +145,8 @@ class LeastPrivilegeTests(ServerCase):
                     self.assertEqual((out.returncode, out.stdout + out.stderr), (0, ""))
 
 
-    def test_backup_timers_and_their_unit_are_valid(self):
-        tool = shutil.which("systemd-analyze") or self.skipTest("systemd-analyze is not installed")
-        with tempfile.TemporaryDirectory() as folder:
-            for unit in ("skv-backup@.service", "skv-backup-full.timer", "skv-backup-diff.timer"):
-                shutil.copy(os.path.join(SERVER_DIR, "deploy", unit), folder)
-            out = subprocess.run([tool, "verify", "--man=no", *(os.path.join(folder, u) for u in (
-                "skv-backup@full.service", "skv-backup-full.timer", "skv-backup-diff.timer"))], capture_output=True, text=True)
-            self.assertEqual((out.returncode, out.stdout + out.stderr), (0, ""))
-
-
-class LogRotateTests(ServerCase):
-    make_server = classmethod(lambda cls: harness.server("rotated", extra=["--production"]))
+class LogRotateTests(ProductionCase):
+    production = "rotated", []
 
     def test_shipped_logrotate_file_rotates_and_nginx_reopens(self):
         self.server.get("/php/_getplanes.php?style=1&from=0&num=1")
@@ -151,13 +155,177 @@ class LogRotateTests(ServerCase):
                         self.server.path("run", "logrotate.conf")], check=True)
         for log in ("requests.log", "fpm.log"):
             self.assertTrue(os.path.exists(self.server.path(log + ".1")), log)
-        self.server.get("/php/_getplanes.php?style=1&from=7&num=1")
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline and not any("from=7" in line for line in self.server.log_lines()):
-            time.sleep(0.05)
-        self.assertEqual(len(self.server.log_lines()), 1, "nginx writes into the new file")
+        # nginx reopens its log after the signal, in its own time: until then a request still goes
+        # into the rotated file, so ask again until one lands in the new one.
+        deadline = time.monotonic() + 10
+        while not self.server.log_lines() and time.monotonic() < deadline:
+            self.server.get("/php/_getplanes.php?style=1&from=7&num=1")
+            time.sleep(0.1)
+        lines = self.server.log_lines()
+        self.assertTrue(lines, "nginx writes into the new file")
+        self.assertTrue(all("from=7" in line for line in lines), lines)
         self.assertEqual(os.stat(self.server.path("requests.log")).st_mode & 0o077, 0)
+
+
+class TwoNodeTests(unittest.TestCase):
+    """Two web nodes (nginx, PHP-FPM, FTP) over one PostgreSQL and one design storage: what one node
+    takes in, the other serves."""
+
+    @classmethod
+    def setUpClass(cls):
+        reason = harness.postgres_missing()
+        if reason:
+            raise unittest.SkipTest(reason)
+        pg = harness.postgres_database("nodes", durable=False)
+        shared = tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP)
+        ini = pg.ini("storage = %s\n" % shared, dbname="nodes")
+        _nodes["a"] = harness.server("node-a", ini=ini, extra=["--production"])
+        _nodes["b"] = harness.server("node-b", ini=ini, extra=["--production"])
+
+    @classmethod
+    def tearDownClass(cls):
+        for name in ("node-a", "node-b"):
+            if name in harness._started:
+                harness._started.pop(name).stop()
+    def test_a_design_taken_in_by_one_node_is_served_by_the_other(self):
+        a, b = _nodes["a"], _nodes["b"]
+        data = design_bytes(name=b"Twin Jet", body=b"across nodes" * 20)
+        self.assertTrue(a.upload("70de01.plane", data).startswith("226"))
+        status, _, body = a.get("/php/_addplane.php?data=1000;2000;30;40;50;800;5000;Twin%20Jet;70de01.plane;")
+        self.assertEqual(status, 200, body)
+        status, _, body = b.get("/php/_getplanes.php?style=1&from=0&num=17")
+        self.assertEqual(body.decode().split("\n")[1].split(";")[:2], ["Twin Jet", "70de01.plane"])
+        got = io.BytesIO()
+        ftp = b.ftp()
+        self.addCleanup(ftp.close)
+        ftp.retrbinary("RETR 70de01.plane", got.write)
+        self.assertEqual(got.getvalue(), data)
+        self.assertEqual(b.get("/download.php?file=70de01.plane")[2], data)
+        # The registration is done once, whichever node is asked again.
+        self.assertEqual(b.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Again;70de01.plane;")[0], 409)
+
+    def test_pages_kept_by_one_node_follow_writes_through_the_other(self):
+        a, b = _nodes["a"], _nodes["b"]
+        versions = "echo json_encode(store_versions(db()));"
+        pages = ("/php/_getplanes.php?style=1&from=0&num=100", "/designs.php", "/hiscores.php", "/")
+        before = {p: b.get(p)[2] for p in pages}
+        self.assertEqual({p: b.get(p)[2] for p in pages if p != "/"}, {p: before[p] for p in pages if p != "/"})
+        self.assertTrue(a.upload("cace01.plane", design_bytes(name=b"Fresh Jet")).startswith("226"))
+        state = json.loads(a.php(versions))
+        self.assertEqual(a.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Fresh%20Jet;cace01.plane;")[0], 200)
+        after = json.loads(a.php(versions))
+        self.assertEqual((after["scores"], after["planes"] != state["planes"]), (state["scores"], True))
+        for page in pages[:2]:
+            self.assertIn(b"Fresh Jet", b.get(page)[2])
+        self.assertEqual(a.get("/php/_addscore.php?data=Fresh%20Pilot;123;")[0], 200)
+        final = json.loads(a.php(versions))
+        self.assertEqual((final["planes"], final["scores"] != after["scores"]), (after["planes"], True))
+        for page in pages[2:]:
+            self.assertIn(b"Fresh Pilot", b.get(page)[2])
+
+    def test_a_rank_on_one_node_counts_scores_stored_through_the_other(self):
+        a, b = _nodes["a"], _nodes["b"]
+        for name, score in (("Ann", 700), ("Bob", 500)):
+            self.assertEqual(a.get("/php/_addscore.php?data=%s;%d;" % (name, score))[0], 200)
+        self.assertEqual(b.get("/php/_addscore.php?data=Cid;600;")[2], b"2")
+        self.assertEqual(a.get("/php/_addscore.php?data=Dan;550;")[2], b"3")
 
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class TlsTests(unittest.TestCase):
+    """HTTPS with real parts on loopback: pebble issues a certificate to certbot by webroot, nginx
+    serves it, curl verifies it against pebble's root; a forced renewal under requests."""
+
+    @classmethod
+    def setUpClass(cls):
+        if os.geteuid() != 0 or not all(map(shutil.which, ("pebble", "pebble-challtestsrv", "certbot", "curl"))):
+            raise unittest.SkipTest("needs root, pebble, certbot and curl (scripts/packages.txt)")
+        addr = harness.free_address((80, 21, 443))
+        cls.acme = acme.Acme(addr)
+        cls.addClassCleanup(cls.acme.stop)
+        cls.server = harness.Server(addr, "tls", extra=["--production", *harness.LIFTED, "--acme", cls.acme.webroot])
+        cls.addClassCleanup(cls.server.stop)
+        cls.cert, key = cls.acme.issue("/usr/sbin/nginx -c %s -s reload" % cls.server.path("run", "nginx.conf"))
+        cls.server.extra += ["--tls", cls.cert, key]
+        cls.server.start()
+        cls.root = cls.acme.root_pem()
+        cls.server.admin("seed-planes", 3)
+
+    def curl(self, *options):
+        return subprocess.run(["curl", "-sS", "--resolve", "%s:443:%s" % (acme.HOST, self.server.addr), "-o", "/dev/null",
+                               "-w", "%{http_version}", *options, "https://%s/" % acme.HOST], capture_output=True, text=True)
+
+    def https(self, target, headers=None):
+        """(status, headers, body, the served certificate's serial) over a new TLS connection."""
+        context = ssl.create_default_context(cafile=self.root)
+        conn = http.client.HTTPSConnection(acme.HOST, context=context, timeout=10)
+        conn.sock = context.wrap_socket(socket.create_connection((self.server.addr, 443), timeout=10),
+                                        server_hostname=acme.HOST)
+        serial = conn.sock.getpeercert()["serialNumber"].upper()
+        try:
+            conn.request("GET", target, headers=headers or {})
+            resp = conn.getresponse()
+            return resp.status, resp.headers, resp.read(), serial
+        finally:
+            conn.close()
+
+    def test_https_with_http2_both_tls_versions_compression_and_versioned_files(self):
+        for options, version in ((["--http2"], "2"), (["--http1.1", "--tlsv1.2", "--tls-max", "1.2"], "1.1"),
+                                 (["--http1.1", "--tlsv1.3"], "1.1")):
+            out = self.curl("--cacert", self.root, *options)
+            self.assertEqual((out.returncode, out.stdout), (0, version), out.stderr)
+        self.assertNotEqual(self.curl().returncode, 0)  # only pebble's root vouches for it
+        status, headers, page, _ = self.https("/")
+        self.assertIsNone(headers["Strict-Transport-Security"])  # docs/SERVER.md: WinINet
+        self.assertEqual(self.https("/", {"Accept-Encoding": "gzip"})[1]["Content-Encoding"], "gzip")
+        versioned = dict(re.findall(r'"/site/(style\.css|badge\.png)\?v=([0-9a-f]+)"', page.decode()))
+        for name, version in versioned.items():
+            with open(os.path.join(harness.SERVER_DIR, "www", "site", name), "rb") as f:
+                self.assertEqual(version, hashlib.sha256(f.read()).hexdigest()[:10])
+            self.assertEqual(self.https("/site/%s?v=%s" % (name, version))[1]["Cache-Control"], "max-age=315360000")
+        self.assertEqual(len(versioned), 2)
+        self.assertEqual(self.https("/site/style.css")[1]["Cache-Control"], "no-cache")
+
+    def test_port_80_keeps_the_scripts_and_redirects_the_site(self):
+        for target, expected in SCRIPTS:
+            status, headers, body = self.server.get(target)
+            self.assertEqual((status, headers["Location"]), (expected, None), target)
+        self.assertEqual(self.server.get(SCRIPTS[1][0])[2].split(b"\n")[0], b"3")
+        for target in ["/", "/hiscores.php?page=2", "/download.php?file=5eed0001.plane", "/robots.txt"]:
+            conn = http.client.HTTPConnection(self.server.addr, 80, timeout=10)
+            conn.request("GET", target, headers={"Host": acme.HOST})
+            resp = conn.getresponse()
+            self.assertEqual((resp.status, resp.headers["Location"]), (301, "https://%s%s" % (acme.HOST, target)))
+            conn.close()
+        self.assertEqual(self.server.get("/.well-known/acme-challenge/none")[0], 404)
+
+    def test_forced_renewal_swaps_the_certificate_with_no_failed_request(self):
+        before = self.https("/howto.php")[3]
+        served, failures, stop = [], [], threading.Event()
+
+        def browse():
+            while not stop.is_set():
+                try:
+                    status, _, _, serial = self.https("/howto.php")
+                    served.append(serial) if status == 200 else failures.append(status)
+                except OSError as e:
+                    failures.append(repr(e))
+
+        threads = [threading.Thread(target=browse) for _ in range(3)]
+        for t in threads:
+            t.start()
+        try:
+            self.acme.certbot("renew", "--force-renewal", "--no-random-sleep-on-renew")
+            new = subprocess.run(["openssl", "x509", "-in", self.cert, "-noout", "-serial"], capture_output=True,
+                                 text=True, check=True).stdout.strip().split("=")[1].upper()
+            self.assertNotEqual(new, before)
+            harness.wait_until(lambda: served and served[-1] == new, "the renewed certificate")
+        finally:
+            stop.set()
+            for t in threads:
+                t.join()
+        self.assertEqual(failures, [])
+        self.assertIn(before, served)
