@@ -1,9 +1,11 @@
 <?php
 // Administration of the game server's storage: php admin.php --data DIR COMMAND [ARGS]
 declare(strict_types=1);
+require_once __DIR__ . '/lib/backup.php';
 require_once __DIR__ . '/lib/connection.php';
 require_once __DIR__ . '/lib/counters.php';
 require_once __DIR__ . '/lib/designs.php';
+require_once __DIR__ . '/lib/migrate.php';
 require_once __DIR__ . '/lib/quotas.php';
 require_once __DIR__ . '/lib/schema.php';
 require_once __DIR__ . '/lib/scores.php';
@@ -34,6 +36,15 @@ const COMMANDS = [
     'addresses' => ['[N]', ['the N addresses (20) that keep the most bytes of designs:',
         'address, designs, bytes'], 'command_addresses', true],
     'stats' => ['', ['print the number of scores and designs'], 'command_stats', true],
+    'backup' => ['ROOT', ['an online copy of the store and the design files into a new',
+        'folder ROOT/YYYYMMDD-HHMMSS (UTC); keeps the newest backup_keep',
+        '(on PostgreSQL run pgBackRest\'s backup just before)'], 'command_backup', true],
+    // A restore may meet a folder without a store or with one of another version; a migration
+    // checks its source itself, which no other connection may hold open.
+    'restore' => ['DIR', ['put a backup (DIR, or the newest in DIR) back into the idle',
+        'data folder (on PostgreSQL after pgBackRest\'s restore)'], 'command_restore', false],
+    'migrate' => ['DSN [--user U] [--password P]', ['copy the SQLite store into the empty PostgreSQL database DSN,',
+        'check it, then name it in server.ini (the servers stopped)'], 'command_migrate', false],
 ];
 
 function usage(): string
@@ -295,6 +306,41 @@ function remove_pending_uploads(string $address): int
         }
     }
     return $n;
+}
+
+// A refusal or a failure of a backup, a restore or a migration: its first line (PDO's may have more).
+function fail_with(RuntimeException $e): never
+{
+    fail(strtok($e->getMessage(), "\n"));
+}
+
+function command_backup(array $args): void
+{
+    try {
+        echo backup_store($args[0] ?? fail(usage()), setting('backup_keep')), "\n";
+    } catch (RuntimeException $e) {
+        fail_with($e);
+    }
+}
+
+function command_restore(array $args): void
+{
+    try {
+        echo restore_store($args[0] ?? fail(usage()), data_dir()), "\n";
+    } catch (RuntimeException $e) {
+        fail_with($e);
+    }
+}
+
+function command_migrate(array $args): void
+{
+    $user = take_option($args, '--user');
+    $password = take_option($args, '--password');
+    try {
+        echo migrate_store(data_dir(), $args[0] ?? fail(usage()), $user, $password), "\n";
+    } catch (RuntimeException $e) {
+        fail_with($e);
+    }
 }
 
 // Run as root, the tool acts as the owner of the data folder, so that the files it creates (the

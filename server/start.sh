@@ -9,11 +9,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 usage() {
   echo "usage: $0 --addr ADDR --data DIR [--doubles] [--production [--rate N] [--burst N] [--workers N]" >&2
-  echo "       [--page-rate N] [--page-burst N] [--conns N]]" >&2
+  echo "       [--page-rate N] [--page-burst N] [--conns N] [--tls CERT KEY] [--acme DIR]]" >&2
   exit 2
 }
 
 addr='' data='' doubles=0 production=0 rate=5 burst=20 workers=8 page_rate=10 page_burst=40 conns=16
+tls_cert='' tls_key='' acme=/var/www/skv-acme
 while [ $# -gt 0 ]; do
   case $1 in
     --addr) [ $# -ge 2 ] || usage; addr=$2; shift 2 ;;
@@ -26,6 +27,9 @@ while [ $# -gt 0 ]; do
     --page-rate) [ $# -ge 2 ] || usage; page_rate=$2; shift 2 ;;
     --page-burst) [ $# -ge 2 ] || usage; page_burst=$2; shift 2 ;;
     --conns) [ $# -ge 2 ] || usage; conns=$2; shift 2 ;;
+    # Not resolved: certbot's live/ links move to each renewed certificate.
+    --tls) [ $# -ge 3 ] || usage; tls_cert=$(realpath -s "$2"); tls_key=$(realpath -s "$3"); shift 3 ;;
+    --acme) [ $# -ge 2 ] || usage; acme=$2; shift 2 ;;
     *) usage ;;
   esac
 done
@@ -94,9 +98,22 @@ if [ "$records" != "$data" ]; then
   [ -e "$records" ] || install -d -m 0711 "$records"  # skv passes through to the PHP-FPM socket
   only_root_writes "$records" || refuse "$records must be a folder that only root can write"
 fi
+# Root's nginx reads the certificate and its key, and root's certbot writes into the webroot: none
+# may lie where skv could put a link in their place.
+if [ $production = 1 ] && [ "$(id -u)" = 0 ]; then
+  for f in ${tls_cert:+"$tls_cert" "$tls_key"}; do
+    only_root_writes "$(dirname "$f")" && only_root_writes "$(dirname "$(realpath "$f")")" ||
+      refuse "$f must lie in a folder that only root can write"
+  done
+  [ ! -e "$acme" ] || only_root_writes "$(realpath "$acme")" || refuse "$acme must be a folder that only root can write"
+fi
 run=$records/run
 # skv's workers pass through to the socket and their temporary files; root's own files stay 0600.
 install -d -m "$([ "$records" = "$data" ] && echo 0700 || echo 0711)" "$run" "$run/tmp"
+# Every server started here holds this lock while it runs; the admin tool, as the data folder's
+# owner, takes it alone for a restore or a migration (lib/backup.php), which no server may see.
+lock=$records/servers.lock
+[ -e "$lock" ] || (umask 022 && : > "$lock")
 
 # The settings in force, server.ini over the defaults: admin.php is their one reader (as the data
 # folder's owner), and it refuses a server.ini it cannot read as meant.
@@ -125,7 +142,8 @@ start() {
   fi
   echo "$settings" > "$records/$name.settings"
   [ "$port" != 0 ] || rm -f "$run/php-fpm.sock"
-  setsid "$@" </dev/null >>"$records/$name.log" 2>&1 &
+  ( flock -sn 9 || { echo "the admin tool is restoring or migrating $data; start again once it is done"; exit 1; }
+    exec setsid "$@" ) 9<"$lock" </dev/null >>"$records/$name.log" 2>&1 &
   local pid=$!
   echo "$pid $(started_at $pid)" > "$records/$name.pid"
   for _ in $(seq 100); do
@@ -154,6 +172,7 @@ fill() {
       -e "s|@FPM@|$run/php-fpm.sock|g" -e "s|@RATE@|$rate|g" -e "s|@BURST@|$burst|g" \
       -e "s|@PAGERATE@|$page_rate|g" -e "s|@PAGEBURST@|$page_burst|g" -e "s|@CONNS@|$conns|g" \
       -e "s|@PIDS@|$run/nginx.pid $run/php-fpm.pid|g" -e "s|@MAXSIZE@|${setting[log_max_bytes]}|g" \
+      -e "s|@TLS@|$run/tls.conf|g" -e "s|@CERT@|$tls_cert|g" -e "s|@KEY@|$tls_key|g" -e "s|@ACME@|$acme|g" \
       -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$run_user|g" \
       -e "s|@RUNGROUP@|$(id -gn "$run_user")|g" -e "s|@WEBUSER@|$run_user|g" \
       "$here/deploy/$1"
@@ -167,11 +186,13 @@ start_production() {
   # The site includes fastcgi_params relative to the configuration folder.
   cp "$here/deploy/fastcgi_params" "$run/fastcgi_params"
   fill nginx-site.conf > "$run/site.conf"
+  # HTTPS only with a certificate; the site includes the file either way.
+  if [ -n "$tls_cert" ]; then fill nginx-tls.conf > "$run/tls.conf"; else : > "$run/tls.conf"; fi
   { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $records/fpm.log"; echo "daemonize = no"
     fill php-fpm-pool.conf; } > "$run/php-fpm.conf"
   fill nginx-main.conf > "$run/nginx.conf"
   local settings="$addr doubles=$doubles rate=$rate burst=$burst workers=$workers pages=$page_rate/$page_burst"
-  settings+=" conns=$conns user=$run_user"
+  settings+=" conns=$conns user=$run_user tls=$tls_cert acme=$acme"
   start fpm "$settings" 0 "$fpm" -F -y "$run/php-fpm.conf" $([ "$run_user" = root ] && echo -R)
   start web "nginx $settings" 80 /usr/sbin/nginx -c "$run/nginx.conf"
 }

@@ -5,13 +5,14 @@ the same nginx and PHP-FPM in the same run at the same concurrency. Each goal is
 MISSED; every upload answered with a rank is looked up in the store afterwards.
 
   wrk.py [--storage postgres,sqlite] [--sizes 1000000,10000000] [--tree LABEL=DIR ...] [--seconds 8]
-         [--connections 8,32] [--spread 500000]
+         [--connections 8,32] [--spread 500000] [--parts load,moves,lighthouse]
 
 --tree measures a copy of server/ (e.g. an older commit's, extracted with git archive); given
 more than once, each tree runs in turn on a store of its own, so before and after come from one
 command. Without it, this tree. After the largest size, scores each in a count bucket of their
 own are added (--spread), and the home page and hiscore pages are timed without the cache (a stored score
-before each request)."""
+before each request). The part "moves" (moves.py) times backups, restores and the migration; the
+part "lighthouse" (lighthouse.py) scores the website over HTTP and HTTPS."""
 import argparse
 import datetime
 import os
@@ -27,6 +28,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER_DIR = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(SERVER_DIR, "tests"))
 import harness  # noqa: E402
+import lighthouse  # noqa: E402
+import moves  # noqa: E402
 
 DESIGNS = 10_000
 SPREAD_GOAL_MS = 100
@@ -92,12 +95,20 @@ def main():
     ap.add_argument("--seconds", type=int, default=8)
     ap.add_argument("--connections", default="8,32")
     ap.add_argument("--spread", type=int, default=500_000)
+    ap.add_argument("--parts", default="load,moves", help="load, moves (backups, restores, the migration), "
+                    "lighthouse (the website's scores; installs Lighthouse from npm)")
     opts = ap.parse_args()
     trees = [t.split("=", 1) for t in opts.tree] if opts.tree else [["this tree", SERVER_DIR]]
     commit = subprocess.run(["git", "-C", SERVER_DIR, "describe", "--always", "--dirty"], capture_output=True,
                             text=True).stdout.strip()
     print("wrk.py, %s, this checkout at %s" % (datetime.datetime.now().strftime("%Y-%m-%d %H:%M"), commit))
-    missed = sum(measure(label, tree, storage, opts) for label, tree in trees for storage in opts.storage.split(","))
+    parts = opts.parts.split(",")
+    missed = sum(measure(label, tree, storage, opts) for label, tree in trees for storage in opts.storage.split(",")
+                 if "load" in parts)
+    if "moves" in parts:
+        missed += moves.measure_moves()
+    if "lighthouse" in parts:
+        missed += lighthouse.measure_lighthouse(runs=2)
     print("\n%d goal(s) missed in all" % missed)
 
 

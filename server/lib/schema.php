@@ -61,14 +61,7 @@ function apply_schema(PDO $pdo, bool $upgrade): string
         if ($have > SCHEMA_VERSION || ($have > 0 && $have < SCHEMA_VERSION && !$upgrade)) {
             throw new RuntimeException(schema_mismatch($pdo));
         }
-        foreach (SCHEMA_STEPS as $version => $step) {
-            if ($version > $have) {
-                $step($pdo, $sqlite);
-            }
-        }
-        $pdo->exec('CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)');
-        $pdo->exec('DELETE FROM schema_version');
-        $pdo->exec('INSERT INTO schema_version (version) VALUES (' . SCHEMA_VERSION . ')');
+        apply_schema_steps($pdo, $have);
         $pdo->exec('COMMIT');
     } catch (Throwable $e) {
         $pdo->exec('ROLLBACK');
@@ -79,6 +72,19 @@ function apply_schema(PDO $pdo, bool $upgrade): string
         $have === 0 => 'schema version ' . SCHEMA_VERSION . ' created',
         default => "schema upgraded from version $have to " . SCHEMA_VERSION,
     };
+}
+
+// The steps after version $have and the new version number, inside the caller's transaction.
+function apply_schema_steps(PDO $pdo, int $have): void
+{
+    foreach (SCHEMA_STEPS as $version => $step) {
+        if ($version > $have) {
+            $step($pdo, is_sqlite($pdo));
+        }
+    }
+    $pdo->exec('CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)');
+    $pdo->exec('DELETE FROM schema_version');
+    $pdo->exec('INSERT INTO schema_version (version) VALUES (' . SCHEMA_VERSION . ')');
 }
 
 // Version 1: the scripts' tables and the website's indexes.

@@ -36,6 +36,7 @@ const SETTINGS = [
     'sweep_grace' => [60, 'seconds after the registration window before the sweeper removes an unregistered upload'],
     'log_max_bytes' => [16 << 20, 'size past which a log is rotated (the built-in server\'s `requests.log` at once, the others at the next check)'],
     'log_check_interval' => [300, 'seconds (at least 1) between two runs of logrotate by `start.sh`\'s `logs` process'],
+    'backup_keep' => [7, 'backups `admin.php backup ROOT` keeps in ROOT (the newest; see "Backups")'],
 ];
 
 function data_dir(): string
@@ -52,11 +53,30 @@ function data_dir(): string
     return $dir;
 }
 
-// DATA/server.ini as written, key => value.
-function server_ini(): array
+// DATA/server.ini as written, key => value; or another such file (a backup's, a folder's that a
+// restore or a migration checks before anything is written).
+function server_ini(?string $path = null): array
+{
+    $path ??= data_dir() . '/server.ini';
+    return is_file($path) ? (parse_ini_file($path) ?: []) : [];
+}
+
+// Writes $values into server.ini in place of those keys (null: the key goes), the other lines
+// kept; written whole aside, synced, renamed.
+function write_server_ini(array $values): void
 {
     $path = data_dir() . '/server.ini';
-    return is_file($path) ? (parse_ini_file($path) ?: []) : [];
+    $keys = implode('|', array_map('preg_quote', array_keys($values)));
+    $lines = array_filter(is_file($path) ? file($path, FILE_IGNORE_NEW_LINES) : [],
+        fn(string $line) => !preg_match("/^\\s*($keys)\\s*=/", $line));
+    foreach (array_filter($values, fn($v) => $v !== null) as $key => $value) {
+        $lines[] = "$key = \"$value\"";
+    }
+    $f = fopen("$path.new", 'w');
+    fwrite($f, implode("\n", $lines) . "\n");
+    fsync($f);
+    fclose($f);
+    rename("$path.new", $path);
 }
 
 // Every setting: server.ini's value, else the default, in the default's type.

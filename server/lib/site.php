@@ -90,16 +90,30 @@ function text_param(string $name, int $maxChars = 200): string
     return preg_match('/^.{0,' . $maxChars . '}/su', $text, $m) ? $m[0] : '';
 }
 
-const SITE_TABS = ['home' => ['/', 'Home'], 'hiscores' => ['/hiscores.php', 'Hiscores'],
-    'designs' => ['/designs.php', 'Designs'], 'howto' => ['/howto.php', 'How to']];
+// Each tab's link, label and the description search engines show for its pages.
+const SITE_TABS = [
+    'home' => ['/', 'Home', 'The Skyvora pilots’ hiscores and the aircraft designs they share from the Starter.'],
+    'hiscores' => ['/hiscores.php', 'Hiscores', 'The ranking of every hiscore sent from the Skyvora Starter, by page, rank or name.'],
+    'designs' => ['/designs.php', 'Designs', 'Aircraft designs shared by Skyvora pilots: sort, search and download them.'],
+    'howto' => ['/howto.php', 'How to', 'How to share and fetch Skyvora aircraft designs and hiscores with the Starter.']];
+const SITE_DESCRIPTION = 'The Skyvora community server: hiscores and aircraft designs of the pilots.';
+
+// A file of www/site/ under the version of its content, so that it may be cached for a year.
+function site_asset(string $name): string
+{
+    static $versions = [];
+    $versions[$name] ??= substr((string)hash_file('sha256', dirname(__DIR__) . "/www/site/$name"), 0, 10);
+    return "/site/$name?v={$versions[$name]}";
+}
 
 function page_headers(int $status): void
 {
     http_response_code($status);
     header('Content-Type: text/html; charset=utf-8');
-    // Nothing runs on these pages and nothing comes from elsewhere.
-    header("Content-Security-Policy: default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
-        . "base-uri 'none'; frame-ancestors 'none'");
+    // Nothing runs on these pages and nothing comes from elsewhere; connect-src lets a page's
+    // auditors (a search engine's tools) fetch robots.txt from the page itself.
+    header("Content-Security-Policy: default-src 'none'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+        . "form-action 'self'; base-uri 'none'; frame-ancestors 'none'");
     header('X-Content-Type-Options: nosniff');
     header('Referrer-Policy: no-referrer');
 }
@@ -147,8 +161,9 @@ function server_timing(): void
     header(sprintf('Server-Timing: app;dur=%.2f', $ms));
 }
 
-function page_start(string $title, string $tab, int $status = 200): void
+function page_start(string $title, string $tab, int $status = 200, string $description = ''): void
 {
+    $description = $description !== '' ? $description : (SITE_TABS[$tab][2] ?? SITE_DESCRIPTION);
     ob_start();
     page_headers($status);
     $full = $title === '' ? 'Skyvora – the pilots’ site' : "$title – Skyvora";
@@ -160,18 +175,19 @@ function page_start(string $title, string $tab, int $status = 200): void
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <meta name="color-scheme" content="dark">
 <title><?= h($full) ?></title>
-<link rel="icon" href="/site/icon.png" type="image/png">
-<link rel="stylesheet" href="/site/palette.css">
-<link rel="stylesheet" href="/site/style.css">
+<meta name="description" content="<?= h($description) ?>">
+<link rel="icon" href="<?= site_asset('icon.png') ?>" type="image/png">
+<link rel="stylesheet" href="<?= site_asset('palette.css') ?>">
+<link rel="stylesheet" href="<?= site_asset('style.css') ?>">
 </head>
 <body>
 <a class="skip" href="#main">Skip to the content</a>
 <header class="sky">
 <div class="wrap sky-inner">
-<a class="brand" href="/"><img src="/site/badge.png" alt="" width="96" height="48"><span class="brand-name">Skyvora</span></a>
+<a class="brand" href="/"><img src="<?= site_asset('badge.png') ?>" alt="" width="96" height="48"><span class="brand-name">Skyvora</span></a>
 <p class="tagline">Hiscores and aircraft designs of the Skyvora pilots</p>
 </div>
-<img class="plane" src="/site/plane.png" alt="" width="300" height="160">
+<img class="plane" src="<?= site_asset('plane.png') ?>" alt="" width="300" height="160">
 </header>
 <nav class="tabs" aria-label="Site">
 <ul class="wrap">

@@ -1,7 +1,10 @@
 """The server as it runs: start and stop, its data folder, its settings and their one reader, the
 schema's versions, and its logs."""
+import hashlib
 import json
 import os
+import pathlib
+import random
 import re
 import socket
 import sqlite3
@@ -249,3 +252,82 @@ class SchemaVersionTests(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+def ranks(server, scores):
+    """The ranks the server's own code gives these scores."""
+    return server.php("foreach (explode(',', stream_get_contents(STDIN)) as $s) echo score_rank(db(), (int)$s), ' ';",
+                      ",".join(map(str, scores))).split()
+
+
+def sql(server, statement):
+    """One statement on the SQLite store; afterwards the store's file holds everything."""
+    rows = server.sql(statement)
+    server.sql("PRAGMA wal_checkpoint(TRUNCATE)")
+    return [tuple(int(v) for v in row) for row in rows]
+
+
+def pages(server, total):
+    """Every catalogue page the Starter asks for (17 a page), and website pages of each list."""
+    return [server.get("/php/_getplanes.php?style=1&from=%d&num=17" % start)[2] for start in range(0, total, 17)] + [
+        server.get(t)[2] for t in ("/designs.php", "/designs.php?page=80", "/designs.php?sort=velocity&dir=desc&page=3",
+                                   "/hiscores.php?page=7", "/")]
+
+
+class MigrateTests(unittest.TestCase):
+    """The move from SQLite to PostgreSQL in one command: 100,000 scores and 2,000 designs with
+    files; a failed check leaves the target empty and server.ini alone, and it runs again."""
+
+    @classmethod
+    def setUpClass(cls):
+        harness.in_one_suite(False, "it runs the built-in server on both storages itself")
+        reason = harness.postgres_missing()
+        if reason:
+            raise unittest.SkipTest(reason)
+
+    def test_migrate_keeps_ranks_and_pages_and_refuses_what_it_must(self):
+        pg = harness.postgres_database("migrated", durable=False)
+        server = harness.server("migrate")
+        server.admin("seed-scores", 100000)
+        server.admin("seed-planes", 1994)
+        server.admin("seed-planes", 6, "--hostile")
+        server.get("/php/_addscore.php?data=Mailer;777;pilot%40example%2eorg")  # a mail and an uploader
+        scores = [s for (s,) in sql(server, "SELECT score FROM scores")]
+        sample = random.Random(31).sample(scores, 1000)
+        before = ranks(server, sample), pages(server, 2000)
+        self.assertEqual(before[0][:40], [str(1 + sum(e > s for e in scores)) for s in sample[:40]])
+        server.stop()
+        migrate = ["php", os.path.join(harness.SERVER_DIR, "admin.php"), "--data", server.data, "migrate",
+                   "pgsql:host=%s;port=5432;dbname=migrated" % pg.addr, "--user", "skv"]
+
+        def refused(reason):
+            out = subprocess.run(migrate, capture_output=True, text=True)
+            self.assertEqual((out.returncode, out.stderr.count("\n")), (2, 1), out.stderr)
+            self.assertIn(reason, out.stderr)
+
+        # A count row off by one: the ranks below it disagree, and nothing is migrated.
+        top = "level = 6 AND prefix = %d" % (max(scores) >> 16)  # counted in the rank of nearly every score
+        sql(server, "UPDATE score_counts SET n = n + 1 WHERE " + top)
+        ini = pathlib.Path(server.path("server.ini")).read_text()
+        refused("disagrees")
+        self.assertEqual(pathlib.Path(server.path("server.ini")).read_text(), ini)
+        self.assertEqual(pg.psql("SELECT COUNT(*) FROM pg_tables WHERE schemaname = 'public'", "migrated"), "0\n")
+        sql(server, "UPDATE score_counts SET n = n - 1 WHERE " + top)
+        store = hashlib.sha256(pathlib.Path(server.path("skv.sqlite")).read_bytes()).digest()
+
+        self.assertIn("migrated 100001 scores and 2000 designs", subprocess.run(migrate, capture_output=True,
+                                                                               text=True, check=True).stdout)
+        self.assertEqual(hashlib.sha256(pathlib.Path(server.path("skv.sqlite")).read_bytes()).digest(), store)
+        server.start()
+        after = ranks(server, sample), pages(server, 2000)
+        self.assertEqual(after[0], before[0])
+        for i, (was, now) in enumerate(zip(before[1], after[1])):
+            self.assertEqual(now, was, "page %d" % i)
+
+        refused("is on PostgreSQL already")
+        server.stop()
+        os.rename(server.path("server.ini"), server.path("server.ini.migrated"))
+        try:
+            refused("the target database is not empty")
+        finally:
+            os.rename(server.path("server.ini.migrated"), server.path("server.ini"))

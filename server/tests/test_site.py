@@ -11,6 +11,7 @@ import subprocess
 import tempfile
 import unittest
 import urllib.parse
+import urllib.robotparser
 
 import harness
 import sitedata
@@ -275,6 +276,13 @@ class EscapingTests(SiteCase):
                 self.assertRegex(headers["Server-Timing"], r"^app;dur=\d+\.\d\d$")
                 for ref in re.findall(rb'(?:src|href)="([^"]*)"', body):
                     self.assertFalse(re.match(rb"(?i)[a-z]+:|//", ref), ref)
+
+    def test_every_page_has_a_description_and_crawlers_keep_off_the_scripts(self):
+        for target in ("/", "/hiscores.php", "/designs.php", "/design.php?file=5eed0001.plane", "/howto.php", "/design.php?file=0000.plane"):
+            self.assertRegex(self.server.get(target)[2], rb'<meta name="description" content="[^"<>]{40,}">', target)
+        robots = urllib.robotparser.RobotFileParser()
+        robots.parse(self.server.get("/robots.txt")[2].decode().splitlines())
+        self.assertEqual([robots.can_fetch("Googlebot", t) for t in ("/php/_getplanes.php", "/designs.php")], [False, True])
 
 
 @harness.on_both_storages

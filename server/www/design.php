@@ -40,7 +40,8 @@ function short_title(string $s): string
 }
 
 $name = $design['name'];
-page_start(short_title($name), 'designs');
+page_start(short_title($name), 'designs', 200, 'The Skyvora aircraft design “' . short_title($name)
+    . '”: its seven numbers against the catalogue, and its file to download.');
 ?>
 <article class="panel design">
 <p class="crumbs"><a href="/designs.php">Designs</a> <span aria-hidden="true">›</span> <span class="here">this design</span></p>
