@@ -8,11 +8,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 usage() {
   echo "usage: $0 --addr ADDR --data DIR [--doubles] [--production [--rate N] [--burst N] [--workers N]" >&2
-  echo "       [--page-rate N] [--page-burst N] [--conns N]]" >&2
+  echo "       [--page-rate N] [--page-burst N] [--conns N] [--balancers ADDR,...] [--metrics ADDR:PORT]]" >&2
   exit 2
 }
 
 addr='' data='' doubles=0 production=0 rate=5 burst=20 workers=8 page_rate=10 page_burst=40 conns=16
+balancers='' metrics=''
 while [ $# -gt 0 ]; do
   case $1 in
     --addr) [ $# -ge 2 ] || usage; addr=$2; shift 2 ;;
@@ -25,6 +26,8 @@ while [ $# -gt 0 ]; do
     --page-rate) [ $# -ge 2 ] || usage; page_rate=$2; shift 2 ;;
     --page-burst) [ $# -ge 2 ] || usage; page_burst=$2; shift 2 ;;
     --conns) [ $# -ge 2 ] || usage; conns=$2; shift 2 ;;
+    --balancers) [ $# -ge 2 ] || usage; balancers=$2; shift 2 ;;
+    --metrics) [ $# -ge 2 ] || usage; metrics=$2; shift 2 ;;
     *) usage ;;
   esac
 done
@@ -32,6 +35,11 @@ done
 if [ $production = 1 ]; then
   [[ $addr =~ ^[0-9]{1,3}(\.[0-9]{1,3}){3}$ ]] || { echo "--addr must be an IPv4 address" >&2; exit 2; }
   [[ $rate$burst$workers$page_rate$page_burst$conns =~ ^[0-9]+$ ]] || usage
+  ipv4='[0-9]{1,3}(\.[0-9]{1,3}){3}'
+  [[ -z $balancers || $balancers =~ ^$ipv4(/[0-9]{1,2})?(,$ipv4(/[0-9]{1,2})?)*$ ]] || usage
+  # The operator's numbers stay off the public address: loopback unless named.
+  [[ -n $metrics ]] || { [[ $addr == 127.* ]] && metrics=$addr:9180 || metrics=127.0.0.1:9180; }
+  [[ $metrics =~ ^$ipv4:[0-9]+$ ]] || usage
 else
   [[ $addr =~ ^127\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}$ ]] || { echo "--addr must be a 127.x.x.x address" >&2; exit 2; }
 fi
@@ -95,7 +103,7 @@ own() { [ -z "$1" ] || find "$1" ! -user "$run_user" -exec chown -h "$run_user:$
 mkdir -p "$data/run"
 [ "$run_user" = "$(id -un)" ] || { own "$data"; own "$storage"; }
 # Opened by root (the masters, the redirections below), written and rotated as the run user's.
-for log in requests.log nginx-error.log fpm.log php-errors.log web.log ftp.log logs.log; do
+for log in requests.log metrics.log nginx-error.log fpm.log php-errors.log web.log ftp.log logs.log; do
   [ -e "$data/$log" ] || install -m 0600 -o "$run_user" -g "$run_user" /dev/null "$data/$log"
 done
 
@@ -109,6 +117,8 @@ fill() {
       -e "s|@PAGERATE@|$page_rate|g" -e "s|@PAGEBURST@|$page_burst|g" -e "s|@CONNS@|$conns|g" \
       -e "s|@NGINXPID@|$data/run/nginx.pid|g" -e "s|@FPMPID@|$data/run/php-fpm.pid|g" \
       -e "s|@MAXSIZE@|$(setting log_max_bytes 16777216)|g" \
+      -e "s|@PROXYPROTOCOL@|${balancers:+proxy_protocol}|g" -e "s|@METRICS@|$metrics|g" \
+      -e "s|@REALIPFROM@|$(for b in ${balancers//,/ }; do printf 'set_real_ip_from %s; ' "$b"; done)|g" \
       -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$run_user|g" -e "s|@WEBUSER@|$run_user|g" \
       "$here/deploy/$1"
 }
@@ -131,9 +141,10 @@ start_production() {
   fill nginx-site.conf > "$run/site.conf"
   { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $data/fpm.log"; echo "daemonize = no"
     fill php-fpm-pool.conf; } > "$run/php-fpm.conf"
+  fill nginx-metrics.conf > "$run/metrics.conf"
   fill nginx-main.conf > "$run/nginx.conf"
   local settings="$addr doubles=$doubles rate=$rate burst=$burst workers=$workers pages=$page_rate/$page_burst"
-  settings+=" conns=$conns user=$run_user"
+  settings+=" conns=$conns user=$run_user balancers=$balancers metrics=$metrics"
   start fpm "$settings" 0 "$fpm" -F -y "$run/php-fpm.conf" $([ "$run_user" = root ] && echo -R)
   start web "nginx $settings" 80 /usr/sbin/nginx -c "$run/nginx.conf"
 }

@@ -7,6 +7,7 @@ name only when complete; each upload leaves a record (address, completion time, 
 its registration to the uploading address for a short window; a sweeper removes files whose
 window passed unregistered, and temporary files nobody writes any more."""
 import argparse
+import collections
 import configparser
 import errno
 import fcntl
@@ -144,6 +145,7 @@ class CappedDTPHandler(DTPHandler):
         super().handle_read()
         cap = self.cmd_channel.upload_cap
         if self.receive and not self._closed and self.tot_bytes_received > cap[0]:
+            StarterHandler.refusals[cap[2]] += 1
             self._resp = ("552 %s" % cap[1], logging.info)
             self.transfer_finished = False
             self.close()
@@ -154,6 +156,7 @@ class CappedDTPHandler(DTPHandler):
         err = sys.exc_info()[1]
         cause = err.args[0] if isinstance(err, _FileReadWriteError) and err.args else err
         if getattr(cause, "errno", None) in FULL and not self._closed:
+            StarterHandler.refusals["disk"] += 1
             self._resp = ("452 The design storage is full; try again later.", logging.warning)
             self.transfer_finished = False
             self.close()
@@ -171,8 +174,10 @@ class CappedDTPHandler(DTPHandler):
                     self.cmd_channel.complete(tmp[:-len(TMP)], self.tot_bytes_received)
                     tmp = None
             except FileExistsError:
+                StarterHandler.refusals["exists"] += 1
                 self._resp = ("553 That file exists already.", logging.info)
             except OSError as err:
+                StarterHandler.refusals["disk"] += 1
                 self._resp = ("452 The design storage is full; try again later." if err.errno in FULL
                               else "451 The file could not be stored.", logging.warning)
             if tmp is not None:
@@ -205,11 +210,40 @@ class StarterHandler(FTPHandler):
     idle_after_login = DEFAULTS["ftp_idle_after_login"]
     uploads = ""
     settings = DEFAULTS
-    upload_cap = (DEFAULTS["ftp_max_file_bytes"], "A design file is at most %d bytes." % DEFAULTS["ftp_max_file_bytes"])
+    upload_cap = (DEFAULTS["ftp_max_file_bytes"], "A design file is at most %d bytes." % DEFAULTS["ftp_max_file_bytes"],
+                  "malformed")
     catalogue = None
     # Uploads not registered yet, per address: {address: {name: size}}. They count against
     # the quotas while their record lasts (registered, removed or swept, it goes).
     recent = {}
+    # Refusals by reason, for the metrics (write_numbers); since this server started.
+    refusals = collections.Counter(dict.fromkeys(
+        ("rate", "login", "malformed", "exists", "missing", "quota", "disk", "unavailable", "foreign_address"), 0))
+    stored = 0
+
+    def refuse(self, reason, line):
+        self.refusals[reason] += 1
+        self.respond(line)
+
+    def handle_max_cons(self):
+        self.refusals["rate"] += 1
+        super().handle_max_cons()
+
+    def handle_max_cons_per_ip(self):
+        self.refusals["rate"] += 1
+        super().handle_max_cons_per_ip()
+
+    def handle_auth_failed(self, msg, password):
+        self.refusals["login"] += 1
+        super().handle_auth_failed(msg, password)
+
+    def _make_eport(self, ip, port):
+        # Active mode connects back to the player only: never to another host (a balancer's, a
+        # victim's), never to a privileged port.
+        if ip != self.remote_ip or port < 1024:
+            self.refuse("foreign_address", "501 Data connections go only to your own address, above port 1023.")
+            return
+        super()._make_eport(ip, port)
 
     def on_login(self, username):
         # A logged-in player gets more time between commands than a connection that only waits.
@@ -234,7 +268,7 @@ class StarterHandler(FTPHandler):
             return question()
         except Exception:
             logging.exception("storage look-up failed")
-            self.respond("451 The design storage cannot be reached; try again later.")
+            self.refuse("unavailable", "451 The design storage cannot be reached; try again later.")
             return None
 
     def quota_refusal(self):
@@ -255,9 +289,10 @@ class StarterHandler(FTPHandler):
                 s["quota_bytes_per_address"] >> 20)
         if total_room <= 0:
             return "The design storage is full; try again later."
-        cap = min((s["ftp_max_file_bytes"], "A design file is at most %d bytes." % s["ftp_max_file_bytes"]),
-                  (room, "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20)),
-                  (total_room, "The design storage is full; try again later."))
+        cap = min((s["ftp_max_file_bytes"], "A design file is at most %d bytes." % s["ftp_max_file_bytes"], "malformed"),
+                  (room, "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20),
+                   "quota"),
+                  (total_room, "The design storage is full; try again later.", "quota"))
         self.upload_cap = cap
         return ""
 
@@ -266,27 +301,30 @@ class StarterHandler(FTPHandler):
         name = os.path.basename(file)
         if (os.path.dirname(file) != self.fs.root or not PLANE_NAME.fullmatch(name)
                 or "a" in mode or self._restart_position):
-            self.respond("553 Only new files named like 1a2b3c.plane can be stored here.")
+            self.refuse("malformed", "553 Only new files named like 1a2b3c.plane can be stored here.")
             return None
         taken = self.look_up(lambda: os.path.exists(file) or self.catalogue.registered(name))
         if taken is None:
             return None
         if taken:
-            self.respond("553 That file exists already.")
+            self.refuse("exists", "553 That file exists already.")
             return None
         refusal = self.look_up(self.quota_refusal)
         if refusal is None:
             return None
-        if refusal or shutil.disk_usage(self.fs.root).free < self.min_free:
-            self.respond("452 %s" % (refusal or "The design storage is full; try again later."))
+        if refusal:
+            self.refuse("quota", "452 %s" % refusal)
+            return None
+        if shutil.disk_usage(self.fs.root).free < self.min_free:
+            self.refuse("disk", "452 The design storage is full; try again later.")
             return None
         try:
             fd = open(file + TMP, "xb")
         except FileExistsError:
-            self.respond("553 That file is being stored already.")
+            self.refuse("exists", "553 That file is being stored already.")
             return None
         except OSError:
-            self.respond("452 The design storage is full; try again later.")
+            self.refuse("disk", "452 The design storage is full; try again later.")
             return None
         # The lock tells the sweeper that this temporary file is still being written.
         fcntl.flock(fd.fileno(), fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -296,7 +334,7 @@ class StarterHandler(FTPHandler):
         except OSError:
             fd.close()
             remove(file + TMP)
-            self.respond("452 The design storage is full; try again later.")
+            self.refuse("disk", "452 The design storage is full; try again later.")
             return None
         self.recent.setdefault(self.remote_ip, {})[name] = 0
         if self.data_channel is not None:
@@ -318,6 +356,7 @@ class StarterHandler(FTPHandler):
             raise
         remove(file + TMP)
         self.recent.setdefault(self.remote_ip, {})[os.path.basename(file)] = size
+        StarterHandler.stored += 1
 
     def forget(self, file):
         """A refused or cut upload: its temporary file and record go (a file of that name is not its own)."""
@@ -333,12 +372,12 @@ class StarterHandler(FTPHandler):
         if refused is None:
             return None
         if refused:
-            self.respond("550 No such design.")
+            self.refuse("missing", "550 No such design.")
             return None
         return super().ftp_RETR(file)
 
     def ftp_STOU(self, line):
-        self.respond("502 STOU is not served; use STOR with a new name.")
+        self.refuse("malformed", "502 STOU is not served; use STOR with a new name.")
 
 
 class StarterServer(FTPServer):
@@ -395,6 +434,24 @@ def sweep(planes, uploads, older_than, catalogue, recent):
         logging.exception("storage look-up failed")
 
 
+def write_numbers(path, server):
+    """This server's numbers in Prometheus's text format, for the node's metrics endpoint
+    (lib/metrics.php), which takes them as stale once the file is older than 15 s."""
+    lines = ["# HELP skv_ftp_sessions FTP control connections open", "# TYPE skv_ftp_sessions gauge",
+             "skv_ftp_sessions %d" % len(server.ip_map),
+             "# HELP skv_ftp_uploads_total Design files stored since the FTP server started",
+             "# TYPE skv_ftp_uploads_total counter", "skv_ftp_uploads_total %d" % StarterHandler.stored,
+             "# HELP skv_ftp_refusals_total FTP commands and connections refused since the FTP server started, by reason",
+             "# TYPE skv_ftp_refusals_total counter"]
+    lines += ['skv_ftp_refusals_total{reason="%s"} %d' % r for r in sorted(StarterHandler.refusals.items())]
+    try:
+        with open(path + TMP, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        os.replace(path + TMP, path)
+    except OSError:
+        logging.exception("the metrics file could not be written")
+
+
 def drop_privileges(user):
     """After binding port 21: the rest runs as the unprivileged owner of the data folder."""
     pw = pwd.getpwnam(user)
@@ -444,6 +501,9 @@ def main():
     sweep(planes, uploads, older, catalogue, StarterHandler.recent)
     server.ioloop.call_every(settings["sweep_interval"], sweep, planes, uploads, older, catalogue,
                              StarterHandler.recent)
+    numbers = os.path.join(opts.data, "ftp.metrics")
+    write_numbers(numbers, server)
+    server.ioloop.call_every(5, write_numbers, numbers, server)
     # A bounded wait: pyftpdlib's own turns "due now" into "wait for the next packet", which held
     # back the idle timers and the sweeper for as long as nobody sent anything.
     server.serve_forever(timeout=0.5)

@@ -4,6 +4,7 @@ import threading
 import time
 import unittest
 
+import harness
 from harness import AGENT, ServerCase, doubles_server, has_title, main_server
 
 DOUBLES = {  # name: (status, a part of the body, or the whole body when it is bytes in a tuple)
@@ -20,15 +21,16 @@ DOUBLES = {  # name: (status, a part of the body, or the whole body when it is b
 class LogAndCommandTests(ServerCase):
     def test_every_request_is_logged_as_sent(self):
         target = "/php/_addscore.php?data=Ann%20Lee;123456;"
-        self.server.get(target)
-        self.server.get("/nothing/here.txt")
+        player = harness.client_addresses(1)[0]
+        self.server.get(target, source=player)
+        self.server.get("/nothing/here.txt", source=player)
         # nginx writes its line after the answer went out.
         deadline = time.monotonic() + 5
         while "/nothing/here.txt" not in self.server.log_lines()[-1] and time.monotonic() < deadline:
             time.sleep(0.05)
         self.assertEqual(self.server.log_lines()[-2:], [
-            "GET %s HTTP/1.1\t%s\t%s" % (target, self.server.addr, AGENT),
-            "GET /nothing/here.txt HTTP/1.1\t%s\t%s" % (self.server.addr, AGENT),
+            "GET %s HTTP/1.1\t%s\t%s\t%s" % (target, self.server.addr, AGENT, player),
+            "GET /nothing/here.txt HTTP/1.1\t%s\t%s\t%s" % (self.server.addr, AGENT, player),
         ])
 
     def test_start_again_keeps_the_running_servers(self):

@@ -12,6 +12,8 @@ $mail = text_field($mail, 'mail', MAX_MAIL);
 if (trim($name) === '') {
     refuse(400, 'name is empty');
 }
+$began = hrtime(true);
 $rank = add_score($name, $score, $mail, $_SERVER['REMOTE_ADDR'] ?? '');
 plain_headers();
+outcome(sprintf('stored %.6f', (hrtime(true) - $began) / 1e9));
 echo $rank;
