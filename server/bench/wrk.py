@@ -10,8 +10,10 @@ is looked up in the database afterwards.
 more than once, each tree runs in turn on a cluster of its own, so before and after come from one
 command. Without it, this tree. After the largest size, scores each in a count bucket of their
 own are added (--spread, 500,000), and the home page and hiscore pages are timed without the cache (a stored score
-before each request)."""
+before each request). Last, the upload rate with the metrics against a node without them, on the same
+store, loaded at the same time (--metrics-rounds)."""
 import argparse
+import concurrent.futures
 import os
 import re
 import shutil
@@ -86,6 +88,7 @@ def main():
     ap.add_argument("--seconds", type=int, default=8)
     ap.add_argument("--connections", default="8,32")
     ap.add_argument("--spread", type=int, default=500_000)
+    ap.add_argument("--metrics-rounds", type=int, default=10, help="runs of the nodes with and without metrics")
     opts = ap.parse_args()
     trees = [t.split("=", 1) for t in opts.tree] if opts.tree else [["this tree", SERVER_DIR]]
     missed = sum(measure(label, tree, opts) for label, tree in trees)
@@ -160,12 +163,94 @@ def measure(label, source, opts):
                     print("%-16s %5d %10.0f %8.3f %9.1f %7d  %s" % (name, conns, rate, rate / floor, p99, bad,
                                                                     "; ".join(verdicts)))
         missed += spread_pages(addr, pg, have, opts.spread)
+        missed += metrics_cost(root, tree, data, opts)
         print("\n%s: load average after %s; %d goal(s) missed" % (label, loadavg(), missed))
     finally:
         subprocess.run([os.path.join(tree, "stop.sh"), "--data", data])
         pg.stop()
         shutil.rmtree(root, ignore_errors=True)
     return missed
+
+
+# The metrics may cost this share of the upload rate at most.
+METRICS_COST_GOAL = 0.02
+# What the metrics add to a node: nginx's second log line per request and the scripts' outcome header.
+METRICS_PARTS = {"deploy/nginx-site.conf": "    access_log @LOGS@/metrics.log skv_metrics buffer=64k flush=1s;\n",
+                 "lib/wire.php": "if (PHP_SAPI === 'fpm-fcgi' && !headers_sent()) {"}
+
+
+def metrics_cost(root, tree, data, opts):
+    """Uploads a second with and without the metrics: two new nodes on the same store, one from a
+    copy of the tree without them, loaded at the same time (16 connections each), so that the
+    machine's other work weighs on both alike; the one with them has its /metrics read every
+    second meanwhile (Prometheus reads it every 15 s). Returns 1 if the goal was missed."""
+    with open(os.path.join(tree, "lib", "wire.php")) as f:
+        if "function outcome(" not in f.read():
+            return 0  # a tree from before the metrics: nothing to compare
+    nodes = {}
+    for kind in ("with", "without"):
+        copy = os.path.join(root, kind, "server")
+        shutil.copytree(tree, copy)
+        for name, part in METRICS_PARTS.items() if kind == "without" else ():
+            with open(os.path.join(copy, name)) as f:
+                text = f.read()
+            if part not in text:
+                print("metrics cost: %s no longer holds %r; not measured" % (name, part))
+                return 1
+            with open(os.path.join(copy, name), "w") as f:
+                f.write(text.replace(part, "" if name.endswith(".conf") else "if (false) {"))
+        node_data = os.path.join(root, kind, "data")
+        os.makedirs(node_data)
+        shutil.copy(os.path.join(data, "server.ini"), node_data)
+        nodes[kind] = (harness.free_address(), copy, node_data)
+        subprocess.run([os.path.join(copy, "start.sh"), "--addr", nodes[kind][0], "--data", node_data, "--production",
+                        "--rate", "1000000", "--burst", "1000000", "--workers", "16", "--page-rate", "1000000",
+                        "--page-burst", "1000000", "--conns", "10000"], check=True, stdout=subprocess.DEVNULL)
+    pairs = []
+    try:
+        for i in range(opts.metrics_rounds):
+            scraper = Scraper(nodes["with"][0])
+            # Each round the other node's wrk starts first: the first started has a small edge.
+            order = ("with", "without")[::1 if i % 2 == 0 else -1]
+            with concurrent.futures.ThreadPoolExecutor(2) as pool:
+                runs = {kind: pool.submit(run_wrk, nodes[kind][0], 16, opts.seconds, os.path.join(root, "uploads.lua"),
+                                          root) for kind in order}
+                pairs.append([runs[kind].result()[0] for kind in ("with", "without")])
+            scraper.stop()
+    finally:
+        for _, copy, node_data in nodes.values():
+            subprocess.run([os.path.join(copy, "stop.sh"), "--data", node_data])
+    ratios = sorted(w / b for w, b in pairs)
+    ratio = ratios[len(ratios) // 2]
+    ok = ratio >= 1 - METRICS_COST_GOAL
+    print("\nuploads/s with metrics (read every second) / without, two nodes loaded together, 16 connections each:")
+    print("  " + "; ".join("%.0f / %.0f" % tuple(p) for p in pairs))
+    print("  ratio with/without: median %.3f of %s; all rounds together %.3f: cost <= %d %% %s" % (
+        ratio, " ".join("%.3f" % r for r in ratios), sum(p[0] for p in pairs) / sum(p[1] for p in pairs),
+        METRICS_COST_GOAL * 100, "met" if ok else "MISSED"))
+    return int(not ok)
+
+
+class Scraper:
+    """Reads a node's /metrics every second in a thread of its own until stopped."""
+
+    def __init__(self, addr):
+        import threading
+        self.addr, self.done = addr, threading.Event()
+        self.thread = threading.Thread(target=self.run)
+        self.thread.start()
+
+    def run(self):
+        import http.client
+        while not self.done.wait(1):
+            conn = http.client.HTTPConnection(self.addr, 9180, timeout=10)
+            conn.request("GET", "/metrics")
+            assert conn.getresponse().read().startswith(b"# HELP"), "the metrics did not answer"
+            conn.close()
+
+    def stop(self):
+        self.done.set()
+        self.thread.join()
 
 
 def old_loader(pg):
