@@ -160,7 +160,8 @@ else
     php -d display_errors=0 -d log_errors=1 -d expose_php=0 -d opcache.enable_cli=1 -d apc.enable_cli=1 -S "$addr:80" -t "$here/www" "$here/lib/router.php"
 fi
 # The FTP server binds port 21 as the caller and then runs as the run user.
-start ftp "$addr $run_user" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$addr" --data "$data" --log "$data/ftp.log" \
+start ftp "$addr $run_user $balancers" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$addr" --data "$data" --log "$data/ftp.log" \
+  --balancers "$balancers" \
   $([ "$run_user" = "$(id -un)" ] || echo --user "$run_user")
 # Log rotation in both modes: deploy/logrotate filled for DATA, every log_check_interval seconds.
 fill logrotate > "$data/run/logrotate.conf"

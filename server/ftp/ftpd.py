@@ -11,6 +11,7 @@ import collections
 import configparser
 import errno
 import fcntl
+import ipaddress
 import logging
 import logging.handlers
 import os
@@ -218,8 +219,18 @@ class StarterHandler(FTPHandler):
     recent = {}
     # Refusals by reason, for the metrics (write_numbers); since this server started.
     refusals = collections.Counter(dict.fromkeys(
-        ("rate", "login", "malformed", "exists", "missing", "quota", "disk", "unavailable", "foreign_address"), 0))
+        ("rate", "login", "malformed", "exists", "missing", "quota", "disk", "unavailable", "foreign_address",
+         "balancer"), 0))
     stored = 0
+    balancers = ()  # networks of the web balancers (start.sh --balancers)
+
+    def on_connect(self):
+        # FTP is reached on the nodes' own addresses. Through a balancer every session would have the
+        # balancer's address: uploads bound to it, and PORT pointing at the balancer's own host.
+        if any(ipaddress.ip_address(self.remote_ip) in net for net in self.balancers):
+            self.refusals["balancer"] += 1
+            self.respond("421 FTP is served on this node's own address, not through a balancer.")
+            self.close_when_done()
 
     def refuse(self, reason, line):
         self.refusals[reason] += 1
@@ -467,6 +478,7 @@ def main():
     args.add_argument("--data", required=True, help="the data folder with server.ini")
     args.add_argument("--log", required=True)
     args.add_argument("--user", help="the account to run as once the port is bound (when started as root)")
+    args.add_argument("--balancers", default="", help="web balancers' addresses or networks, comma-separated")
     opts = args.parse_args()
     settings = read_settings(opts.data)
     os.umask(0o077)
@@ -491,6 +503,7 @@ def main():
     StarterHandler.uploads = uploads
     StarterHandler.settings = settings
     StarterHandler.catalogue = catalogue
+    StarterHandler.balancers = [ipaddress.ip_network(b, strict=False) for b in opts.balancers.split(",") if b]
     StarterHandler.min_free = settings["ftp_min_free_bytes"]
     StarterHandler.timeout = settings["ftp_idle_before_login"]
     StarterHandler.idle_after_login = CappedDTPHandler.timeout = settings["ftp_idle_after_login"]

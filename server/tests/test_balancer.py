@@ -164,6 +164,12 @@ class BalancedPlayerTests(unittest.TestCase):
         got = io.BytesIO()
         ftp.retrbinary("RETR 7e1de01.plane", got.write)
         self.assertEqual(got.getvalue(), data)
+        # FTP is no business of the balancer's: sessions from its address are refused.
+        from_balancer = ftplib.FTP(timeout=10, source_address=(_set["balancer"].addr, 0))
+        self.addCleanup(from_balancer.close)
+        with self.assertRaises(ftplib.error_temp) as err:
+            from_balancer.connect(serving.addr, 21)
+        self.assertTrue(str(err.exception).startswith("421"), err.exception)
         # Active mode connects back to the player only: not to the balancer, not to anyone else.
         for port in ("%s,200,10" % _set["balancer"].addr.replace(".", ","), "%s,0,80" % player.replace(".", ",")):
             with self.subTest(port):
