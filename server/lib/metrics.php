@@ -5,6 +5,7 @@
 // The totals and how far the log was read are kept in DATA/metrics.state, so restarts of nginx,
 // PHP-FPM or the machine lose nothing; Prometheus sums the nodes.
 declare(strict_types=1);
+require_once __DIR__ . '/cache.php';
 require_once __DIR__ . '/health.php';
 require_once __DIR__ . '/designs.php';
 require_once __DIR__ . '/scores.php';
@@ -45,10 +46,12 @@ function metrics_text(): string
     $health = health_checks();
     if ($health['database'] === null) {
         $pdo = db();
+        // The byte total reads every design: once per catalogue state (registrations are rare).
+        [$designs, $bytes] = cached('metrics|' . store_versions($pdo)['planes'], fn() => [plane_count($pdo),
+            (int)query_value($pdo, 'SELECT COALESCE(SUM(size), 0) FROM planes')]);
         metric($out, 'skv_scores', 'gauge', 'Hiscore entries stored', [[[], score_total($pdo)]]);
-        metric($out, 'skv_designs', 'gauge', 'Designs in the catalogue', [[[], plane_count($pdo)]]);
-        metric($out, 'skv_design_bytes', 'gauge', 'Bytes of the catalogue\'s design files',
-            [[[], (int)query_value($pdo, 'SELECT COALESCE(SUM(size), 0) FROM planes')]]);
+        metric($out, 'skv_designs', 'gauge', 'Designs in the catalogue', [[[], $designs]]);
+        metric($out, 'skv_design_bytes', 'gauge', 'Bytes of the catalogue\'s design files', [[[], $bytes]]);
     }
     metric($out, 'skv_healthy', 'gauge', 'Whether the database answers and the design storage takes a file',
         array_map(fn($part, $why) => [['part' => $part], (int)($why === null)], array_keys($health), $health));
