@@ -74,7 +74,7 @@ function outcome(string $result): void
 function refuse(int $status, string $reason, ?string $result = null): never
 {
     plain_headers($status);
-    outcome($result ?? OUTCOMES[$status] ?? 'refused');
+    outcome($result ?? OUTCOMES[$status] ?? 'error');
     echo $reason, "\n";
     exit;
 }
