@@ -1,31 +1,56 @@
 <?php
 // Administration of the game server's storage: php admin.php --data DIR COMMAND [ARGS]
 declare(strict_types=1);
+require_once __DIR__ . '/lib/connection.php';
+require_once __DIR__ . '/lib/counters.php';
+require_once __DIR__ . '/lib/designs.php';
+require_once __DIR__ . '/lib/quotas.php';
+require_once __DIR__ . '/lib/schema.php';
+require_once __DIR__ . '/lib/scores.php';
+require_once __DIR__ . '/lib/settings.php';
+require_once __DIR__ . '/lib/wire.php';
 
-const USAGE = <<<'TXT'
-usage: php admin.php --data DIR COMMAND [ARGS]
-  init [--upgrade]                   create the data folder and the schema; --upgrade takes
-                                     an older schema to this version (nothing else does)
-  add-score NAME SCORE [MAIL]        store a score like _addscore.php; prints the rank
-  seed-scores N [--seed S] [--apart D]
-                                     add N pseudo-random scores of players "Seed 1".."Seed N",
-                                     in one statement (ranks counted once, not per row);
-                                     --apart D: the scores D, 2D, ... instead, all distinct
-  add-plane NAME C W CO N R V RA [MAIL]
-                                     write a design file and register it; prints the file name
-  seed-planes N [--hostile] [--no-files]
-                                     append N designs "Design 001".."Design N" (catalogue order),
-                                     --hostile: names and mails with ; line breaks tags quotes umlauts
-                                     --no-files: catalogue rows only (benchmarks)
-  clear-scores                       delete every score
-  clear-planes                       delete every design and its file
-  remove-plane FILE                  delete one design and its file
-  remove-planes --address A          delete every design uploaded from A, its files and A's
-                                     unregistered uploads
-  addresses [N]                      the N addresses (20) that keep the most bytes of designs:
-                                     address, designs, bytes
-  stats                              print the number of scores and designs
-TXT;
+// name => [arguments, what it does (lines of the usage text), its function, whether the store must
+// have this server's schema first].
+const COMMANDS = [
+    'init' => ['[--upgrade]', ['create the data folder and the schema; --upgrade takes',
+        'an older schema to this version (nothing else does)'], 'command_init', false],
+    'settings' => ['', ['every setting as KEY=VALUE, server.ini over the defaults',
+        '(the password masked); refuses a server.ini with a problem'], 'command_settings', false],
+    'add-score' => ['NAME SCORE [MAIL]', ['store a score like _addscore.php; prints the rank'], 'command_add_score', true],
+    'seed-scores' => ['N [--seed S] [--apart D]', ['add N pseudo-random scores of players "Seed 1".."Seed N",',
+        'in one statement (ranks counted once, not per row);',
+        '--apart D: the scores D, 2D, ... instead, all distinct'], 'command_seed_scores', true],
+    'add-plane' => ['NAME C W CO N R V RA [MAIL]', ['write a design file and register it; prints the file name'],
+        'command_add_plane', true],
+    'seed-planes' => ['N [--hostile] [--no-files]', ['append N designs "Design 001".."Design N" (catalogue order),',
+        '--hostile: names and mails with ; line breaks tags quotes umlauts',
+        '--no-files: catalogue rows only (benchmarks)'], 'command_seed_planes', true],
+    'clear-scores' => ['', ['delete every score'], 'command_clear_scores', true],
+    'clear-planes' => ['', ['delete every design and its file'], 'command_clear_planes', true],
+    'remove-plane' => ['FILE', ['delete one design and its file'], 'command_remove_plane', true],
+    'remove-planes' => ['--address A', ['delete every design uploaded from A, its files and A\'s',
+        'unregistered uploads'], 'command_remove_planes', true],
+    'addresses' => ['[N]', ['the N addresses (20) that keep the most bytes of designs:',
+        'address, designs, bytes'], 'command_addresses', true],
+    'stats' => ['', ['print the number of scores and designs'], 'command_stats', true],
+];
+
+function usage(): string
+{
+    $lines = ['usage: php admin.php --data DIR COMMAND [ARGS]'];
+    foreach (COMMANDS as $name => [$arguments, $what]) {
+        $head = trim("$name $arguments");
+        if (strlen($head) > 33) {
+            $lines[] = "  $head";
+            $head = '';
+        }
+        foreach ($what as $i => $line) {
+            $lines[] = sprintf('  %-35s%s', $i === 0 ? $head : '', $line);
+        }
+    }
+    return implode("\n", $lines);
+}
 
 function fail(string $msg): never
 {
@@ -56,13 +81,114 @@ function take_option(array &$args, string $option): ?string
 
 function count_arg(?string $s): int
 {
-    return $s !== null && ctype_digit($s) ? (int)$s : fail(USAGE);
+    return $s !== null && ctype_digit($s) ? (int)$s : fail(usage());
 }
 
 function int32_arg(string $s): int
 {
+    [$min, $max] = PLANE_NUMBER_RANGE;
     $v = filter_var($s, FILTER_VALIDATE_INT);
-    return $v !== false && $v >= -2147483648 && $v <= 2147483647 ? $v : fail("not a 32-bit integer: $s");
+    return $v !== false && $v >= $min && $v <= $max ? $v : fail("not a 32-bit integer: $s");
+}
+
+// The settings' problems end the command: a server must not start on a setting it misread.
+function check_settings(): void
+{
+    $problems = settings_problems();
+    if ($problems) {
+        fail(data_dir() . '/server.ini: ' . implode('; ', $problems));
+    }
+}
+
+function command_init(array $args): void
+{
+    check_settings();
+    try {
+        echo apply_schema(db(), take_flag($args, '--upgrade')), "\n";
+    } catch (RuntimeException $e) {
+        fail($e->getMessage());
+    }
+    planes_dir();
+    @mkdir(uploads_dir(), 0700, true);
+}
+
+function command_settings(array $args): void
+{
+    check_settings();
+    foreach (settings() as $key => $value) {
+        echo $key, '=', $key === 'password' && $value !== '' ? '(set)' : $value, "\n";
+    }
+}
+
+function command_add_score(array $args): void
+{
+    $score = filter_var($args[1] ?? '', FILTER_VALIDATE_INT);
+    if (count($args) < 2 || $score === false) {
+        fail(usage());
+    }
+    echo add_score($args[0], $score, $args[2] ?? ''), "\n";
+}
+
+function command_seed_scores(array $args): void
+{
+    $seed = (int)(take_option($args, '--seed') ?? 1);
+    $apart = count_arg(take_option($args, '--apart') ?? '0');
+    seed_scores(count_arg($args[0] ?? null), $seed, $apart);
+}
+
+function command_add_plane(array $args): void
+{
+    if (count($args) < 8) {
+        fail(usage());
+    }
+    $numbers = array_map('int32_arg', array_slice($args, 1, 7));
+    $file = bin2hex(random_bytes(8)) . '.plane';
+    write_plane_file($file, $args[0], $numbers);
+    add_plane($args[0], $file, $args[8] ?? '', $numbers, '', filesize(planes_dir() . "/$file"));
+    echo "$file\n";
+}
+
+function command_seed_planes(array $args): void
+{
+    $hostile = take_flag($args, '--hostile');
+    $files = !take_flag($args, '--no-files');
+    seed_planes(count_arg($args[0] ?? null), $hostile, $files);
+}
+
+function command_clear_scores(array $args): void
+{
+    db()->exec('DELETE FROM scores');
+    fold_scores(db());
+}
+
+function command_clear_planes(array $args): void
+{
+    remove_planes();
+}
+
+function command_remove_plane(array $args): void
+{
+    $file = $args[0] ?? fail(usage());
+    echo remove_planes(file: $file) === 1 ? "removed $file\n" : fail("no design $file");
+}
+
+function command_remove_planes(array $args): void
+{
+    $address = take_option($args, '--address') ?? fail(usage());
+    $designs = remove_planes(uploader: $address);
+    echo "removed $designs designs and ", remove_pending_uploads($address), " unregistered uploads of $address\n";
+}
+
+function command_addresses(array $args): void
+{
+    foreach (heaviest_addresses(count_arg($args[0] ?? '20')) as [$address, $designs, $bytes]) {
+        printf("%s %d %d\n", $address === '' ? '-' : $address, $designs, $bytes);
+    }
+}
+
+function command_stats(array $args): void
+{
+    echo 'scores ', score_total(db()), "\ndesigns ", plane_count(db()), "\n";
 }
 
 // Inserts rows in chunks of multi-row statements inside one transaction: fast on both databases.
@@ -102,7 +228,8 @@ function seed_scores(int $n, int $seed, int $apart = 0): void
     $numbers = is_sqlite($pdo)
         ? 'WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g WHERE i < ?) SELECT i FROM g'
         : 'SELECT generate_series(1, ?) AS i';
-    [$score, $scoreArgs] = $apart > 0 ? ['(? + i) * ?', [$start, $apart]]
+    // BIGINT: PostgreSQL takes the arguments for integers, whose product overflows.
+    [$score, $scoreArgs] = $apart > 0 ? ['(CAST(? AS BIGINT) + i) * ?', [$start, $apart]]
         : ['((? + i) * 2654435761 + ?) % 10000001', [$start, $seed * 7919]];
     $insert = "INSERT INTO scores (name, score, mail, uploaded)
         SELECT 'Seed ' || (? + i), $score, '', ? FROM ($numbers) g WHERE true
@@ -186,82 +313,16 @@ function become_owner_of(string $data): void
 
 function main(array $args): void
 {
-    $data = take_option($args, '--data') ?? fail(USAGE);
+    $data = take_option($args, '--data') ?? fail(usage());
     umask(0077);
     @mkdir($data, 0700, true);
     putenv('SKV_DATA=' . (realpath($data) ?: fail("cannot use $data")));
     become_owner_of($data);
-    require_once __DIR__ . '/lib/common.php';
-    require_once __DIR__ . '/lib/quotas.php';
-
-    $cmd = array_shift($args) ?? fail(USAGE);
-    if ($cmd !== 'init' && ($mismatch = schema_mismatch(db())) !== null) {
+    [, , $command, $needsSchema] = COMMANDS[array_shift($args) ?? ''] ?? fail(usage());
+    if ($needsSchema && ($mismatch = schema_mismatch(db())) !== null) {
         fail($mismatch);
     }
-    switch ($cmd) {
-        case 'init':
-            try {
-                echo apply_schema(db(), take_flag($args, '--upgrade')), "\n";
-            } catch (RuntimeException $e) {
-                fail($e->getMessage());
-            }
-            planes_dir();
-            @mkdir(uploads_dir(), 0700, true);
-            break;
-        case 'add-score':
-            $score = filter_var($args[1] ?? '', FILTER_VALIDATE_INT);
-            if (count($args) < 2 || $score === false) {
-                fail(USAGE);
-            }
-            echo add_score($args[0], $score, $args[2] ?? ''), "\n";
-            break;
-        case 'seed-scores':
-            $seed = (int)(take_option($args, '--seed') ?? 1);
-            $apart = count_arg(take_option($args, '--apart') ?? '0');
-            seed_scores(count_arg($args[0] ?? null), $seed, $apart);
-            break;
-        case 'add-plane':
-            if (count($args) < 8) {
-                fail(USAGE);
-            }
-            $numbers = array_map('int32_arg', array_slice($args, 1, 7));
-            $file = bin2hex(random_bytes(8)) . '.plane';
-            write_plane_file($file, $args[0], $numbers);
-            add_plane($args[0], $file, $args[8] ?? '', $numbers, '', filesize(planes_dir() . "/$file"));
-            echo "$file\n";
-            break;
-        case 'seed-planes':
-            $hostile = take_flag($args, '--hostile');
-            $files = !take_flag($args, '--no-files');
-            seed_planes(count_arg($args[0] ?? null), $hostile, $files);
-            break;
-        case 'clear-scores':
-            db()->exec('DELETE FROM scores');
-            fold_scores(db());
-            break;
-        case 'clear-planes':
-            remove_planes('1 = 1');
-            break;
-        case 'remove-plane':
-            $file = $args[0] ?? fail(USAGE);
-            echo remove_planes('file = ?', [$file]) === 1 ? "removed $file\n" : fail("no design $file");
-            break;
-        case 'remove-planes':
-            $address = take_option($args, '--address') ?? fail(USAGE);
-            $designs = remove_planes('uploader = ?', [$address]);
-            echo "removed $designs designs and ", remove_pending_uploads($address), " unregistered uploads of $address\n";
-            break;
-        case 'addresses':
-            foreach (heaviest_addresses(count_arg($args[0] ?? '20')) as [$address, $designs, $bytes]) {
-                printf("%s %d %d\n", $address === '' ? '-' : $address, $designs, $bytes);
-            }
-            break;
-        case 'stats':
-            echo 'scores ', score_total(db()), "\ndesigns ", plane_count(db()), "\n";
-            break;
-        default:
-            fail(USAGE);
-    }
+    $command($args);
 }
 
 main(array_slice($argv, 1));

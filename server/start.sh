@@ -8,12 +8,11 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 usage() {
   echo "usage: $0 --addr ADDR --data DIR [--doubles] [--production [--rate N] [--burst N] [--workers N]" >&2
-  echo "       [--page-rate N] [--page-burst N] [--conns N] [--balancers ADDR,...] [--metrics ADDR:PORT]]" >&2
+  echo "       [--page-rate N] [--page-burst N] [--conns N]]" >&2
   exit 2
 }
 
 addr='' data='' doubles=0 production=0 rate=5 burst=20 workers=8 page_rate=10 page_burst=40 conns=16
-balancers='' metrics=''
 while [ $# -gt 0 ]; do
   case $1 in
     --addr) [ $# -ge 2 ] || usage; addr=$2; shift 2 ;;
@@ -26,8 +25,6 @@ while [ $# -gt 0 ]; do
     --page-rate) [ $# -ge 2 ] || usage; page_rate=$2; shift 2 ;;
     --page-burst) [ $# -ge 2 ] || usage; page_burst=$2; shift 2 ;;
     --conns) [ $# -ge 2 ] || usage; conns=$2; shift 2 ;;
-    --balancers) [ $# -ge 2 ] || usage; balancers=$2; shift 2 ;;
-    --metrics) [ $# -ge 2 ] || usage; metrics=$2; shift 2 ;;
     *) usage ;;
   esac
 done
@@ -35,11 +32,6 @@ done
 if [ $production = 1 ]; then
   [[ $addr =~ ^[0-9]{1,3}(\.[0-9]{1,3}){3}$ ]] || { echo "--addr must be an IPv4 address" >&2; exit 2; }
   [[ $rate$burst$workers$page_rate$page_burst$conns =~ ^[0-9]+$ ]] || usage
-  ipv4='[0-9]{1,3}(\.[0-9]{1,3}){3}'
-  [[ -z $balancers || $balancers =~ ^$ipv4(/[0-9]{1,2})?(,$ipv4(/[0-9]{1,2})?)*$ ]] || usage
-  # The operator's numbers stay off the public address: loopback unless named.
-  [[ -n $metrics ]] || { [[ $addr == 127.* ]] && metrics=$addr:9180 || metrics=127.0.0.1:9180; }
-  [[ $metrics =~ ^$ipv4:[0-9]+$ ]] || usage
 else
   [[ $addr =~ ^127\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}$ ]] || { echo "--addr must be a 127.x.x.x address" >&2; exit 2; }
 fi
@@ -48,6 +40,18 @@ umask 077
 mkdir -p "$data"
 chmod 700 "$data"
 data=$(cd "$data" && pwd)
+# The settings in force, server.ini over the defaults: admin.php is their one reader, and it
+# refuses a server.ini it cannot read as meant.
+listed=$(php "$here/admin.php" --data "$data" settings) || exit 2
+declare -A setting=()
+while IFS='=' read -r key value; do setting[$key]=$value; done <<<"$listed"
+# Behind balancers, and the operator's numbers: off the public address, loopback unless named.
+balancers=${setting[balancers]} metrics=${setting[metrics_address]}
+[[ -n $metrics ]] || { [[ $addr == 127.* ]] && metrics=$addr:9180 || metrics=127.0.0.1:9180; }
+ipv4='[0-9]{1,3}(\.[0-9]{1,3}){3}'
+[[ -z $balancers || $balancers =~ ^$ipv4(/[0-9]{1,2})?(,$ipv4(/[0-9]{1,2})?)*$ ]] ||
+  { echo "server.ini: balancers must be IPv4 addresses or networks separated by commas" >&2; exit 2; }
+[[ $metrics =~ ^$ipv4:[0-9]+$ ]] || { echo "server.ini: metrics_address must be ADDRESS:PORT" >&2; exit 2; }
 
 # The pid file holds the pid and the process's start time, so a reused pid is not taken for ours.
 started_at() { awk '{print $22}' "/proc/$1/stat" 2>/dev/null; }
@@ -96,9 +100,7 @@ if [ $production = 1 ] && [ "$(id -u)" = 0 ]; then
   id -u skv >/dev/null 2>&1 || useradd --system --user-group --no-create-home --home-dir /nonexistent \
     --shell /usr/sbin/nologin skv
 fi
-# The storage folder of server.ini (default: DATA itself).
-storage=$( [ ! -f "$data/server.ini" ] ||
-  sed -n 's/^[[:space:]]*storage[[:space:]]*=[[:space:]]*"\{0,1\}\([^"]*\)"\{0,1\}[[:space:]]*$/\1/p' "$data/server.ini" | tail -n 1)
+storage=${setting[storage]}  # empty: DATA itself
 own() { [ -z "$1" ] || find "$1" ! -user "$run_user" -exec chown -h "$run_user:$run_user" {} +; }
 mkdir -p "$data/run"
 [ "$run_user" = "$(id -un)" ] || { own "$data"; own "$storage"; }
@@ -107,27 +109,25 @@ for log in requests.log metrics.log nginx-error.log fpm.log php-errors.log web.l
   [ -e "$data/$log" ] || install -m 0600 -o "$run_user" -g "$run_user" /dev/null "$data/$log"
 done
 
-# fill TEMPLATE: a deploy file with the @...@ values of this data folder.
+# fill TEMPLATE: a deploy file with the @...@ values of this data folder; @KEY@ of a setting in
+# lower case is its value.
 fill() {
-  local nginx_user='# not root: nginx runs as its starter'
+  local nginx_user='# not root: nginx runs as its starter' key value values=()
   [ "$(id -u)" != 0 ] || nginx_user="user $run_user $run_user;"
-  sed -e "s|@ADDR@|$addr|g" -e "s|@SERVER@|$here|g" -e "s|@DATA@|$data|g" -e "s|@LOGS@|$data|g" \
+  for key in "${!setting[@]}"; do  # sed takes \, & and | in a replacement as its own
+    value=${setting[$key]//\\/\\\\}; value=${value//&/\\&}
+    values+=(-e "s|@$key@|${value//|/\\|}|g")
+  done
+  sed "${values[@]}" -e "s|@ADDR@|$addr|g" -e "s|@SERVER@|$here|g" -e "s|@DATA@|$data|g" -e "s|@LOGS@|$data|g" \
       -e "s|@RUN@|$data/run|g" -e "s|@NGINXUSER@|$nginx_user|g" \
       -e "s|@FPM@|$data/run/php-fpm.sock|g" -e "s|@RATE@|$rate|g" -e "s|@BURST@|$burst|g" \
       -e "s|@PAGERATE@|$page_rate|g" -e "s|@PAGEBURST@|$page_burst|g" -e "s|@CONNS@|$conns|g" \
       -e "s|@NGINXPID@|$data/run/nginx.pid|g" -e "s|@FPMPID@|$data/run/php-fpm.pid|g" \
-      -e "s|@MAXSIZE@|$(setting log_max_bytes 16777216)|g" \
+      -e "s|@MAXSIZE@|${setting[log_max_bytes]}|g" \
       -e "s|@PROXYPROTOCOL@|${balancers:+proxy_protocol}|g" -e "s|@METRICS@|$metrics|g" \
       -e "s|@REALIPFROM@|$(for b in ${balancers//,/ }; do printf 'set_real_ip_from %s; ' "$b"; done)|g" \
       -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$run_user|g" -e "s|@WEBUSER@|$run_user|g" \
       "$here/deploy/$1"
-}
-
-# setting KEY DEFAULT: a number from server.ini.
-setting() {
-  local v; v=$( [ ! -f "$data/server.ini" ] ||
-    sed -n "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*\"\{0,1\}\([0-9]*\)\"\{0,1\}[[:space:]]*\$/\1/p" "$data/server.ini" | tail -n 1)
-  echo "${v:-$2}"
 }
 
 # nginx and PHP-FPM run from configuration files in DATA/run made from server/deploy/.
@@ -161,11 +161,10 @@ else
 fi
 # The FTP server binds port 21 as the caller and then runs as the run user.
 start ftp "$addr $run_user $balancers" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$addr" --data "$data" --log "$data/ftp.log" \
-  --balancers "$balancers" \
   $([ "$run_user" = "$(id -un)" ] || echo --user "$run_user")
 # Log rotation in both modes: deploy/logrotate filled for DATA, every log_check_interval seconds.
 fill logrotate > "$data/run/logrotate.conf"
-start logs "$(setting log_check_interval 300) $run_user" - bash -c \
+start logs "${setting[log_check_interval]} $run_user" - bash -c \
   'while :; do /usr/sbin/logrotate -s "$0/logrotate.state" "$0/logrotate.conf"; sleep "$1"; done' \
-  "$data/run" "$(setting log_check_interval 300)"
+  "$data/run" "${setting[log_check_interval]}"
 echo "web http://$addr/ and ftp://$addr/ running, data in $data"

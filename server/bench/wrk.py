@@ -1,22 +1,25 @@
-"""Benchmark (not a test): one production node (nginx, PHP-FPM) on a durable PostgreSQL (its
-defaults: fsync and synchronous_commit on), loaded with wrk. Every endpoint is a ratio to the
-floor, a PHP file that only prints a number, served by the same nginx and PHP-FPM in the same run
-at the same concurrency. Each goal is printed as met or MISSED; every upload answered with a rank
-is looked up in the database afterwards.
+"""Benchmark (not a test): one production node (nginx, PHP-FPM) on each storage, a durable
+PostgreSQL (its defaults: fsync and synchronous_commit on) and SQLite (synchronous = FULL), loaded
+with wrk. Every endpoint is a ratio to the floor, a PHP file that only prints a number, served by
+the same nginx and PHP-FPM in the same run at the same concurrency. Each goal is printed as met or
+MISSED; every upload answered with a rank is looked up in the store afterwards.
 
-  wrk.py [--sizes 1000000,10000000] [--tree LABEL=DIR ...] [--seconds 8] [--connections 8,32]
+  wrk.py [--storage postgres,sqlite] [--sizes 1000000,10000000] [--tree LABEL=DIR ...] [--seconds 8]
+         [--connections 8,32] [--spread 500000]
 
 --tree measures a copy of server/ (e.g. an older commit's, extracted with git archive); given
-more than once, each tree runs in turn on a cluster of its own, so before and after come from one
+more than once, each tree runs in turn on a store of its own, so before and after come from one
 command. Without it, this tree. After the largest size, scores each in a count bucket of their
-own are added (--spread, 500,000), and the home page and hiscore pages are timed without the cache (a stored score
-before each request). Last, the upload rate with the metrics against a node without them, on the same
-store, loaded at the same time (--metrics-rounds)."""
+own are added (--spread), and the home page and hiscore pages are timed without the cache (a stored score
+before each request). Last, the uploads of a node with the metrics against one without them, on the
+same store, loaded at the same time (--metrics-rounds)."""
 import argparse
 import concurrent.futures
+import datetime
 import os
 import re
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -29,8 +32,9 @@ import harness  # noqa: E402
 
 DESIGNS = 10_000
 SPREAD_GOAL_MS = 100
-GOALS = {"_addscore.php": 0.15, "_getplanes.php": 0.25, "hiscores.php": 0.25, "design.php": 0.25}
+GOALS = {"_addscore.php": 0.15, "_getplanes.php": 0.25, "hiscores.php": 0.25, "designs.php": 0.25, "design.php": 0.25}
 P99_GOAL_MS = 50
+SORTS = ["costs", "weight", "consumption", "noise", "reliability", "velocity", "range"]
 
 # Each thread has one connection, so its answers come in the order of its requests: an upload's
 # answer is matched to its name, and each name answered with a rank is written to a file (all
@@ -70,7 +74,8 @@ function request() return wrk.format(nil, paths[math.random(#paths)]) end
 
 
 def run_wrk(addr, connections, seconds, script, arg):
-    out = subprocess.run(["wrk", "-t%d" % connections, "-c%d" % connections, "-d%ds" % seconds, "--latency",
+    # The Starter waits 30 s for an answer: wrk's own 2 s would count a slow answer as an error.
+    out = subprocess.run(["wrk", "-t%d" % connections, "-c%d" % connections, "-d%ds" % seconds, "--latency", "--timeout", "30s",
                           "-s", script, "http://%s" % addr, "--", arg], capture_output=True, text=True, check=True).stdout
     rate = float(next(line.split()[1] for line in out.splitlines() if line.startswith("Requests/sec")))
     p99 = next(line.split()[1] for line in out.splitlines() if line.strip().startswith("99%"))
@@ -83,6 +88,7 @@ def run_wrk(addr, connections, seconds, script, arg):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--storage", default="postgres,sqlite")
     ap.add_argument("--sizes", default="1000000,10000000")
     ap.add_argument("--tree", action="append", help="LABEL=DIR: a server/ folder to measure")
     ap.add_argument("--seconds", type=int, default=8)
@@ -91,11 +97,42 @@ def main():
     ap.add_argument("--metrics-rounds", type=int, default=10, help="runs of the nodes with and without metrics")
     opts = ap.parse_args()
     trees = [t.split("=", 1) for t in opts.tree] if opts.tree else [["this tree", SERVER_DIR]]
-    missed = sum(measure(label, tree, opts) for label, tree in trees)
+    commit = subprocess.run(["git", "-C", SERVER_DIR, "describe", "--always", "--dirty"], capture_output=True,
+                            text=True).stdout.strip()
+    print("wrk.py, %s, this checkout at %s" % (datetime.datetime.now().strftime("%Y-%m-%d %H:%M"), commit))
+    missed = sum(measure(label, tree, storage, opts) for label, tree in trees for storage in opts.storage.split(","))
     print("\n%d goal(s) missed in all" % missed)
 
 
-def measure(label, source, opts):
+class Store:
+    """The node's store, for the benchmark's own statements: a cluster of its own or SQLite."""
+
+    def __init__(self, storage, data):
+        self.pg = harness.Postgres(harness.free_address((5432,)), "shared_buffers=256MB") if storage == "postgres" else None
+        self.path = os.path.join(data, "skv.sqlite")
+        if self.pg:
+            with open(os.path.join(data, "server.ini"), "w") as f:
+                f.write(self.pg.ini())
+
+    def sql(self, statement):
+        if self.pg:
+            return self.pg.psql(statement).split()
+        db = sqlite3.connect(self.path, timeout=30)
+        try:
+            with db:
+                return [str(row[0]) for row in db.execute(statement)]
+        finally:
+            db.close()
+
+    def analyze(self):
+        self.sql("VACUUM ANALYZE" if self.pg else "ANALYZE")
+
+    def stop(self):
+        if self.pg:
+            self.pg.stop()
+
+
+def measure(label, source, storage, opts):
     """Runs every endpoint of one server tree at each size; returns the number of missed goals."""
     root = tempfile.mkdtemp(prefix="skv-wrk-")
     os.chmod(root, 0o711)  # run as root, the servers run as skv and must reach the tree and the data
@@ -105,7 +142,7 @@ def measure(label, source, opts):
         f.write("<?php\necho 7;\n")
     data = os.path.join(root, "data")
     os.makedirs(data)
-    pg = harness.Postgres(harness.free_address((5432,)), "shared_buffers=256MB")
+    store = Store(storage, data)
     addr = harness.free_address()
     uploads, reads = os.path.join(root, "uploads.lua"), os.path.join(root, "reads.lua")
     with open(uploads, "w") as f:
@@ -114,8 +151,6 @@ def measure(label, source, opts):
         f.write(READS)
     missed = 0
     try:
-        with open(os.path.join(data, "server.ini"), "w") as f:
-            f.write(pg.ini())
         # 32 workers: as many uploads in flight as connections, so that commits share their flushes.
         start = [os.path.join(tree, "start.sh"), "--addr", addr, "--data", data, "--production",
                  "--rate", "1000000", "--burst", "1000000", "--workers", "32"]
@@ -125,25 +160,24 @@ def measure(label, source, opts):
         admin = ["php", os.path.join(tree, "admin.php"), "--data", data]
         subprocess.run(admin + ["seed-planes", str(DESIGNS), "--no-files"], check=True, stdout=subprocess.DEVNULL)
         have = 0
-        print("\n== %s (%s); load average %s" % (label, source, loadavg()))
+        print("\n== %s (%s) on %s; load average %s" % (label, source, storage, loadavg()))
         for size in map(int, opts.sizes.split(",")):
             started = time.monotonic()
-            if old_loader(pg):
-                pg.psql("SELECT skv_bulk_load(%d, %d)" % (have + 1, size))
+            if old_loader(store):
+                store.sql("SELECT skv_bulk_load(%d, %d)" % (have + 1, size))
             else:
                 subprocess.run(admin + ["seed-scores", str(size - have)], check=True, stdout=subprocess.DEVNULL)
             have = size
             loaded = time.monotonic() - started
-            pg.psql("VACUUM ANALYZE")
-            print("\n%s scores loaded in %.1f s (PostgreSQL durable); load average %s" % (f"{size:,}", loaded, loadavg()))
+            store.analyze()
+            print("\n%s scores loaded in %.1f s (%s, durable); load average %s" % (f"{size:,}", loaded, storage,
+                                                                                  loadavg()))
             print("%-16s %5s %10s %8s %9s %7s  %s" % ("endpoint", "conns", "req/s", "ratio", "p99 ms", "errors", "goal"))
-            pages = " ".join("/php/_getplanes.php?style=1&from=%d&num=17" % (17 * i) for i in range(60))
-            designs = " ".join("/design.php?file=5eed%04x.plane" % i for i in range(1, 101))
             for conns in map(int, opts.connections.split(",")):
                 floor = run_wrk(addr, conns, opts.seconds, reads, "/floor.php")[0]
                 print("%-16s %5d %10.0f %8s %9s %7s" % ("floor", conns, floor, "1", "", ""))
-                for name, script, arg in (("_addscore.php", uploads, root), ("_getplanes.php", reads, pages),
-                                          ("hiscores.php", reads, "/hiscores.php"), ("design.php", reads, designs)):
+                for name, script, arg in [("_addscore.php", uploads, root)] + [
+                        (name, reads, " ".join(targets)) for name, targets in read_targets(have).items()]:
                     for old in os.listdir(root):
                         if old.startswith("acked-"):
                             os.unlink(os.path.join(root, old))
@@ -157,17 +191,17 @@ def measure(label, source, opts):
                         verdicts.append("p99 <= %d ms %s" % (P99_GOAL_MS, "met" if ok_p99 else "MISSED"))
                         missed += (not ok) + (not ok_p99)
                     if script == uploads:
-                        verdict, lost = check_acked(root, data, pg)
+                        verdict, lost = check_acked(root, data, store)
                         missed += lost
                         verdicts.append(verdict)
                     print("%-16s %5d %10.0f %8.3f %9.1f %7d  %s" % (name, conns, rate, rate / floor, p99, bad,
                                                                     "; ".join(verdicts)))
-        missed += spread_pages(addr, pg, have, opts.spread)
+        missed += spread_pages(addr, store, admin, have, opts.spread)
         missed += metrics_cost(root, tree, data, opts)
-        print("\n%s: load average after %s; %d goal(s) missed" % (label, loadavg(), missed))
+        print("\n%s on %s: load average after %s; %d goal(s) missed" % (label, storage, loadavg(), missed))
     finally:
         subprocess.run([os.path.join(tree, "stop.sh"), "--data", data])
-        pg.stop()
+        store.stop()
         shutil.rmtree(root, ignore_errors=True)
     return missed
 
@@ -202,7 +236,11 @@ def metrics_cost(root, tree, data, opts):
     for i in range(2):
         slot_data = os.path.join(root, "slot%d" % i)
         os.makedirs(slot_data)
-        shutil.copy(os.path.join(data, "server.ini"), slot_data)
+        if os.path.exists(os.path.join(data, "server.ini")):
+            shutil.copy(os.path.join(data, "server.ini"), slot_data)
+        else:  # SQLite: the main node's file
+            with open(os.path.join(slot_data, "server.ini"), "w") as f:
+                f.write('dsn = "sqlite:%s/skv.sqlite"\n' % data)
         slots.append((harness.free_address(), slot_data))
     pairs, cpu = [], {"with": [0, 0], "without": [0, 0]}  # kind -> [CPU seconds, requests]
     kinds = ("with", "without")
@@ -289,12 +327,30 @@ class Scraper:
         self.thread.join()
 
 
-def old_loader(pg):
+def read_targets(scores):
+    """Each read endpoint's targets, picked at random by every wrk thread: the Starter's catalogue
+    pages, and the website's pages of every kind."""
+    pages = scores // 50
+    step = lambda n, count: [1 + i * (n - 1) // (count - 1) for i in range(count)]
+    return {
+        "_getplanes.php": ["/php/_getplanes.php?style=1&from=%d&num=17" % (17 * i) for i in range(60)],
+        "hiscores.php": (["/hiscores.php?page=%d" % p for p in step(pages, 40)]
+                         + ["/hiscores.php?rank=%d" % r for r in step(scores, 30)]
+                         + ["/hiscores.php?name=Seed%%20%d" % n for n in step(scores, 30)]),
+        "designs.php": (["/designs.php?page=%d" % p for p in step(DESIGNS // 25, 20)]
+                        + ["/designs.php?sort=%s&dir=%s&page=%d" % (SORTS[i % 7], ("asc", "desc")[i % 2], p)
+                           for i, p in enumerate(step(DESIGNS // 25, 40))]
+                        + ["/designs.php?q=Design+%d&page=%d" % (i % 10, 1 + i % 4) for i in range(40)]),
+        "design.php": ["/design.php?file=5eed%04x.plane" % i for i in range(1, 101)],
+    }
+
+
+def old_loader(store):
     """Main's code before the rank was rewritten loads through a function of its own."""
-    return pg.psql("SELECT COUNT(*) FROM pg_proc WHERE proname = 'skv_bulk_load'").strip() == "1"
+    return bool(store.pg) and store.sql("SELECT COUNT(*) FROM pg_proc WHERE proname = 'skv_bulk_load'") == ["1"]
 
 
-def check_acked(root, data, pg):
+def check_acked(root, data, store):
     """Every upload answered with a rank must be stored, and must have been sent: a name that
     nginx never logged would mean the script matched answers to the wrong names."""
     acked = set()
@@ -304,32 +360,34 @@ def check_acked(root, data, pg):
                 acked |= set(f.read().split())
     with open(os.path.join(data, "requests.log"), errors="replace") as f:
         sent = set(re.findall(r"_addscore\.php\?data=(W\d+-\d+);", f.read()))
-    stored = set(pg.psql("SELECT name FROM scores WHERE name LIKE 'W%'").split())
+    stored = set(store.sql("SELECT name FROM scores WHERE name LIKE 'W%'"))
     lost, unsent = sorted(acked - stored), sorted(acked - sent)
-    pg.psql("DELETE FROM scores WHERE name LIKE 'W%'")
+    store.sql("DELETE FROM scores WHERE name LIKE 'W%'")
     open(os.path.join(data, "requests.log"), "w").close()
     return ("%d acknowledged, %d never sent, %d not stored: %s %s" % (
         len(acked), len(unsent), len(lost), "met" if not lost and not unsent else "MISSED",
         " ".join((lost + unsent)[:3]))), int(bool(lost or unsent))
 
 
-def spread_pages(addr, pg, have, spread):
+def spread_pages(addr, store, admin, have, spread):
     """spread more scores 2^20 apart, each in a count bucket of its own; then the home page and
     hiscore pages, each after a stored score, so that no answer comes from the cache."""
     started = time.monotonic()
-    rows = "SELECT 'Spread ' || i, i::BIGINT << 20, '', 0 FROM generate_series(1, %d) i" % spread
-    if old_loader(pg):
-        pg.psql("ALTER TABLE scores DISABLE TRIGGER scores_count; INSERT INTO scores (name, score, mail, uploaded) %s;"
-                " ALTER TABLE scores ENABLE TRIGGER scores_count; SELECT skv_rebuild_score_counts()" % rows)
+    if old_loader(store):
+        rows = "SELECT 'Seed ' || (%d + i), (%d + i)::BIGINT << 20, '', 0 FROM generate_series(1, %d) i" % (
+            have, have, spread)
+        store.sql("ALTER TABLE scores DISABLE TRIGGER scores_count; INSERT INTO scores (name, score, mail, uploaded) %s;"
+                  " ALTER TABLE scores ENABLE TRIGGER scores_count; SELECT skv_rebuild_score_counts()" % rows)
     else:
-        pg.psql("INSERT INTO scores (name, score, mail, uploaded) %s" % rows)
-    pg.psql("VACUUM ANALYZE")
+        subprocess.run(admin + ["seed-scores", str(spread), "--apart", str(1 << 20)], check=True,
+                       stdout=subprocess.DEVNULL)
+    store.analyze()
     print("\n%s scores 2^20 apart added in %.1f s (%s in all)" % (f"{spread:,}", time.monotonic() - started,
                                                                    f"{have + spread:,}"))
     missed = 0
     middle_page = (have + spread) // 100  # of 50 entries each
     for target in ("/", "/hiscores.php", "/hiscores.php?page=%d" % middle_page,
-                   "/hiscores.php?name=Spread%%20%d" % (spread // 2)):
+                   "/hiscores.php?name=Seed%%20%d" % (have + spread // 2)):
         times, statuses = [], set()
         for i in range(20):
             stored = harness.get(addr, "/php/_addscore.php?data=Spreader%d;%d;" % (i, i))[0]

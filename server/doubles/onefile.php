@@ -1,6 +1,7 @@
 <?php
 // A catalogue of one design whose file name is the content of DATA/catalogue-file.
 declare(strict_types=1);
+require_once __DIR__ . '/../lib/settings.php';
 header('Content-Type: text/plain');
 header('Cache-Control: no-store');
 $file = trim((string)@file_get_contents(data_dir() . '/catalogue-file'));

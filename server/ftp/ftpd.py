@@ -7,18 +7,20 @@ name only when complete; each upload leaves a record (address, completion time, 
 its registration to the uploading address for a short window; a sweeper removes files whose
 window passed unregistered, and temporary files nobody writes any more."""
 import argparse
+import argparse
 import collections
-import configparser
 import errno
 import fcntl
 import ipaddress
+import json
 import logging
 import logging.handlers
 import os
 import pwd
 import re
+import select
 import shutil
-import sqlite3
+import subprocess
 import sys
 import time
 
@@ -27,91 +29,54 @@ from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, _FileReadWrite
 from pyftpdlib.servers import FTPServer
 
 USER, PASSWORD = "skv_starter", "qpl47"
-# The only names the web scripts accept; anything else would be dead weight in the storage.
-PLANE_NAME = re.compile(r"[0-9a-f]{4,24}\.plane")
 TMP = ".tmp"
 FULL = (errno.ENOSPC, errno.EDQUOT)
-
-# Limits, each overridable in DATA/server.ini. A design file is a header of at most 1055 bytes and
-# the game's body; 1 MiB leaves the body ample room while a full disk takes many uploads. The
-# quotas are those of lib/quotas.php.
-DEFAULTS = {
-    "ftp_max_file_bytes": 1 << 20,
-    "ftp_max_cons_per_ip": 8,
-    "ftp_max_cons": 256,
-    "ftp_min_free_bytes": 512 << 20,
-    "ftp_idle_before_login": 15,  # seconds a session may wait before it logs in
-    "ftp_idle_after_login": 60,   # seconds between commands, and without data on a transfer
-    "register_window": 120,   # seconds; _addplane.php reads the same setting
-    "sweep_grace": 60,        # seconds after the window before an unregistered file goes
-    "sweep_interval": 30,
-    "quota_designs_per_address": 2000,
-    "quota_bytes_per_address": 128 << 20,
-    "quota_total_bytes": 8 << 30,
-}
-
-
-def read_settings(data):
-    """DATA/server.ini as the PHP side reads it: key = value lines, values maybe quoted."""
-    ini = configparser.ConfigParser(interpolation=None)
-    path = os.path.join(data, "server.ini")
-    if os.path.exists(path):
-        with open(path) as f:
-            ini.read_string("[s]\n" + f.read())
-    values = {k: v.strip().strip('"') for k, v in (ini["s"].items() if ini.has_section("s") else [])}
-    out = {k: int(values.get(k, v)) for k, v in DEFAULTS.items()}
-    out["storage"] = values.get("storage", data)
-    out["db"] = {k: values.get(k) for k in ("dsn", "user", "password")}
-    out["db"]["dsn"] = out["db"]["dsn"] or "sqlite:" + os.path.join(data, "skv.sqlite")
-    return out
+STORAGE_FULL = "The design storage is full; try again later."
+LOOKUPS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lookups.php")
 
 
 class Catalogue:
-    """Read-only look-ups in the scripts' storage (lib/connection.php names it the same way)."""
+    """The store's answers, asked of lookups.php: the settings, the names a design file may have
+    and every query of the store have their one owner on the PHP side. A helper that failed or
+    went silent is ended, and the next question starts another."""
+    answer_seconds = 15  # longer than the store's own wait for a lock
 
-    def __init__(self, db):
-        self.db = db
-        self.conn = None
+    def __init__(self, data):
+        self.env = dict(os.environ, SKV_DATA=data)
+        self.helper = None
         self.total_bytes = 0
+        self.settings = self.ask("settings")
+        # The only names the web scripts accept; anything else would be dead weight in the storage.
+        self.plane_name = re.compile(self.settings["plane_file_name"])
 
-    def connect(self):
-        dsn = self.db["dsn"]
-        if dsn.startswith("sqlite:"):
-            # Not read-only: a reader of a WAL database may have to rebuild its index, which a
-            # read-only connection cannot, and then waits. Autocommit: no snapshot outlives a query.
-            conn = sqlite3.connect(dsn[len("sqlite:"):], timeout=10, isolation_level=None)
-            return conn, "?"
-        import psycopg2  # only PostgreSQL storage needs it
-        params = dict(p.split("=", 1) for p in dsn[len("pgsql:"):].split(";") if "=" in p)
-        conn = psycopg2.connect(user=self.db["user"], password=self.db["password"], connect_timeout=5, **params)
-        conn.autocommit = True
-        return conn, "%s"
-
-    def query(self, sql, args=()):
-        """The first row; a dropped connection is made again once."""
-        for attempt in (1, 2):
-            try:
-                if self.conn is None:
-                    self.conn, self.mark = self.connect()
-                cur = self.conn.cursor()
-                cur.execute(sql.replace("?", self.mark), args)
-                return cur.fetchone()
-            except Exception:
-                self.conn = None
-                if attempt == 2:
-                    raise
+    def ask(self, *question):
+        if self.helper is None:
+            # Its warnings go to the log: its standard output carries the answers only.
+            self.helper = subprocess.Popen(["php", "-d", "display_errors=stderr", LOOKUPS], stdin=subprocess.PIPE,
+                                           stdout=subprocess.PIPE, env=self.env, text=True)
+        try:
+            self.helper.stdin.write(json.dumps(question) + "\n")
+            self.helper.stdin.flush()
+            answered = select.select([self.helper.stdout], [], [], self.answer_seconds)[0]
+            reply = json.loads(self.helper.stdout.readline() if answered else "")
+        except (OSError, ValueError):
+            reply = {"error": "no answer"}
+        if "error" in reply:
+            self.helper.kill()
+            self.helper.wait()
+            self.helper = None
+            raise RuntimeError("the store: %s" % reply["error"])
+        return reply["answer"]
 
     def registered(self, name):
-        return self.query("SELECT 1 FROM planes WHERE file = ?", (name,)) is not None
+        return self.ask("registered", name)
 
     def usage(self, address):
         """(designs, bytes) registered from the address."""
-        count, size = self.query("SELECT COUNT(*), COALESCE(SUM(size), 0) FROM planes WHERE uploader = ?",
-                                 (address,))
-        return int(count), int(size)
+        return tuple(self.ask("usage", address))
 
     def refresh_total(self):
-        self.total_bytes = int(self.query("SELECT COALESCE(SUM(size), 0) FROM planes")[0])
+        self.total_bytes = self.ask("stored_bytes")
 
 
 def locked(path):
@@ -140,7 +105,6 @@ def remove(*paths):
 class CappedDTPHandler(DTPHandler):
     """Receives into FILE.tmp and gives the file its name only when it is complete. Ends an upload
     as soon as it passes its cap (file size or quota); a full disk is answered with 452."""
-    timeout = DEFAULTS["ftp_idle_after_login"]
 
     def handle_read(self):
         super().handle_read()
@@ -158,7 +122,7 @@ class CappedDTPHandler(DTPHandler):
         cause = err.args[0] if isinstance(err, _FileReadWriteError) and err.args else err
         if getattr(cause, "errno", None) in FULL and not self._closed:
             StarterHandler.refusals["disk"] += 1
-            self._resp = ("452 The design storage is full; try again later.", logging.warning)
+            self._resp = ("452 " + STORAGE_FULL, logging.warning)
             self.transfer_finished = False
             self.close()
             return
@@ -179,7 +143,7 @@ class CappedDTPHandler(DTPHandler):
                 self._resp = ("553 That file exists already.", logging.info)
             except OSError as err:
                 StarterHandler.refusals["disk"] += 1
-                self._resp = ("452 The design storage is full; try again later." if err.errno in FULL
+                self._resp = ("452 " + STORAGE_FULL if err.errno in FULL
                               else "451 The file could not be stored.", logging.warning)
             if tmp is not None:
                 try:
@@ -205,15 +169,10 @@ class StarterHandler(FTPHandler):
     banner = "Skyvora design storage ready."
     dtp_handler = CappedDTPHandler
     active_dtp = HandingOverActiveDTP
-    timeout = DEFAULTS["ftp_idle_before_login"]
     # Designs are small; and a transfer's file may be closed before its channel (see close above).
     use_sendfile = False
-    idle_after_login = DEFAULTS["ftp_idle_after_login"]
-    uploads = ""
-    settings = DEFAULTS
-    upload_cap = (DEFAULTS["ftp_max_file_bytes"], "A design file is at most %d bytes." % DEFAULTS["ftp_max_file_bytes"],
-                  "malformed")
-    catalogue = None
+    # From the settings, before the server serves (main); upload_cap for each STOR (quota_refusal).
+    idle_after_login = uploads = settings = upload_cap = catalogue = min_free = None
     # Uploads not registered yet, per address: {address: {name: size}}. They count against
     # the quotas while their record lasts (registered, removed or swept, it goes).
     recent = {}
@@ -222,7 +181,7 @@ class StarterHandler(FTPHandler):
         ("rate", "login", "malformed", "exists", "missing", "quota", "disk", "unavailable", "foreign_address",
          "balancer"), 0))
     stored = 0
-    balancers = ()  # networks of the web balancers (start.sh --balancers)
+    balancers = ()  # networks of the web balancers (setting balancers)
 
     def on_connect(self):
         # FTP is reached on the nodes' own addresses. Through a balancer every session would have the
@@ -299,18 +258,18 @@ class StarterHandler(FTPHandler):
             return "Your address keeps %d MiB of designs already, the most it may." % (
                 s["quota_bytes_per_address"] >> 20)
         if total_room <= 0:
-            return "The design storage is full; try again later."
+            return STORAGE_FULL
         cap = min((s["ftp_max_file_bytes"], "A design file is at most %d bytes." % s["ftp_max_file_bytes"], "malformed"),
                   (room, "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20),
                    "quota"),
-                  (total_room, "The design storage is full; try again later.", "quota"))
+                  (total_room, STORAGE_FULL, "quota"))
         self.upload_cap = cap
         return ""
 
     def ftp_STOR(self, file, mode="w"):
         # A stored design is never replaced: another player's download must get what was registered.
         name = os.path.basename(file)
-        if (os.path.dirname(file) != self.fs.root or not PLANE_NAME.fullmatch(name)
+        if (os.path.dirname(file) != self.fs.root or not self.catalogue.plane_name.fullmatch(name)
                 or "a" in mode or self._restart_position):
             self.refuse("malformed", "553 Only new files named like 1a2b3c.plane can be stored here.")
             return None
@@ -327,7 +286,7 @@ class StarterHandler(FTPHandler):
             self.refuse("quota", "452 %s" % refusal)
             return None
         if shutil.disk_usage(self.fs.root).free < self.min_free:
-            self.refuse("disk", "452 The design storage is full; try again later.")
+            self.refuse("disk", "452 " + STORAGE_FULL)
             return None
         try:
             fd = open(file + TMP, "xb")
@@ -335,7 +294,7 @@ class StarterHandler(FTPHandler):
             self.refuse("exists", "553 That file is being stored already.")
             return None
         except OSError:
-            self.refuse("disk", "452 The design storage is full; try again later.")
+            self.refuse("disk", "452 " + STORAGE_FULL)
             return None
         # The lock tells the sweeper that this temporary file is still being written.
         fcntl.flock(fd.fileno(), fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -345,7 +304,7 @@ class StarterHandler(FTPHandler):
         except OSError:
             fd.close()
             remove(file + TMP)
-            self.refuse("disk", "452 The design storage is full; try again later.")
+            self.refuse("disk", "452 " + STORAGE_FULL)
             return None
         self.recent.setdefault(self.remote_ip, {})[name] = 0
         if self.data_channel is not None:
@@ -379,7 +338,7 @@ class StarterHandler(FTPHandler):
         # catalogue designs are served. Other names cannot be stored here, so the operator put them.
         name = os.path.basename(file)
         refused = self.look_up(lambda: name.endswith(TMP)
-                               or bool(PLANE_NAME.fullmatch(name)) and not self.catalogue.registered(name))
+                               or bool(self.catalogue.plane_name.fullmatch(name)) and not self.catalogue.registered(name))
         if refused is None:
             return None
         if refused:
@@ -420,7 +379,7 @@ def sweep(planes, uploads, older_than, catalogue, recent):
                 remove(os.path.join(folder, name))
     for name in os.listdir(uploads):
         file = name[:-len(".claim")] if name.endswith(".claim") else name
-        if not PLANE_NAME.fullmatch(file):
+        if not catalogue.plane_name.fullmatch(file):
             continue
         record = os.path.join(uploads, name)
         try:
@@ -478,32 +437,32 @@ def main():
     args.add_argument("--data", required=True, help="the data folder with server.ini")
     args.add_argument("--log", required=True)
     args.add_argument("--user", help="the account to run as once the port is bound (when started as root)")
-    args.add_argument("--balancers", default="", help="web balancers' addresses or networks, comma-separated")
     opts = args.parse_args()
-    settings = read_settings(opts.data)
     os.umask(0o077)
-    planes = os.path.realpath(os.path.join(settings["storage"], "planes"))
-    uploads = os.path.join(settings["storage"], "uploads")
     server = StarterServer((opts.addr, opts.port), StarterHandler)
     if opts.user:
         drop_privileges(opts.user)
+    # Asked as the run user: a store the helper opens stays the servers'.
+    catalogue = Catalogue(opts.data)
+    settings = catalogue.settings
+    planes = os.path.realpath(os.path.join(settings["storage"], "planes"))
+    uploads = os.path.join(settings["storage"], "uploads")
     os.makedirs(planes, exist_ok=True)
     os.makedirs(uploads, exist_ok=True)
 
-    # DEBUG records every command (passwords masked), which the tests read; rotated at 16 MiB.
-    log = logging.handlers.RotatingFileHandler(opts.log, maxBytes=16 << 20, backupCount=3)
+    # DEBUG records every command (passwords masked), which the tests read.
+    log = logging.handlers.RotatingFileHandler(opts.log, maxBytes=settings["log_max_bytes"], backupCount=3)
     log.setFormatter(logging.Formatter("%(asctime)s %(message)s"))
     logging.getLogger().addHandler(log)
     logging.getLogger().setLevel(logging.DEBUG)
     authorizer = DummyAuthorizer()
     # e: change folder, r: retrieve, w: store (new files only, see ftp_STOR); no l: the client never lists.
     authorizer.add_user(USER, PASSWORD, planes, perm="erw")
-    catalogue = Catalogue(settings["db"])
     StarterHandler.authorizer = authorizer
     StarterHandler.uploads = uploads
     StarterHandler.settings = settings
     StarterHandler.catalogue = catalogue
-    StarterHandler.balancers = [ipaddress.ip_network(b, strict=False) for b in opts.balancers.split(",") if b]
+    StarterHandler.balancers = [ipaddress.ip_network(b, strict=False) for b in settings["balancers"].split(",") if b]
     StarterHandler.min_free = settings["ftp_min_free_bytes"]
     StarterHandler.timeout = settings["ftp_idle_before_login"]
     StarterHandler.idle_after_login = CappedDTPHandler.timeout = settings["ftp_idle_after_login"]

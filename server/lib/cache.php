@@ -4,17 +4,9 @@
 // than the last write is ever served, on any web node. Without APCu every answer is made anew.
 declare(strict_types=1);
 require_once __DIR__ . '/connection.php';
+require_once __DIR__ . '/counters.php';
 
 const CACHE_TTL = 300; // seconds; an entry of a past state is never asked for again
-
-// The states of the ranking and the catalogue, e.g. ['scores' => '4.17', 'planes' => '0.3'].
-function store_versions(PDO $pdo): array
-{
-    [$sg, $sl, $pg, $pl] = query_row($pdo, "SELECT (SELECT value FROM skv_state WHERE name = 'score_gen'),
-        (SELECT COUNT(*) FROM score_log), (SELECT value FROM skv_state WHERE name = 'plane_gen'),
-        (SELECT COUNT(*) FROM plane_log)", [], PDO::FETCH_NUM);
-    return ['scores' => "$sg.$sl", 'planes' => "$pg.$pl"];
-}
 
 function cache_on(): bool
 {

@@ -3,7 +3,11 @@
 // through run(): on PostgreSQL each is prepared once per kept session and then only executed.
 declare(strict_types=1);
 require_once __DIR__ . '/settings.php';
-require_once __DIR__ . '/schema.php';
+
+// The server's PostgreSQL advisory locks, one number each.
+const LOCK_SCHEMA = 7406000;     // two nodes starting at once: one applies the schema
+const LOCK_SCORE_FOLD = 7406001; // one writer of the rank's counts at a time
+const LOCK_PLANE_FOLD = 7406002; // one fold of the catalogue's size at a time
 
 // A statement met a session that has not prepared it yet, inside a transaction (which that
 // failure ended); in_transaction() prepares it and runs the transaction again.
@@ -11,11 +15,10 @@ final class UnpreparedStatement extends RuntimeException
 {
 }
 
-// Storage settings come from DATA/server.ini (dsn, user, password); without it, SQLite in DATA.
 function db(): PDO
 {
     static $pdo = null;
-    return $pdo ??= open_db(settings()['dsn'] ?? 'sqlite:' . data_dir() . '/skv.sqlite');
+    return $pdo ??= open_db(setting('dsn') ?: 'sqlite:' . data_dir() . '/skv.sqlite');
 }
 
 // The hot standby named by replica_dsn, for pages that only read; the primary while it is
@@ -27,7 +30,7 @@ function reader(bool $down = false): PDO
         $pdo = db();
     }
     if ($pdo === null) {
-        $dsn = settings()['replica_dsn'] ?? '';
+        $dsn = setting('replica_dsn');
         try {
             $pdo = $dsn === '' ? db() : open_db($dsn);
         } catch (PDOException $e) {
@@ -54,7 +57,6 @@ function on_reader(callable $fn): mixed
 
 function open_db(string $dsn): PDO
 {
-    $ini = settings();
     $pg = str_starts_with($dsn, 'pgsql:');
     if ($pg && !str_contains($dsn, 'connect_timeout')) {
         // A host that does not answer costs a second, not a hung request.
@@ -64,7 +66,7 @@ function open_db(string $dsn): PDO
         // A session whose web worker died stops its statement instead of committing it later.
         $dsn .= ";options='-c client_connection_check_interval=500'";
     }
-    $pdo = new PDO($dsn, $ini['user'] ?? null, $ini['password'] ?? null, [
+    $pdo = new PDO($dsn, setting('user') ?: null, setting('password') ?: null, [
         PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
         PDO::ATTR_DEFAULT_FETCH_MODE => PDO::FETCH_ASSOC,
         // A new PostgreSQL session per request (a forked backend, cold caches) cost more than
@@ -93,32 +95,6 @@ function open_db(string $dsn): PDO
         $pdo->exec('PRAGMA synchronous = FULL');
     }
     return $pdo;
-}
-
-// The status and line a failed request answers with: a full disk, a storage that does not answer
-// and a store whose schema this code does not know each say so.
-function failure_answer(Throwable $e): array
-{
-    if (!$e instanceof PDOException) {
-        return [500, 'server error'];
-    }
-    $state = $e->errorInfo[0] ?? (string)$e->getCode();
-    $message = $e->getMessage();
-    // SQLite reports a write that found no space as "disk I/O error" too.
-    $sqliteFull = in_array($e->errorInfo[1] ?? 0, [10, 13], true) && is_sqlite(db())
-        && @disk_free_space(data_dir()) < (1 << 20);
-    if ($state === '53100' || $sqliteFull || str_contains($message, 'No space left')) {
-        return [507, 'the server\'s storage is full; nothing was stored, try again later'];
-    }
-    if (str_starts_with($state, '08') || str_contains($message, 'connection')) {
-        return [503, 'the server\'s storage does not answer; nothing was stored, try again later'];
-    }
-    try {
-        $mismatch = schema_mismatch(db());
-    } catch (Throwable) {
-        $mismatch = null;
-    }
-    return $mismatch === null ? [500, 'server error'] : [503, $mismatch];
 }
 
 function is_sqlite(PDO $pdo): bool

@@ -2,9 +2,13 @@
 // Designs: their catalogue rows and their files.
 declare(strict_types=1);
 require_once __DIR__ . '/connection.php';
+require_once __DIR__ . '/counters.php';
+require_once __DIR__ . '/settings.php';
 require_once __DIR__ . '/wire.php';
 
-const PLANE_FILE_PATTERN = '/^[0-9a-f]{4,24}\.plane\z/'; // \z: "$" would let a trailing line feed through
+// The names the client gives its uploads, the only ones the storage takes (the FTP server too).
+const PLANE_FILE_NAME = '[0-9a-f]{4,24}\.plane';
+const PLANE_FILE_PATTERN = '/^' . PLANE_FILE_NAME . '\z/'; // \z: "$" would let a trailing line feed through
 const PAGE_CAP = 100;        // most catalogue entries one request gets
 const MAX_PLANE_NAME = 1023; // bytes; what a design file can hold
 const MAX_HEADER_BLOCK = 1051; // bytes after the length field: the most a client's design header holds
@@ -13,6 +17,7 @@ const MAX_HEADER_BLOCK = 1051; // bytes after the length field: the most a clien
 const PLANE_COLUMNS = ['costs' => 'Costs', 'weight' => 'Weight', 'consumption' => 'Consumption', 'noise' => 'Noise',
     'reliability' => 'Reliability', 'velocity' => 'Velocity', 'flight_range' => 'Range'];
 define('PLANE_NUMBERS', array_keys(PLANE_COLUMNS));
+const PLANE_NUMBER_RANGE = [-2147483648, 2147483647]; // each is an int32 in the file
 
 // $numbers in file order: Costs, Weight, Consumption, Noise, Reliability, Velocity, Range.
 function add_plane(string $name, string $file, string $mail, array $numbers, string $uploader = '', int $size = 0): void
@@ -27,16 +32,19 @@ function add_plane(string $name, string $file, string $mail, array $numbers, str
     }
 }
 
-// Removes the designs of $where (an SQL condition on planes with $args) and their files; returns
-// how many went.
-function remove_planes(string $where, array $args = []): int
+// Removes the design of $file, or those uploaded from $uploader, or with neither every design, and
+// their files; returns how many went.
+function remove_planes(?string $file = null, ?string $uploader = null): int
 {
     $pdo = db();
+    $match = array_filter(['file' => $file, 'uploader' => $uploader], fn($v) => $v !== null);
+    $where = implode(' AND ', array_map(fn(string $column) => "$column = ?", array_keys($match))) ?: 'TRUE';
+    $args = array_values($match);
     $files = array_column(query_all($pdo, "SELECT file FROM planes WHERE $where", $args), 'file');
     run($pdo, "DELETE FROM planes WHERE $where", $args);
-    foreach ($files as $file) {
-        if (preg_match(PLANE_FILE_PATTERN, $file)) {
-            @unlink(planes_dir() . "/$file");
+    foreach ($files as $gone) {
+        if (preg_match(PLANE_FILE_PATTERN, $gone)) {
+            @unlink(planes_dir() . "/$gone");
         }
     }
     return count($files);
@@ -45,26 +53,6 @@ function remove_planes(string $where, array $args = []): int
 function plane_registered(string $file): bool
 {
     return query_value(db(), 'SELECT 1 FROM planes WHERE file = ?', [$file]) !== null;
-}
-
-// The catalogue's size: the folded total and the log of registrations and removals since.
-function plane_count(PDO $pdo): int
-{
-    return (int)query_value($pdo, "SELECT (SELECT value FROM skv_state WHERE name = 'planes')
-        + COALESCE((SELECT SUM(delta) FROM plane_log), 0)");
-}
-
-function fold_planes(PDO $pdo): void
-{
-    $fold = ["UPDATE skv_state SET value = value + (SELECT COALESCE(SUM(delta), 0) FROM plane_log) WHERE name = 'planes'",
-        "UPDATE skv_state SET value = value + 1 WHERE name = 'plane_gen'", 'DELETE FROM plane_log'];
-    in_transaction($pdo, is_sqlite($pdo) ? 'BEGIN IMMEDIATE' : 'BEGIN', function (PDO $pdo) use ($fold) {
-        if (is_sqlite($pdo) || query_value($pdo, 'SELECT pg_try_advisory_xact_lock(7406002)')) {
-            foreach ($fold as $sql) {
-                run($pdo, $sql);
-            }
-        }
-    });
 }
 
 // Catalogue order is oldest first, so entry i stays entry i while new designs arrive.

@@ -3,6 +3,7 @@
 // schema this code needs, and does the design storage take a file?
 declare(strict_types=1);
 require_once __DIR__ . '/connection.php';
+require_once __DIR__ . '/schema.php';
 
 // Part => why it does not work, or null when it does.
 function health_checks(): array

@@ -6,8 +6,8 @@
 // PHP-FPM or the machine lose nothing; Prometheus sums the nodes.
 declare(strict_types=1);
 require_once __DIR__ . '/cache.php';
+require_once __DIR__ . '/counters.php';
 require_once __DIR__ . '/health.php';
-require_once __DIR__ . '/designs.php';
 require_once __DIR__ . '/scores.php';
 
 // Paths counted under their own name; everything else is "other", so no request adds a series.

@@ -1,20 +1,10 @@
 <?php
 // Storage quotas: how much one address may keep in the design storage, and how much all may.
-// The FTP server applies the same settings when a file arrives (ftp/ftpd.py); this is the
-// registration's own check, and what the admin tool lists.
+// The FTP server applies the same settings, with these look-ups, when a file arrives
+// (ftp/ftpd.py); this is the registration's own check, and what the admin tool lists.
 declare(strict_types=1);
 require_once __DIR__ . '/settings.php';
 require_once __DIR__ . '/connection.php';
-
-// A player shares a few designs of a few kilobytes a day: years of that fit one address's quota,
-// while a script that stores 1 MiB files is stopped after 128 of them.
-const QUOTA_DEFAULTS = ['quota_designs_per_address' => 2000, 'quota_bytes_per_address' => 128 << 20,
-    'quota_total_bytes' => 8 << 30];
-
-function quota(string $key): int
-{
-    return (int)(settings()[$key] ?? QUOTA_DEFAULTS[$key]);
-}
 
 // [designs, bytes] registered from $address.
 function address_usage(string $address): array
@@ -23,19 +13,25 @@ function address_usage(string $address): array
         [$address], PDO::FETCH_NUM));
 }
 
+// Bytes of all registered designs.
+function stored_bytes(): int
+{
+    return (int)query_value(db(), 'SELECT COALESCE(SUM(size), 0) FROM planes');
+}
+
 // Why one more design of $size bytes from $address is refused, as [status, reason, result], or null.
 function quota_refusal(string $address, int $size): ?array
 {
     [$designs, $bytes] = address_usage($address);
-    if ($designs + 1 > quota('quota_designs_per_address')) {
-        return [403, 'your address keeps ' . quota('quota_designs_per_address') . ' designs already, the most it may', 'quota'];
-    }
-    if ($bytes + $size > quota('quota_bytes_per_address')) {
-        return [403, 'your address keeps ' . mib(quota('quota_bytes_per_address')) . ' of designs already, the most it may',
+    if ($designs + 1 > setting('quota_designs_per_address')) {
+        return [403, 'your address keeps ' . setting('quota_designs_per_address') . ' designs already, the most it may',
             'quota'];
     }
-    $total = (int)query_value(db(), 'SELECT COALESCE(SUM(size), 0) FROM planes');
-    if ($total + $size > quota('quota_total_bytes')) {
+    if ($bytes + $size > setting('quota_bytes_per_address')) {
+        return [403, 'your address keeps ' . mib(setting('quota_bytes_per_address')) . ' of designs already, the most it may',
+            'quota'];
+    }
+    if (stored_bytes() + $size > setting('quota_total_bytes')) {
         return [507, 'the design storage is full; try again later', 'quota'];
     }
     return null;

@@ -4,6 +4,7 @@
 declare(strict_types=1);
 require_once __DIR__ . '/designs.php';
 require_once __DIR__ . '/quotas.php';
+require_once __DIR__ . '/settings.php';
 require_once __DIR__ . '/wire.php';
 
 // Only the address that uploaded the file may register it, soon after the upload completed, only
@@ -20,8 +21,8 @@ function check_upload(string $file): array
     if ($addr !== ($_SERVER['REMOTE_ADDR'] ?? '')) {
         refuse(403, 'file was uploaded from another address', 'binding');
     }
-    if (time() - (int)$completed > register_window()) {
-        refuse(410, 'file was uploaded more than ' . register_window() . ' s ago; upload it again', 'binding');
+    if (time() - (int)$completed > setting('register_window')) {
+        refuse(410, 'file was uploaded more than ' . setting('register_window') . ' s ago; upload it again', 'binding');
     }
     $path = planes_dir() . "/$file";
     clearstatcache();

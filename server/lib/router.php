@@ -2,7 +2,9 @@
 // Router of PHP's built-in server: logs every request for the tests and serves the fault
 // doubles under /php/test/ only when the server was started with them (also under PHP-FPM).
 declare(strict_types=1);
-require_once __DIR__ . '/common.php';
+require_once __DIR__ . '/failures.php';
+require_once __DIR__ . '/settings.php';
+require_once __DIR__ . '/wire.php';
 
 function log_request(): void
 {
@@ -15,12 +17,13 @@ function log_request(): void
         $clean($_SERVER['HTTP_HOST'] ?? ''), $clean($_SERVER['HTTP_USER_AGENT'] ?? ''), $_SERVER['REMOTE_ADDR'] ?? '');
     $log = data_dir() . '/requests.log';
     // Rotated by size, one generation kept; under nginx, logrotate does this (deploy/logrotate).
-    if (@filesize($log) > (int)(settings()['log_max_bytes'] ?? 16 << 20)) {
+    if (@filesize($log) > setting('log_max_bytes')) {
         @rename($log, "$log.1");
     }
     file_put_contents($log, $line, FILE_APPEND | LOCK_EX);
 }
 
+start_script();
 // Under PHP-FPM the router only serves the doubles; nginx logs the requests.
 if (PHP_SAPI === 'cli-server') {
     log_request();

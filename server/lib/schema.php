@@ -3,35 +3,14 @@
 // (run by start.sh) applies them; a request never does: it only notices an older schema.
 declare(strict_types=1);
 require_once __DIR__ . '/connection.php';
+require_once __DIR__ . '/counters.php';
 require_once __DIR__ . '/designs.php';
+require_once __DIR__ . '/scores.php';
 
 // One function per version, each taking the schema from the version before to its own. A later
 // change is one more function at the end of this list.
 const SCHEMA_STEPS = [1 => 'schema_base', 2 => 'schema_counted_ranks', 3 => 'schema_uploaders'];
 define('SCHEMA_VERSION', max(array_keys(SCHEMA_STEPS)));
-
-// The counts of the rank: level L (1..8) counts the scores per prefix score >> (64 - 8L), an
-// arithmetic shift that keeps the order of signed scores; level 8 is the score itself. Uploads
-// never write these rows: they append to score_log, which fold_scores() adds in every
-// FOLD_EVERY entries. A rank reads at most 8 x 255 count rows and the short log.
-const RANK_LEVELS = 8;
-const FOLD_EVERY = 128;
-
-// The statement that adds the changes $changes (SQL giving rows of score and delta) into the
-// counts: summed per score once, then each level from the one below it, rows in (level, prefix)
-// order, so two writers of the counts never deadlock. $with: common table expressions before.
-function add_to_counts(string $changes, string $with = ''): string
-{
-    $ctes = [$with, "l8 AS (SELECT score AS prefix, CAST(SUM(delta) AS BIGINT) AS n FROM ($changes) c GROUP BY 1)"];
-    $rows = ['SELECT 8 AS level, prefix, n FROM l8'];
-    for ($level = 7; $level >= 1; $level--) {
-        $ctes[] = "l$level AS (SELECT prefix >> 8 AS prefix, CAST(SUM(n) AS BIGINT) AS n FROM l" . ($level + 1) . ' GROUP BY 1)';
-        $rows[] = "SELECT $level, prefix, n FROM l$level";
-    }
-    return 'WITH ' . implode(', ', array_filter($ctes)) . ' INSERT INTO score_counts (level, prefix, n)
-        SELECT level, prefix, n FROM (' . implode(' UNION ALL ', $rows) . ') r WHERE n <> 0 ORDER BY 1, 2
-        ON CONFLICT (level, prefix) DO UPDATE SET n = score_counts.n + excluded.n';
-}
 
 // The stored version; 0 for an empty store, 1 for a store made before versions were kept.
 function schema_version(PDO $pdo): int
@@ -74,7 +53,7 @@ function apply_schema(PDO $pdo, bool $upgrade): string
         $pdo->exec('BEGIN IMMEDIATE');
     } else {
         $pdo->exec('BEGIN');
-        $pdo->exec('SELECT pg_advisory_xact_lock(7406000)'); // two nodes starting at once: one applies
+        $pdo->exec('SELECT pg_advisory_xact_lock(' . LOCK_SCHEMA . ')');
     }
     try {
         $have = schema_version($pdo);
@@ -172,9 +151,8 @@ function schema_counted_ranks(PDO $pdo, bool $sqlite): void
     // Folded totals and generations: a fold bumps its generation, so (generation, log length)
     // names one state of the ranking or the catalogue (the pages' cache key).
     $pdo->exec('CREATE TABLE skv_state (name TEXT PRIMARY KEY, value BIGINT NOT NULL)');
-    $pdo->exec("INSERT INTO skv_state (name, value) VALUES ('score_gen', 0), ('plane_gen', 0), ('planes', 0)");
+    $pdo->exec(state_start_sql());
     $pdo->exec(add_to_counts('SELECT score, 1 AS delta FROM scores'));
-    $pdo->exec("UPDATE skv_state SET value = (SELECT COUNT(*) FROM planes) WHERE name = 'planes'");
     $sqlite ? sqlite_log_triggers($pdo) : postgres_log_triggers($pdo);
 }
 
@@ -192,10 +170,7 @@ function sqlite_log_triggers(PDO $pdo): void
     }
 }
 
-// Per statement, from its changed rows. A statement of more than BULK_ROWS rows (a bulk load, a
-// clear) goes into the counts at once, under the fold's lock, instead of into the log.
-const BULK_ROWS = 1000;
-
+// Per statement, from its changed rows.
 function postgres_log_triggers(PDO $pdo): void
 {
     $changed = ['insert' => 'SELECT score, 1 AS delta FROM new_rows',
@@ -206,19 +181,8 @@ function postgres_log_triggers(PDO $pdo): void
     $planes = ['insert' => '(SELECT COUNT(*) FROM new_rows)', 'delete' => '-(SELECT COUNT(*) FROM old_rows)',
         'update' => '0'];
     foreach ($changed as $e => $rows) {
-        $pdo->exec(sprintf(<<<'SQL'
-            CREATE FUNCTION scores_log_%1$s() RETURNS trigger LANGUAGE plpgsql AS $$
-            BEGIN
-                IF (SELECT COUNT(*) FROM (%2$s) c) > %3$d THEN
-                    PERFORM pg_advisory_xact_lock(7406001);
-                    %4$s;
-                    UPDATE skv_state SET value = value + 1 WHERE name = 'score_gen';
-                ELSE
-                    INSERT INTO score_log (score, delta) SELECT score, delta FROM (%2$s) c;
-                END IF;
-                RETURN NULL;
-            END $$
-            SQL, $e, $rows, BULK_ROWS, add_to_counts($rows)));
+        $pdo->exec("CREATE FUNCTION scores_log_$e() RETURNS trigger LANGUAGE plpgsql AS \$\$
+            BEGIN " . score_changes_plpgsql($rows) . " RETURN NULL; END \$\$");
         $pdo->exec("CREATE FUNCTION planes_log_$e() RETURNS trigger LANGUAGE plpgsql AS \$\$
             BEGIN INSERT INTO plane_log (delta) VALUES ({$planes[$e]}); RETURN NULL; END \$\$");
         $event = strtoupper($e);

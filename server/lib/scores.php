@@ -1,10 +1,51 @@
 <?php
 // Hiscore entries and their ranks, from the counts per score prefix and the short log of changes
-// not yet counted (schema.php): exact, and bounded whatever the table holds.
+// not yet counted: exact, and bounded whatever the table holds.
 declare(strict_types=1);
 require_once __DIR__ . '/connection.php';
+require_once __DIR__ . '/counters.php';
 
 const MAX_SCORE_NAME = 63;   // bytes; the game's hiscore names are shorter
+
+// The counts of the rank: level L (1..8) counts the scores per prefix score >> (64 - 8L), an
+// arithmetic shift that keeps the order of signed scores; level 8 is the score itself. Uploads
+// never write these rows: they append to score_log, which fold_scores() adds in every
+// FOLD_EVERY entries. A rank reads at most 8 x 255 count rows and the short log.
+const RANK_LEVELS = 8;
+// A statement of more than BULK_ROWS changed scores (a bulk load, a clear) goes into the counts at
+// once, under the fold's lock, instead of into the log.
+const BULK_ROWS = 1000;
+
+// The statement that adds the changes $changes (SQL giving rows of score and delta) into the
+// counts: summed per score once, then each level from the one below it, rows in (level, prefix)
+// order, so two writers of the counts never deadlock. $with: common table expressions before.
+function add_to_counts(string $changes, string $with = ''): string
+{
+    $ctes = [$with, "l8 AS (SELECT score AS prefix, CAST(SUM(delta) AS BIGINT) AS n FROM ($changes) c GROUP BY 1)"];
+    $rows = ['SELECT 8 AS level, prefix, n FROM l8'];
+    for ($level = 7; $level >= 1; $level--) {
+        $ctes[] = "l$level AS (SELECT prefix >> 8 AS prefix, CAST(SUM(n) AS BIGINT) AS n FROM l" . ($level + 1) . ' GROUP BY 1)';
+        $rows[] = "SELECT $level, prefix, n FROM l$level";
+    }
+    return 'WITH ' . implode(', ', array_filter($ctes)) . ' INSERT INTO score_counts (level, prefix, n)
+        SELECT level, prefix, n FROM (' . implode(' UNION ALL ', $rows) . ') r WHERE n <> 0 ORDER BY 1, 2
+        ON CONFLICT (level, prefix) DO UPDATE SET n = score_counts.n + excluded.n';
+}
+
+// PostgreSQL's statement triggers on scores: the PL/pgSQL that takes the changed rows $rows (SQL
+// giving score and delta) into the log, or a bulk of them straight into the counts.
+function score_changes_plpgsql(string $rows): string
+{
+    return sprintf(<<<'SQL'
+        IF (SELECT COUNT(*) FROM (%1$s) c) > %2$d THEN
+            PERFORM pg_advisory_xact_lock(%3$d);
+            %4$s;
+            %5$s;
+        ELSE
+            INSERT INTO score_log (score, delta) SELECT score, delta FROM (%1$s) c;
+        END IF;
+        SQL, $rows, BULK_ROWS, LOCK_SCORE_FOLD, add_to_counts($rows), generation_bump_sql('scores'));
+}
 
 // Stores a score entry and returns its rank; both or neither (the rank ignores the entry itself,
 // which is not higher than its score). A repeat of the same name and score changes only the mail,
@@ -60,13 +101,13 @@ function fold_scores(PDO $pdo): void
         in_transaction($pdo, 'BEGIN IMMEDIATE', function (PDO $pdo) {
             run($pdo, add_to_counts('SELECT score, delta FROM score_log'));
             run($pdo, 'DELETE FROM score_log');
-            run($pdo, "UPDATE skv_state SET value = value + 1 WHERE name = 'score_gen'");
+            run($pdo, generation_bump_sql('scores'));
         });
         return;
     }
-    run($pdo, add_to_counts('SELECT score, delta FROM gone', "go AS (SELECT pg_try_advisory_xact_lock(7406001) AS ok),
-        gen AS (UPDATE skv_state SET value = value + 1 WHERE name = 'score_gen' AND (SELECT ok FROM go) RETURNING 1),
-        gone AS (DELETE FROM score_log WHERE (SELECT ok FROM go) RETURNING score, delta)"));
+    run($pdo, add_to_counts('SELECT score, delta FROM gone', 'go AS (SELECT pg_try_advisory_xact_lock(' . LOCK_SCORE_FOLD
+        . ') AS ok), gen AS (' . generation_bump_sql('scores') . ' AND (SELECT ok FROM go) RETURNING 1),
+        gone AS (DELETE FROM score_log WHERE (SELECT ok FROM go) RETURNING score, delta)'));
 }
 
 // The number of entries.

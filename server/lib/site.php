@@ -2,8 +2,9 @@
 // The website's frame and helpers: every page is one HTML5 document in the Starter's colours,
 // built without scripts, every shown text escaped.
 declare(strict_types=1);
-require_once __DIR__ . '/site_data.php';
-plain_failures();
+require_once __DIR__ . '/cache.php';
+require_once __DIR__ . '/connection.php';
+require_once __DIR__ . '/failures.php';
 
 function h(string|int $s): string
 {
@@ -99,6 +100,16 @@ function page_headers(int $status): void
         . "base-uri 'none'; frame-ancestors 'none'");
     header('X-Content-Type-Options: nosniff');
     header('Referrer-Policy: no-referrer');
+}
+
+// The start of every page: the script's start-up step, then the kept answer when the parts of the
+// store the page shows ('scores', 'planes'; none for a page that reads no storage) are unchanged.
+function start_page(array $parts): void
+{
+    start_script();
+    if ($parts) {
+        serve_cached_page($parts);
+    }
 }
 
 // The key under which page_end keeps this page, once serve_cached_page has set it.

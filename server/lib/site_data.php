@@ -3,8 +3,11 @@
 // of scores: hiscore positions come from the rank's prefix counts, and a catalogue offset is only
 // walked inside a covering index, from the nearer end.
 declare(strict_types=1);
-require_once __DIR__ . '/common.php';
 require_once __DIR__ . '/cache.php';
+require_once __DIR__ . '/connection.php';
+require_once __DIR__ . '/counters.php';
+require_once __DIR__ . '/designs.php';
+require_once __DIR__ . '/scores.php';
 
 const SCORES_PER_PAGE = 50;
 const DESIGNS_PER_PAGE = 25;

@@ -119,21 +119,3 @@ function int_field(string $raw, string $what, int $min, int $max): int
     }
     return $v;
 }
-
-// Turns uncaught failures into a plain 5xx answer with one line that says why: never an HTML
-// page the client would misread.
-function plain_failures(): void
-{
-    set_exception_handler(function (Throwable $e): void {
-        error_log('skv: ' . $e);
-        while (ob_get_level() > 0) {
-            ob_end_clean(); // a page half made
-        }
-        [$status, $line] = failure_answer($e);
-        if (!headers_sent()) {
-            plain_headers($status);
-            outcome(OUTCOMES[$status] ?? 'error');
-        }
-        echo $line, "\n";
-    });
-}

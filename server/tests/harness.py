@@ -2,10 +2,12 @@
 (127.1.0.0/16, see tests/support/loopback.py) or given by the test, and stopped at exit."""
 import atexit
 import ftplib
+import glob
 import http.client
 import os
 import re
 import shutil
+import sqlite3
 import struct
 import subprocess
 import sys
@@ -27,12 +29,29 @@ _started = {}
 _clusters = {}  # durable -> the run's PostgreSQL cluster of that kind
 # The production limits per address, lifted: the suite sends bursts from one address.
 LIFTED = ["--rate", "10000", "--burst", "10000", "--page-rate", "10000", "--page-burst", "10000", "--conns", "10000"]
+QUOTA = 3, 3000  # designs and bytes per address on the server "limits"
+# The suite's shared servers by name: their server.ini and whether they serve the doubles.
+SERVERS = {
+    "main": ("", False),
+    "doubles": ("", True),
+    # Sweeps every second; requests.log rotates at 4 kB.
+    "guard": ("sweep_interval = 1\nlog_max_bytes = 4000\n", False),
+    # Small quotas, short idle limits, logs rotated every second past 4 kB.
+    "limits": ("quota_designs_per_address = %d\nquota_bytes_per_address = %d\nquota_total_bytes = 100000\n"
+               "sweep_interval = 1\nftp_idle_before_login = 1\nftp_idle_after_login = 4\n"
+               "log_check_interval = 1\nlog_max_bytes = 4000\n" % QUOTA, False),
+    # Uploads refused for want of free space.
+    "full": ("ftp_min_free_bytes = 1000000000000000000\n", False),
+    "site": ("", False),
+}
+STORAGES = ("sqlite", "postgres")
 
 
 class Server:
-    def __init__(self, addr, name, doubles=False, ini=None, extra=()):
+    def __init__(self, addr, name, doubles=False, ini=None, extra=(), postgres=None, dbname="skv"):
         self.addr = addr
         self.extra = list(extra)
+        self.postgres, self.dbname = postgres, dbname  # the cluster when the storage is PostgreSQL
         self.data = os.path.join(TMP, name)
         os.makedirs(self.data, exist_ok=True)
         if ini:
@@ -108,6 +127,25 @@ class Server:
         except FileNotFoundError:
             return []
 
+    def sql(self, statement):
+        """Runs one statement on the server's storage as a client of its own: rows of texts."""
+        if self.postgres:
+            out = self.postgres.psql(statement, self.dbname)
+            return [tuple(line.split("|")) for line in out.splitlines()]
+        db = sqlite3.connect(self.path("skv.sqlite"), timeout=10)
+        try:
+            with db:
+                return [tuple(str(v) for v in row) for row in db.execute(statement)]
+        finally:
+            db.close()
+
+    def php(self, code, stdin=None):
+        """Runs PHP code with the server's rooms against its data folder; returns what it printed."""
+        src = "foreach (['counters', 'quotas', 'site_data'] as $r) require_once '%s/lib/' . $r . '.php';\n%s" % (
+            SERVER_DIR, code)
+        return subprocess.run(["php", "-r", src], input=stdin, env=dict(os.environ, SKV_DATA=self.data),
+                              check=True, capture_output=True, text=True).stdout
+
 
 def get(addr, target, method="GET", timeout=10, source=None):
     """Sends the target as it is, like the Starter; returns (status, headers, body bytes)."""
@@ -120,14 +158,14 @@ def get(addr, target, method="GET", timeout=10, source=None):
         conn.close()
 
 
-def server(name, addr=None, doubles=False, ini=None, extra=()):
+def server(name, addr=None, doubles=False, ini=None, extra=(), **storage):
     """One server per name for the whole run, on a free address unless one is given;
     extra: more start.sh options."""
     for attempt in range(3):
         if name in _started:
             break
         try:
-            _started[name] = Server(addr or free_address(), name, doubles, ini, extra)
+            _started[name] = Server(addr or free_address(), name, doubles, ini, extra, **storage)
         except subprocess.CalledProcessError:
             # Another checkout may have taken the picked address since it was probed.
             if addr or attempt == 2:
@@ -144,12 +182,36 @@ def client_addresses(count):
     return list(picked)
 
 
-def main_server():
-    return server("main")
+def storage_server(name, storage):
+    """The shared server of that name (SERVERS) on the storage: SQLite in its data folder, or a
+    database of its own on the run's fast PostgreSQL cluster."""
+    ini, doubles = SERVERS[name]
+    if storage == "sqlite":
+        return server(name, ini=ini, doubles=doubles)
+    dbname = name.replace("-", "_")
+    if name + "-pg" not in _started:
+        cluster = postgres_database(dbname, durable=False)
+        return server(name + "-pg", ini=cluster.ini(ini, dbname=dbname), doubles=doubles, postgres=cluster,
+                      dbname=dbname)
+    return _started[name + "-pg"]
 
 
-def doubles_server():
-    return server("doubles", doubles=True)
+def postgres_missing():
+    """Why the PostgreSQL tests cannot run here, or None."""
+    if not glob.glob("/usr/lib/postgresql/*/bin/initdb"):
+        return "PostgreSQL is not installed (Debian package postgresql)"
+    if "pdo_pgsql" not in subprocess.run(["php", "-m"], capture_output=True, text=True).stdout.split():
+        return "PHP has no PostgreSQL driver (Debian package php-pgsql)"
+    return None
+
+
+def on_both_storages(cls):
+    """The test class as it stands, on SQLite, and beside it in its module the same class on
+    PostgreSQL (skipped, with the reason, where PostgreSQL cannot run)."""
+    twin = type(cls.__name__ + "OnPostgres", (cls,), {"storage": "postgres", "__module__": cls.__module__})
+    reason = postgres_missing()
+    setattr(sys.modules[cls.__module__], twin.__name__, unittest.skip(reason)(twin) if reason else twin)
+    return cls
 
 
 def encode_field(text):
@@ -208,6 +270,12 @@ def age_record(server, file, seconds):
     set_back(record, seconds)
 
 
+def age_upload(server, file, seconds):
+    """Moves an upload back in time, record and file, as if the client had waited that long."""
+    age_record(server, file, seconds)
+    set_back(server.path("planes", file), seconds)
+
+
 def has_title(body):
     """True for anything like a title tag, a wider net than the Starter's own check."""
     return re.search(rb"(?i)<\s*title", body) is not None
@@ -242,15 +310,13 @@ def postgres_database(name, durable):
 
 
 class ServerCase(unittest.TestCase):
-    """A test against one running server; subclasses may pick another (see test_postgres)."""
-
-    @classmethod
-    def make_server(cls):
-        return main_server()
+    """A test against one of the shared servers (SERVERS) on one storage (on_both_storages)."""
+    server_name = "main"
+    storage = "sqlite"
 
     @classmethod
     def setUpClass(cls):
-        cls.server = cls.make_server()
+        cls.server = storage_server(cls.server_name, cls.storage)
 
     def lines(self, target):
         status, _, body = self.server.get(target)
@@ -301,6 +367,7 @@ class Postgres:
                        stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
 
     def ini(self, extra="", dbname="skv"):
+        """A server.ini that names this cluster's database, and more settings."""
         return "dsn = \"pgsql:host=%s;port=5432;dbname=%s\"\nuser = skv\n%s" % (self.addr, dbname, extra)
 
     def psql(self, sql, dbname="skv"):

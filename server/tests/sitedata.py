@@ -1,10 +1,6 @@
 """The website tests' data: a ranking with ties across page boundaries, a catalogue whose order
 under every sort is known, hostile texts; and a reader for the pages' tables."""
 import html.parser
-import os
-import subprocess
-
-from harness import SERVER_DIR
 
 LONG = "W" * 5000  # a name without a single break opportunity
 HOSTILE_NAME = "<script>alert('x')</script> \"quoted\" & Co"
@@ -48,13 +44,13 @@ def fill(server):
     lines += ["add_score(%s, %d, %s);" % (php_str(n), s, php_str(n.lower()[:40] + "@example.org" if n != "Ann" else ""))
               for n, s in expected_scores()]
     lines += ["db()->exec('DELETE FROM planes');"]
-    php(server, "\n".join(lines))
+    server.php("\n".join(lines))
     server.admin("clear-planes")
     server.admin("seed-planes", SEEDED)
     for k, (name, mail, nums) in enumerate(EXTRA):
         file = "e%03x0.plane" % k
         numbers = [nums[c] for c in ("costs", "weight", "consumption", "noise", "reliability", "velocity", "range")]
-        php(server, "file_put_contents(planes_dir() . '/%s', plane_file_bytes(%s, 'x', 'body'));"
+        server.php("file_put_contents(planes_dir() . '/%s', plane_file_bytes(%s, 'x', 'body'));"
                     "add_plane(%s, '%s', %s, %s);" % (file, numbers, php_str(name), file, php_str(mail), numbers))
 
 
@@ -70,12 +66,6 @@ def catalogue():
 
 def php_str(s):
     return "'" + s.replace("\\", "\\\\").replace("'", "\\'") + "'"
-
-
-def php(server, code):
-    env = dict(os.environ, SKV_DATA=server.data)
-    src = "require '%s/lib/common.php';\n%s" % (SERVER_DIR, code)
-    return subprocess.run(["php", "-r", src], check=True, env=env, capture_output=True, text=True).stdout
 
 
 class Rows(html.parser.HTMLParser):

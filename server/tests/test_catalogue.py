@@ -1,7 +1,8 @@
-"""_addplane.php and _getplanes.php over HTTP: registration checks, paging, sanitised texts."""
-import os
+"""_getplanes.php: a registered design listed, paging at both ends, the cap, refused paging, a fixed
+order while designs arrive, sanitised texts; on SQLite and on PostgreSQL."""
 import unittest
 
+import harness
 from harness import ServerCase, design_bytes, encode_field, has_title
 
 NUMBERS = "1000;2000;30;40;50;800;5000"
@@ -13,6 +14,7 @@ def seeded_line(i):
     return ";".join(["Design %03d" % i, "5eed%04x.plane" % i, "pilot%d@example.org" % i] + [str(n) for n in nums])
 
 
+@harness.on_both_storages
 class CatalogueTests(ServerCase):
     def setUp(self):
         self.server.admin("clear-planes")
@@ -34,40 +36,6 @@ class CatalogueTests(ServerCase):
         self.assertEqual(status, 200, body)
         self.assertFalse(has_title(body))
         self.assertEqual(self.page(0, 17), (1, ["Sky Jet;a1b2c3d4.plane;p@example.org;-1;2000;30;40;50;800;5000"]))
-
-    def test_bad_registrations_are_refused(self):
-        self.put_file("abcd.plane")
-        cases = {
-            "number with a point": ("1.5;" + NUMBERS[5:] + ";N;abcd.plane;", 400),
-            "number with letters": ("12a;" + NUMBERS[5:] + ";N;abcd.plane;", 400),
-            "empty number": (";" + NUMBERS[5:] + ";N;abcd.plane;", 400),
-            "number beyond 32 bits": ("2147483648;" + NUMBERS[5:] + ";N;abcd.plane;", 400),
-            "path in the file name": (NUMBERS + ";N;../abcd.plane;", 400),
-            "escaped path": (NUMBERS + ";N;..%2fabcd.plane;", 400),
-            "longer extension": (NUMBERS + ";N;abcd.plane.txt;", 400),
-            "capital hex digits": (NUMBERS + ";N;ABCD.plane;", 400),
-            "three digits": (NUMBERS + ";N;abc.plane;", 400),
-            "25 digits": (NUMBERS + ";N;%s.plane;" % ("a" * 25), 400),
-            "not hexadecimal": (NUMBERS + ";N;wxyz.plane;", 400),
-            "not in the storage": (NUMBERS + ";N;abcdef.plane;", 400),
-            "nine fields": (NUMBERS + ";N;abcd.plane", 400),
-            "eleven fields": (NUMBERS + ";N;abcd.plane;m;x", 400),
-            "name too long": (NUMBERS + ";%s;abcd.plane;" % ("n" * 1024), 400),
-        }
-        for what, (fields, want) in cases.items():
-            with self.subTest(what):
-                status, headers, body = self.register(fields)
-                self.assertEqual(status, want, body)
-                self.assertTrue(headers["Content-Type"].startswith("text/plain"))
-                self.assertFalse(has_title(body))
-        self.assertEqual(self.server.counts()[1], 0)
-
-        # An escaped ";" stays inside the name, so these are still ten fields.
-        status, _, _ = self.register(NUMBERS + ";Semi%3bcolon;abcd.plane;")
-        self.assertEqual(status, 200)
-        status, _, body = self.register(NUMBERS + ";Again;abcd.plane;")
-        self.assertEqual(status, 409, body)
-        self.assertEqual(self.server.counts()[1], 1)
 
     def test_paging_at_the_ends(self):
         self.server.admin("seed-planes", 40)
@@ -98,7 +66,7 @@ class CatalogueTests(ServerCase):
     def test_bad_paging_is_refused(self):
         for query in ("style=1&from=-1&num=17", "style=1&from=-99999999999999999999&num=17",
                       "style=1&from=0&num=-5", "style=1&from=x&num=17", "style=1&from=1.5&num=17",
-                      "style=2&from=0&num=17"):
+                      "style=2&from=0&num=17", "style=1&from=5%0a&num=1"):
             with self.subTest(query):
                 status, _, body = self.server.get("/php/_getplanes.php?" + query)
                 self.assertEqual(status, 400, body)

@@ -1,6 +1,7 @@
 """Fault drills on the production stack: PostgreSQL killed under uploads, a PHP-FPM worker killed
 in the middle of a write, and the database's disk full, on SQLite and on PostgreSQL (durable, as
-an operator runs it). Only processes these tests started are killed, by pid."""
+an operator runs it); the website's pages on a hot standby that is paused and stopped. Only
+processes these tests started are killed, by pid."""
 import ctypes
 import http.client
 import os
@@ -11,7 +12,6 @@ import time
 import unittest
 
 import harness
-import test_postgres
 from harness import design_bytes, has_title
 
 _d = {}
@@ -20,7 +20,7 @@ PR_SET_CHILD_SUBREAPER = 36
 
 def setUpModule():
     harness.in_one_suite(True, "the drills start production servers")
-    reason = test_postgres._skip_reason()
+    reason = harness.postgres_missing()
     if reason:
         raise unittest.SkipTest(reason)
     # The killed postmaster is reaped here, so that the restarted one does not take it for alive.
@@ -32,6 +32,8 @@ def setUpModule():
 def tearDownModule():
     for name in [n for n in harness._started if n.startswith("drill-")]:
         harness._started.pop(name).stop()
+    if "standby" in _d:
+        _d["standby"].stop(mode="immediate")
     if "libc" in _d:
         _d["libc"].prctl(PR_SET_CHILD_SUBREAPER, 0)
 
@@ -64,10 +66,8 @@ def upload(server, name, score, timeout=10):
 def stored_names(server, prefix):
     out = server.admin("stats")  # the schema must still answer
     assert out.startswith("scores")
-    php = "foreach (query_all(db(), 'SELECT name FROM scores WHERE name LIKE ?', ['%s%%']) as $r) echo $r['name'], \"\\n\";"
-    return set(subprocess.run(["php", "-r", "require '%s/lib/common.php'; %s" % (harness.SERVER_DIR, php % prefix)],
-                              env=dict(os.environ, SKV_DATA=server.data), capture_output=True, text=True,
-                              check=True).stdout.split())
+    return set(server.php("foreach (query_all(db(), 'SELECT name FROM scores WHERE name LIKE ?', ['%s%%']) as $r)"
+                          " echo $r['name'], \"\\n\";" % prefix).split())
 
 
 def refused_in_plain_text(case, status, body):
@@ -307,6 +307,51 @@ class DiskFullTests(unittest.TestCase):
         server = drill_server("full-pg", ini=pg.ini(dbname="fulldisk"))
         self.addCleanup(lambda: harness._started.pop("drill-full-pg").stop())
         self.drill(server, mount)
+
+
+class ReplicaTests(unittest.TestCase):
+    """Writes and the Starter's scripts on the primary, the pages on a hot standby (replica_dsn)."""
+
+    @classmethod
+    def setUpClass(cls):
+        # The run's durable cluster is the primary; the standby copies it whole, once the other
+        # drills are done with it.
+        harness.postgres_database("replica", durable=True)
+        _d["standby"] = harness.Postgres(harness.free_address((5432,)), primary=_d["pg"])
+
+    def web(self):
+        ini = _d["pg"].ini('replica_dsn = "pgsql:host=%s;port=5432;dbname=replica"\n' % _d["standby"].addr,
+                           dbname="replica")
+        return harness.server("drill-replicated", ini=ini)
+
+    def shown(self, name):
+        status, _, body = self.web().get("/hiscores.php?name=" + name)
+        self.assertEqual(status, 200)
+        return b"No hiscore of a player named" not in body
+
+    def seconds_until_shown(self, name):
+        started = time.monotonic()
+        while not self.shown(name):
+            self.assertLess(time.monotonic() - started, 2, "%s not on the pages within 2 s" % name)
+        return time.monotonic() - started
+
+    def test_pages_read_the_standby_and_the_primary_while_it_is_down(self):
+        standby, web = _d["standby"], self.web()
+        # Writes and the Starter's scripts go to the primary, with the standby paused: the rank
+        # counts the paused score, the pages do not show it until the standby replays it.
+        self.assertEqual(web.get("/php/_addscore.php?data=Early;500;")[2], b"1")
+        self.seconds_until_shown("Early")
+        standby.psql("SELECT pg_wal_replay_pause()")
+        self.assertEqual(web.get("/php/_addscore.php?data=Paused;600;")[2], b"1")
+        self.assertEqual(web.get("/php/_addscore.php?data=Later;550;")[2], b"2")
+        self.assertFalse(self.shown("Paused"), "the page came from the standby")
+        standby.psql("SELECT pg_wal_replay_resume()")
+        self.seconds_until_shown("Paused")
+        # The standby down: the pages read from the primary.
+        standby.stop(mode="immediate", remove=False)
+        self.assertEqual(web.get("/php/_addscore.php?data=Alone;700;")[2], b"1")
+        self.assertTrue(self.shown("Alone"))
+        self.assertEqual(web.get("/")[0], 200)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,10 @@
 """What only the production stack does: nginx's per-address limits, its slots, the unprivileged
-workers, the hardened units and the shipped logrotate file. Servers in production mode whatever
-SKV_TEST_PRODUCTION says."""
+workers, the hardened units, the shipped logrotate file, two nodes over one store, the same behind
+HAProxy with its health checks, and the operator's numbers as Prometheus sees them. Servers in
+production mode whatever SKV_TEST_PRODUCTION says."""
+import ftplib
+import io
+import json
 import os
 import pwd
 import shutil
@@ -11,9 +15,13 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.parse
+import urllib.request
 
 import harness
-from harness import SERVER_DIR, ServerCase, has_title, wait_until
+from harness import SERVER_DIR, ServerCase, design_bytes, has_title, wait_until
+
+_nodes = {}
 
 
 def setUpModule():
@@ -23,9 +31,18 @@ def setUpModule():
             raise unittest.SkipTest("%s is not installed (scripts/packages.txt)" % tool)
 
 
-class RateLimitTests(ServerCase):
-    make_server = classmethod(lambda cls: limited_server())
+class ProductionCase(ServerCase):
+    """A test against a production server of its own (name, options of start.sh)."""
+    production = "limited", ["--doubles", "--rate", "1", "--burst", "5", "--page-rate", "1", "--page-burst", "5",
+                             "--conns", "2"]
 
+    @classmethod
+    def setUpClass(cls):
+        name, options = cls.production
+        cls.server = harness.server(name, extra=["--production"] + options)
+
+
+class RateLimitTests(ProductionCase):
     def test_a_burst_from_one_address_is_refused_in_plain_text(self):
         one, another = harness.client_addresses(2)
         answers = [self.server.get("/php/_addscore.php?data=Ann;%d;" % i, source=one) for i in range(12)]
@@ -86,14 +103,7 @@ def established(local, port, remote):
                and r[3] == "01")
 
 
-def limited_server():
-    return harness.server("limited", doubles=True, extra=[
-        "--production", "--rate", "1", "--burst", "5", "--page-rate", "1", "--page-burst", "5", "--conns", "2"])
-
-
-class LeastPrivilegeTests(ServerCase):
-    make_server = classmethod(lambda cls: limited_server())
-
+class LeastPrivilegeTests(ProductionCase):
     def test_workers_and_the_ftp_server_run_as_skv(self):
         if os.geteuid() != 0:
             self.skipTest("as another user, the servers run as that user")
@@ -131,8 +141,8 @@ class LeastPrivilegeTests(ServerCase):
                     self.assertEqual((out.returncode, out.stdout + out.stderr), (0, ""))
 
 
-class LogRotateTests(ServerCase):
-    make_server = classmethod(lambda cls: harness.server("rotated", extra=["--production"]))
+class LogRotateTests(ProductionCase):
+    production = "rotated", []
 
     def test_shipped_logrotate_file_rotates_and_nginx_reopens(self):
         self.server.get("/php/_getplanes.php?style=1&from=0&num=1")
@@ -141,12 +151,393 @@ class LogRotateTests(ServerCase):
                         self.server.path("run", "logrotate.conf")], check=True)
         for log in ("requests.log", "fpm.log"):
             self.assertTrue(os.path.exists(self.server.path(log + ".1")), log)
-        self.server.get("/php/_getplanes.php?style=1&from=7&num=1")
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline and not any("from=7" in line for line in self.server.log_lines()):
-            time.sleep(0.05)
-        self.assertEqual(len(self.server.log_lines()), 1, "nginx writes into the new file")
+        # nginx reopens its log after the signal, in its own time: until then a request still goes
+        # into the rotated file, so ask again until one lands in the new one.
+        deadline = time.monotonic() + 10
+        while not self.server.log_lines() and time.monotonic() < deadline:
+            self.server.get("/php/_getplanes.php?style=1&from=7&num=1")
+            time.sleep(0.1)
+        lines = self.server.log_lines()
+        self.assertTrue(lines, "nginx writes into the new file")
+        self.assertTrue(all("from=7" in line for line in lines), lines)
         self.assertEqual(os.stat(self.server.path("requests.log")).st_mode & 0o077, 0)
+
+
+class TwoNodeTests(unittest.TestCase):
+    """Two web nodes (nginx, PHP-FPM, FTP) over one PostgreSQL and one design storage: what one node
+    takes in, the other serves."""
+
+    @classmethod
+    def setUpClass(cls):
+        reason = harness.postgres_missing()
+        if reason:
+            raise unittest.SkipTest(reason)
+        pg = harness.postgres_database("nodes", durable=False)
+        shared = tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP)
+        ini = pg.ini("storage = %s\n" % shared, dbname="nodes")
+        _nodes["a"] = harness.server("node-a", ini=ini, extra=["--production"])
+        _nodes["b"] = harness.server("node-b", ini=ini, extra=["--production"])
+
+    @classmethod
+    def tearDownClass(cls):
+        for name in ("node-a", "node-b"):
+            if name in harness._started:
+                harness._started.pop(name).stop()
+    def test_a_design_taken_in_by_one_node_is_served_by_the_other(self):
+        a, b = _nodes["a"], _nodes["b"]
+        data = design_bytes(name=b"Twin Jet", body=b"across nodes" * 20)
+        self.assertTrue(a.upload("70de01.plane", data).startswith("226"))
+        status, _, body = a.get("/php/_addplane.php?data=1000;2000;30;40;50;800;5000;Twin%20Jet;70de01.plane;")
+        self.assertEqual(status, 200, body)
+        status, _, body = b.get("/php/_getplanes.php?style=1&from=0&num=17")
+        self.assertEqual(body.decode().split("\n")[1].split(";")[:2], ["Twin Jet", "70de01.plane"])
+        got = io.BytesIO()
+        ftp = b.ftp()
+        self.addCleanup(ftp.close)
+        ftp.retrbinary("RETR 70de01.plane", got.write)
+        self.assertEqual(got.getvalue(), data)
+        self.assertEqual(b.get("/download.php?file=70de01.plane")[2], data)
+        # The registration is done once, whichever node is asked again.
+        self.assertEqual(b.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Again;70de01.plane;")[0], 409)
+
+    def test_pages_kept_by_one_node_follow_writes_through_the_other(self):
+        a, b = _nodes["a"], _nodes["b"]
+        versions = "echo json_encode(store_versions(db()));"
+        pages = ("/php/_getplanes.php?style=1&from=0&num=100", "/designs.php", "/hiscores.php", "/")
+        before = {p: b.get(p)[2] for p in pages}
+        self.assertEqual({p: b.get(p)[2] for p in pages if p != "/"}, {p: before[p] for p in pages if p != "/"})
+        self.assertTrue(a.upload("cace01.plane", design_bytes(name=b"Fresh Jet")).startswith("226"))
+        state = json.loads(a.php(versions))
+        self.assertEqual(a.get("/php/_addplane.php?data=1;2;3;4;5;6;7;Fresh%20Jet;cace01.plane;")[0], 200)
+        after = json.loads(a.php(versions))
+        self.assertEqual((after["scores"], after["planes"] != state["planes"]), (state["scores"], True))
+        for page in pages[:2]:
+            self.assertIn(b"Fresh Jet", b.get(page)[2])
+        self.assertEqual(a.get("/php/_addscore.php?data=Fresh%20Pilot;123;")[0], 200)
+        final = json.loads(a.php(versions))
+        self.assertEqual((final["planes"], final["scores"] != after["scores"]), (after["planes"], True))
+        for page in pages[2:]:
+            self.assertIn(b"Fresh Pilot", b.get(page)[2])
+
+    def test_a_rank_on_one_node_counts_scores_stored_through_the_other(self):
+        a, b = _nodes["a"], _nodes["b"]
+        for name, score in (("Ann", 700), ("Bob", 500)):
+            self.assertEqual(a.get("/php/_addscore.php?data=%s;%d;" % (name, score))[0], 200)
+        self.assertEqual(b.get("/php/_addscore.php?data=Cid;600;")[2], b"2")
+        self.assertEqual(a.get("/php/_addscore.php?data=Dan;550;")[2], b"3")
+
+
+class Balancer:
+    """HAProxy from deploy/haproxy.cfg, in the foreground in a process group of its own."""
+
+    def __init__(self, addr):
+        self.addr, self.process = addr, None
+        self.folder = tempfile.mkdtemp(prefix="skv-haproxy-", dir=harness.TMP)
+        self.socket = os.path.join(self.folder, "admin.sock")
+
+    def start(self, nodes):
+        path = os.path.join(self.folder, "haproxy.cfg")
+        with open(path, "w") as f:
+            f.write(filled("haproxy.cfg", {"@BALANCER@": self.addr, "@SOURCE@": self.addr, "@STATS@": self.socket,
+                                           "@HOST@": "www.skyvora.example", "@NODE1@": nodes[0].addr,
+                                           "@NODE2@": nodes[1].addr}))
+        self.log = open(os.path.join(self.folder, "haproxy.log"), "w")
+        self.process = subprocess.Popen(["/usr/sbin/haproxy", "-db", "-f", path], stdout=self.log, stderr=self.log,
+                                        start_new_session=True)
+        wait_until(lambda: self.states() == {"node1": "UP", "node2": "UP"}, "both nodes to be in")
+
+    def states(self):
+        """Node name -> UP or DOWN (a check in progress shows its way, e.g. "DOWN 1/2")."""
+        try:
+            with socket.socket(socket.AF_UNIX) as s:
+                s.connect(self.socket)
+                s.sendall(b"show stat\n")
+                text = b"".join(iter(lambda: s.recv(65536), b"")).decode()
+        except OSError:
+            return {}
+        rows = [line.split(",") for line in text.splitlines() if line.startswith("nodes,node")]
+        return {r[1]: r[17] for r in rows}
+
+    def stop(self):
+        if self.process:
+            self.process.terminate()
+            self.process.wait(10)
+            self.log.close()
+
+
+def filled(name, values):
+    """A file of deploy/ with its @...@ values replaced."""
+    with open(os.path.join(SERVER_DIR, "deploy", name)) as f:
+        text = f.read()
+    for key, value in values.items():
+        text = text.replace(key, value)
+    return text
+
+
+def exchange(s, first, target, headers=()):
+    """One request on the connection s, after the bytes first; returns (status, body)."""
+    with s:
+        s.sendall(first + ("GET %s HTTP/1.0\r\nHost: www.skyvora.example\r\nUser-Agent: SKV Starter\r\n%s\r\n"
+                           % (target, "".join(h + "\r\n" for h in headers))).encode())
+        answer = b"".join(iter(lambda: s.recv(65536), b""))
+    head, _, body = answer.partition(b"\r\n\r\n")
+    return int(head.split()[1]), body
+
+
+class BalancerTests(unittest.TestCase):
+    """Two production nodes on one PostgreSQL and one design storage behind HAProxy: every protection
+    holds per player, a forged address gains nothing, what one node takes in the other serves, and
+    a node whose PHP stops is taken out while players go on."""
+
+    @classmethod
+    def setUpClass(cls):
+        reason = harness.postgres_missing()
+        if reason or not os.path.exists("/usr/sbin/haproxy"):
+            raise unittest.SkipTest(reason or "haproxy is not installed (scripts/packages.txt)")
+        pg = harness.postgres_database("balanced", durable=False)
+        shared = tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP)
+        cls.balancer = Balancer(harness.free_address())
+        ini = pg.ini("storage = %s\nquota_designs_per_address = 2\nbalancers = %s\n" % (shared, cls.balancer.addr),
+                     dbname="balanced")
+        # Tight limits: one player's burst must meet them, another player must not.
+        cls.nodes = [harness.server("balanced-%d" % i, ini=ini, extra=["--production", "--rate", "1", "--burst", "5"])
+                     for i in (1, 2)]
+        cls.balancer.start(cls.nodes)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.balancer.stop()
+        for name in ("balanced-1", "balanced-2"):
+            harness._started.pop(name).stop()
+
+    def through(self, target, player, headers=()):
+        """A request through the balancer from the player's address, with any extra header lines."""
+        s = socket.create_connection((self.balancer.addr, 80), timeout=10, source_address=(player, 0))
+        return exchange(s, b"", target, headers)
+
+    def register(self, file, player, headers=()):
+        return self.through("/php/_addplane.php?data=1000;2000;30;40;50;800;5000;Sky%%20Jet;%s;" % file, player, headers)
+
+    def node_of(self, player):
+        """The node the balancer sends the player to, and the other: found in their request logs."""
+        self.through("/howto.php", player)
+        seen = lambda node: any(line.endswith("\t" + player) for line in node.log_lines())
+        wait_until(lambda: any(map(seen, self.nodes)), "the request in a node's log")
+        return (self.nodes[0], self.nodes[1]) if seen(self.nodes[0]) else (self.nodes[1], self.nodes[0])
+
+    def test_each_player_keeps_their_own_quota_and_rate_limit(self):
+        one = harness.client_addresses(1)[0]
+        node = self.node_of(one)[0]
+        # Another player on the same node: the node's limits would be shared if it saw one address.
+        another = next(a for a in iter(lambda: harness.client_addresses(1)[0], None) if self.node_of(a)[0] is node)
+        for i in range(2):
+            self.assertTrue(node.upload("a11%d.plane" % i, design_bytes(), one).startswith("226"))
+            self.assertEqual(self.register("a11%d.plane" % i, one)[0], 200)
+        with self.assertRaises(ftplib.error_temp) as err:  # the registrations counted against the player
+            node.upload("a119.plane", design_bytes(), one)
+        self.assertIn("keeps 2 designs", str(err.exception))
+        self.assertTrue(node.upload("b110.plane", design_bytes(), another).startswith("226"))
+        self.assertEqual(self.register("b110.plane", another)[0], 200)
+
+        statuses = [self.through("/php/_addscore.php?data=Burst;%d;" % i, one)[0] for i in range(10)]
+        self.assertGreaterEqual(statuses.count(429), 3, statuses)
+        self.assertEqual(self.through("/php/_addscore.php?data=Calm;1;", another)[0], 200)
+
+    def test_a_forged_address_gains_nothing(self):
+        owner, thief = harness.client_addresses(2)
+        node = self.nodes[0]
+        self.assertTrue(node.upload("f0f9e.plane", design_bytes(), owner).startswith("226"))
+        forged = {
+            "through the balancer": lambda: self.register("f0f9e.plane", thief),
+            "with X-Forwarded-For": lambda: self.register("f0f9e.plane", thief, ["X-Forwarded-For: " + owner]),
+            "with a PROXY header straight to a node": lambda: exchange(
+                socket.create_connection((node.addr, 80), timeout=10, source_address=(thief, 0)),
+                ("PROXY TCP4 %s %s 40000 80\r\n" % (owner, node.addr)).encode(),
+                "/php/_addplane.php?data=1000;2000;30;40;50;800;5000;Sky%20Jet;f0f9e.plane;"),
+        }
+        for what, attempt in forged.items():
+            with self.subTest(what):
+                self.assertEqual(attempt(), (403, b"file was uploaded from another address\n"))
+        # The nodes saw and logged the thief's own address each time.
+        lines = lambda: [line for n in self.nodes for line in n.log_lines() if "f0f9e.plane" in line]
+        wait_until(lambda: len(lines()) == 3, "the three lines in the request logs")
+        self.assertEqual([line.rsplit("\t", 1)[1] for line in lines()], [thief] * 3)
+        self.assertEqual(self.register("f0f9e.plane", owner)[0], 200)
+
+    def test_a_design_taken_in_by_one_node_is_registered_and_fetched_through_the_other(self):
+        player = harness.client_addresses(1)[0]
+        serving, other = self.node_of(player)
+        data = design_bytes(name=b"Twin Jet", body=b"across nodes" * 20)
+        # FTP goes straight to a node (DNS round robin): here the one the balancer does not pick.
+        self.assertTrue(other.upload("7e1de01.plane", data, player).startswith("226"))
+        self.assertEqual(self.register("7e1de01.plane", player), (200, b"registered\n"))
+        self.assertTrue(any("7e1de01" in line for line in serving.log_lines()))
+        self.assertEqual(self.through("/download.php?file=7e1de01.plane", player), (200, data))
+        ftp = serving.ftp(player)
+        self.addCleanup(ftp.close)
+        got = io.BytesIO()
+        ftp.retrbinary("RETR 7e1de01.plane", got.write)
+        self.assertEqual(got.getvalue(), data)
+        # FTP is no business of the balancer's: sessions from its address are refused.
+        from_balancer = ftplib.FTP(timeout=10, source_address=(self.balancer.addr, 0))
+        self.addCleanup(from_balancer.close)
+        with self.assertRaises(ftplib.error_temp) as err:
+            from_balancer.connect(serving.addr, 21)
+        self.assertTrue(str(err.exception).startswith("421"), err.exception)
+        # Active mode connects back to the player only: not to the balancer, not to a privileged port.
+        for port in ("%s,200,10" % self.balancer.addr.replace(".", ","), "%s,0,80" % player.replace(".", ",")):
+            with self.subTest(port):
+                with self.assertRaises(ftplib.error_perm) as err:
+                    ftp.sendcmd("PORT " + port)
+                self.assertTrue(str(err.exception).startswith("501"), err.exception)
+
+    def test_zz_a_node_whose_php_stops_is_taken_out_and_players_go_on(self):
+        # Last in the class (zz): the node comes back at its end.
+        player = harness.client_addresses(1)[0]
+        down, up = self.node_of(player)
+        name = "node%d" % (self.nodes.index(down) + 1)
+        subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", down.data, "--only", "fpm"], check=True)
+        self.addCleanup(lambda: wait_until(lambda: "DOWN" not in self.balancer.states()[name], "the node back"))
+        self.addCleanup(down.start)
+        wait_until(lambda: self.balancer.states()[name] == "DOWN", "the balancer to take the node out")
+        for i in range(3):
+            status, body = self.through("/php/_addscore.php?data=Steady;%d;" % i, player)
+            self.assertEqual(status, 200, body)
+            self.assertTrue(body.isdigit(), body)
+        self.assertEqual(self.through("/php/_getplanes.php?style=1&from=0&num=1", player)[0], 200)
+        wait_until(lambda: sum("Steady" in line for line in up.log_lines()) == 3, "the other node's log")
+
+
+class HealthTests(unittest.TestCase):
+    def test_health_names_the_part_that_fails(self):
+        reason = harness.postgres_missing()
+        if reason:
+            self.skipTest(reason)
+        pg = harness.postgres_database("health", durable=False)
+        ini = pg.ini(dbname="health")
+        node = harness.server("health", ini=ini, extra=["--production", "--page-rate", "1", "--page-burst", "2"])
+        player = harness.client_addresses(1)[0]
+        # Twenty at once from one address, where a page allows three.
+        self.assertEqual([node.get("/health", source=player)[::2] for _ in range(20)], [(200, b"ok\n")] * 20)
+
+        def write_ini(text):
+            with open(node.path("server.ini"), "w") as f:
+                f.write(text)
+        self.addCleanup(write_ini, ini)
+        write_ini(ini.replace(pg.addr, harness.free_address((5432,))))  # a database nobody answers on
+        self.assertEqual(node.get("/health")[::2], (503, b"database: does not answer\n"))
+        write_ini(ini)
+        self.assertEqual(node.get("/health")[0], 200)
+
+        uploads = node.path("uploads")
+        os.chmod(uploads, 0o500)  # the servers' user can no longer write there
+        self.addCleanup(os.chmod, uploads, 0o700)
+        self.assertEqual(node.get("/health")[::2], (503, ("storage: cannot write into %s\n" % uploads).encode()))
+
+
+class PrometheusTests(unittest.TestCase):
+    """Debian's Prometheus scrapes a node with deploy/prometheus.yml, beside the exporters of
+    deploy/, and sees uploads and refusals by reason."""
+
+    def setUp(self):
+        reason = harness.postgres_missing()
+        if reason or not shutil.which("prometheus"):
+            self.skipTest(reason or "prometheus is not installed (scripts/packages.txt)")
+        self.folder = tempfile.mkdtemp(prefix="skv-prometheus-", dir=harness.TMP)
+
+    def run_in_background(self, command):
+        log = open(os.path.join(self.folder, os.path.basename(command[0]) + ".log"), "w")
+        self.addCleanup(log.close)
+        process = subprocess.Popen(command, stdout=log, stderr=log, start_new_session=True)
+        self.addCleanup(process.wait, 10)
+        self.addCleanup(process.terminate)
+
+    def exporter(self, name, values):
+        """A Debian exporter with the ARGS (and environment) of its /etc/default file from deploy/."""
+        path = os.path.join(self.folder, name)
+        with open(path, "w") as f:
+            f.write(filled(name, values))
+        self.run_in_background(["bash", "-c", 'set -a; . "$1"; exec "$0" $ARGS', "/usr/bin/" + name, path])
+
+    def query(self, expression):
+        url = "http://%s:9090/api/v1/query?%s" % (self.prometheus, urllib.parse.urlencode({"query": expression}))
+        try:
+            with urllib.request.urlopen(url, timeout=5) as answer:
+                result = json.load(answer)["data"]["result"]
+        except OSError:
+            return None  # not up yet
+        return sum(float(r["value"][1]) for r in result) if result else None
+
+    def test_prometheus_sees_uploads_and_refusals_by_reason(self):
+        pg = harness.postgres_database("metrics", durable=False)
+        node = harness.server("metrics", ini=pg.ini(dbname="metrics"), extra=["--production", "--rate", "1", "--burst", "2"])
+        player, other = harness.client_addresses(2)
+        for file in ("3e7c01.plane", "3e7c02.plane"):
+            node.upload(file, design_bytes(), player)
+        register = "/php/_addplane.php?data=1;2;3;4;5;6;7;Jet;%s;"
+        self.assertEqual(node.get(register % "3e7c01.plane", source=player)[0], 200)
+        self.assertEqual(node.get(register % "3e7c02.plane", source=other)[0], 403)
+        statuses = [node.get("/php/_addscore.php?data=Ann;%d;" % i, source=player)[0] for i in range(8)]
+        self.assertIn(429, statuses)
+
+        self.prometheus = harness.free_address((9090, 9113, 9187))
+        nginx_exporter, pg_exporter = self.prometheus + ":9113", self.prometheus + ":9187"
+        self.exporter("prometheus-nginx-exporter", {"@METRICS@": node.addr + ":9180", "@LISTEN@": nginx_exporter})
+        self.exporter("prometheus-postgres-exporter", {
+            "@DSN@": "host=%s user=skv dbname=metrics sslmode=disable" % pg.addr, "@LISTEN@": pg_exporter})
+        config = os.path.join(self.folder, "prometheus.yml")
+        with open(config, "w") as f:
+            f.write(filled("prometheus.yml", {"@INTERVAL@": "1s", "@NODES@": "'%s:9180'" % node.addr,
+                                              "@NGINXEXPORTER@": nginx_exporter, "@PGEXPORTER@": pg_exporter}))
+        self.run_in_background(["prometheus", "--config.file", config, "--storage.tsdb.path", self.folder + "/tsdb",
+                                "--web.listen-address", self.prometheus + ":9090"])
+
+        wanted = {
+            'skv_uploads_total{result="stored"}': statuses.count(200),
+            'skv_uploads_total{result="rate"}': statuses.count(429),
+            'skv_requests_total{script="_addscore.php",status="429"}': statuses.count(429),
+            'skv_store_seconds_count{script="_addscore.php"}': statuses.count(200),
+            'skv_registrations_total{result="stored"}': 1,
+            'skv_registrations_total{result="binding"}': 1,
+            "skv_ftp_uploads_total": 2,  # written by the FTP server every 5 s
+            'skv_healthy{part="storage"}': 1,
+            "nginx_up": 1,
+            "pg_up": 1,
+        }
+        wait_until(lambda: all(self.query(q) is not None for q in wanted), "every number in Prometheus", 30)
+        wait_until(lambda: self.query("skv_ftp_uploads_total") == 2, "the FTP server's numbers", 15)
+        self.assertEqual({q: self.query(q) for q in wanted}, wanted)
+
+
+class MetricsLogTests(unittest.TestCase):
+    def read(self, folder):
+        program = "require '%s/lib/metrics.php'; echo json_encode(read_metrics_log($argv[1], $argv[2]));" % (
+            SERVER_DIR)
+        out = subprocess.run(["php", "-r", program, folder + "/metrics.log", folder + "/metrics.state"],
+                             capture_output=True, text=True, check=True, env=dict(os.environ, SKV_DATA=folder))
+        state = json.loads(out.stdout)
+        return state["requests"], state["uploads"], state["store"].get("_addscore.php", {}).get("count", 0)
+
+    def test_lines_are_counted_once_across_rotations_and_restarts(self):
+        folder = tempfile.mkdtemp(dir=harness.TMP)
+        log = os.path.join(folder, "metrics.log")
+
+        def write(text, mode="a"):
+            with open(log, mode) as f:
+                f.write(text)
+        write("200\t/php/_addscore.php\tstored 0.002\n429\t/php/_addscore.php\t-\n404\t/no/such\\x09page\t-\n")
+        self.assertEqual(self.read(folder), ({"_addscore.php 200": 1, "_addscore.php 429": 1, "other 404": 1},
+                                             {"_addscore.php stored": 1, "_addscore.php rate": 1}, 1))
+        # Each read is a new process, as a scrape is a new request: the state file carries the totals.
+        write("403\t/php/_addplane.php\tbinding\n200\t/php/_addscore.php\tstor")  # the last line is unfinished
+        os.rename(log, log + ".1")  # rotated: the rest of the old file counts before the new one
+        write("200\t/php/_addplane.php\tinvented\n", "w")
+        requests, uploads, stored = self.read(folder)
+        self.assertEqual((requests["_addplane.php 403"], requests["_addplane.php 200"], requests["_addscore.php 200"]),
+                         (1, 1, 1))
+        self.assertEqual((uploads["_addplane.php binding"], uploads["_addplane.php error"]), (1, 1))
+        write("500\t/\t-\n", "w")  # emptied in place and written again
+        self.assertEqual(self.read(folder)[0]["index.php 500"], 1)
 
 
 if __name__ == "__main__":

@@ -1,33 +1,38 @@
-"""The game's website: hiscore pages, the catalogue, a design's page, downloads, How to.
-
-HTTP-level checks of what each page lists; test_site_browser renders the same pages in Chromium.
-Served on SQLite; test_site_postgres runs these cases again on PostgreSQL.
-"""
+"""The game's website: hiscore pages, the catalogue and its name search, a design's page,
+downloads, How to, escaping; on SQLite and on PostgreSQL, and every page type through the Nu HTML
+checker. test_site_browser renders the same pages in Chromium."""
 import json
 import math
 import os
+import pwd
 import re
+import shutil
 import subprocess
+import tempfile
 import unittest
 import urllib.parse
 
 import harness
 import sitedata
-from sitedata import HOSTILE_MAIL, HOSTILE_NAME, LONG, table_rows
+from sitedata import HOSTILE_NAME, LONG, table_rows
 
 SORT_KEYS = ["costs", "weight", "consumption", "noise", "reliability", "velocity", "range"]
+VNU = os.environ.get("SKV_VNU_JAR", "/opt/skv-vnu/node_modules/vnu-jar/build/dist/vnu.jar")
+SITE = os.path.join(harness.SERVER_DIR, "www", "site")
+# Every page type the HTML checker reads.
+CHECKED_PAGES = ["/", "/hiscores.php", "/hiscores.php?page=3", "/hiscores.php?rank=4", "/hiscores.php?rank=3",
+                 "/hiscores.php?" + urllib.parse.urlencode({"name": HOSTILE_NAME}), "/hiscores.php?name=nobody",
+                 "/designs.php", "/designs.php?sort=noise&dir=desc&page=2", "/designs.php?q=%3C%22%27",
+                 "/design.php?file=e0000.plane", "/design.php?file=e0010.plane", "/design.php?file=5eed0001.plane",
+                 "/design.php?file=abcd.plane", "/howto.php"]
 
 
-def site_server():
-    return harness.server("site")
-
-
-class SiteCase(unittest.TestCase):
-    make_server = staticmethod(site_server)
+class SiteCase(harness.ServerCase):
+    server_name = "site"
 
     @classmethod
     def setUpClass(cls):
-        cls.server = cls.make_server()
+        super().setUpClass()
         sitedata.fill(cls.server)
 
     def page(self, target, status=200):
@@ -41,6 +46,7 @@ class SiteCase(unittest.TestCase):
         return [(int(r["cells"][0].replace(",", "")), r["cells"][1], int(r["cells"][2].replace(",", ""))) for r in rows]
 
 
+@harness.on_both_storages
 class HiscoreTests(SiteCase):
     def expected(self, page):
         return sitedata.ranked(sitedata.expected_scores())[(page - 1) * 50:page * 50]
@@ -120,7 +126,7 @@ class HiscoreTests(SiteCase):
                            "fold_scores(db());",
                            "db()->exec('DELETE FROM scores WHERE name = \\'Edge\\'');"):
                 with self.subTest(change):
-                    counted, grouped = json.loads(sitedata.php(self.server, change + counts))
+                    counted, grouped = json.loads(self.server.php(change + counts))
                     self.assertEqual(counted, grouped)
             self.assertIn("is on rank %d" % (1 + sum(1 for _, s in sitedata.expected_scores() if s > 130_000)),
                           self.page("/hiscores.php?name=New").replace(",", ""))
@@ -128,7 +134,7 @@ class HiscoreTests(SiteCase):
             sitedata.fill(self.server)
 
     def test_empty_ranking(self):
-        sitedata.php(self.server, "db()->exec('DELETE FROM scores');")
+        self.server.php("db()->exec('DELETE FROM scores');")
         try:
             for target in ("/hiscores.php", "/hiscores.php?rank=5", "/hiscores.php?name=Ann", "/"):
                 with self.subTest(target):
@@ -138,6 +144,7 @@ class HiscoreTests(SiteCase):
             sitedata.fill(self.server)
 
 
+@harness.on_both_storages
 class CatalogueTests(SiteCase):
     def files(self, target):
         rows = table_rows(self.page(target), "designs")
@@ -193,6 +200,7 @@ class CatalogueTests(SiteCase):
         self.assertIn('href="/designs.php?sort=weight" class="sort-weight"', body)
 
 
+@harness.on_both_storages
 class DesignPageTests(SiteCase):
     def test_numbers_words_and_catalogue_range(self):
         body = self.page("/design.php?file=5eed0003.plane")
@@ -230,10 +238,12 @@ class DesignPageTests(SiteCase):
         self.assertEqual(headers["Content-Type"], "application/octet-stream")
         with open(self.server.path("planes", "5eed0003.plane"), "rb") as f:
             self.assertEqual(got, f.read())
-        for target, want in (("/download.php?file=../server.ini", 400), ("/download.php?file=abcdef.plane", 404)):
+        for target, want in (("/download.php?file=../server.ini", 400), ("/download.php?file=5eed0003.plane%0a", 400),
+                             ("/download.php?file=abcdef.plane", 404)):
             self.assertEqual(self.server.get(target)[0], want, target)
 
 
+@harness.on_both_storages
 class EscapingTests(SiteCase):
     PAGES = ["/", "/hiscores.php?page=1", "/hiscores.php?page=2", "/designs.php", "/design.php?file=e0000.plane",
              "/design.php?file=e0010.plane", "/howto.php",
@@ -258,6 +268,64 @@ class EscapingTests(SiteCase):
                 self.assertRegex(headers["Server-Timing"], r"^app;dur=\d+\.\d\d$")
                 for ref in re.findall(rb'(?:src|href)="([^"]*)"', body):
                     self.assertFalse(re.match(rb"(?i)[a-z]+:|//", ref), ref)
+
+
+@harness.on_both_storages
+class NameSearchTests(harness.ServerCase):
+    """The designs page's name search over many designs."""
+
+    def plan(self, text):
+        """The storage's plan of the condition the designs page searches with."""
+        program = ("require '%s/lib/site_data.php'; $p = db(); if (!is_sqlite($p)) $p->exec('ANALYZE planes');"
+                   " [$w, $a] = name_search($p, $argv[1]);"
+                   " $q = $p->prepare((is_sqlite($p) ? 'EXPLAIN QUERY PLAN' : 'EXPLAIN')"
+                   " . \" SELECT id FROM planes WHERE $w\"); $q->execute($a);"
+                   " foreach ($q as $r) echo end($r), \"\\n\";" % harness.SERVER_DIR)
+        owner = pwd.getpwuid(os.stat(self.server.data).st_uid).pw_name  # as the servers run
+        as_owner = ["runuser", "-u", owner, "--"] if os.geteuid() == 0 and owner != "root" else []
+        return subprocess.run(as_owner + ["php", "-r", program, text], env=dict(os.environ, SKV_DATA=self.server.data),
+                              capture_output=True, text=True, check=True).stdout
+
+    def test_a_name_search_reads_an_index_not_every_design(self):
+        self.server.admin("clear-planes")
+        self.addCleanup(self.server.admin, "clear-planes")
+        self.server.admin("seed-planes", 20000, "--no-files")
+        plan = self.plan("esign 1234")
+        self.assertRegex(plan, r"planes_names|planes_by_name_trgm")
+        self.assertNotRegex(plan, r"SCAN planes\b(?!_)|Seq Scan on planes")
+        self.assertIn(b"Design 12345", self.server.get("/designs.php?q=esign+1234")[2])
+
+
+class ValidHtmlTests(SiteCase):
+    @classmethod
+    def setUpClass(cls):
+        harness.in_one_suite(False, "the pages are the PHP code's, whichever server hands them out")
+        # A skip passes: where everything must run (CI=true), a missing checker fails instead.
+        if not (shutil.which("java") and os.path.exists(VNU)):
+            missing = "the Nu HTML checker or Java is not installed (scripts/ensure-packages installs both)"
+            if os.environ.get("CI") == "true":
+                raise AssertionError(missing)
+            raise unittest.SkipTest(missing)
+        super().setUpClass()
+
+    def check(self, *args):
+        out = subprocess.run(["java", "-jar", VNU, "--format", "gnu", "--also-check-svg", *args],
+                             capture_output=True, text=True, timeout=300)
+        self.assertEqual((out.returncode, out.stdout + out.stderr), (0, ""))
+
+    def test_pages_are_valid_html5(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            files = []
+            for i, target in enumerate(CHECKED_PAGES):
+                status = 404 if "abcd" in target else 200
+                files.append(os.path.join(tmp, "page%02d.html" % i))
+                with open(files[-1], "w") as f:
+                    f.write(self.page(target, status))
+            self.check(*files)
+
+    def test_style_sheets_and_pictures_are_valid(self):
+        self.check("--css", os.path.join(SITE, "style.css"), os.path.join(SITE, "palette.css"))
+        self.check("--svg", os.path.join(SITE, "hills.svg"))
 
 
 class SpreadScoresTests(unittest.TestCase):

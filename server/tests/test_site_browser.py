@@ -55,7 +55,7 @@ def setUpModule():
 class SiteInBrowserTests(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = harness.server("site-browser")
+        cls.server = harness.storage_server("site", "sqlite")
         sitedata.fill(cls.server)
         cls.ranked = sitedata.ranked(sitedata.expected_scores())
         cls.browsers = {name: Browser(w, h, mobile=m) for name, (w, h, m) in WIDTHS.items()}

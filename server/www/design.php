@@ -2,7 +2,8 @@
 // One design: ?file=NAME.plane. Its seven numbers as bars against the whole catalogue.
 declare(strict_types=1);
 require_once __DIR__ . '/../lib/site.php';
-serve_cached_page(['planes']);
+require_once __DIR__ . '/../lib/site_data.php';
+start_page(['planes']);
 
 $file = $_GET['file'] ?? '';
 if (!is_string($file) || !preg_match(PLANE_FILE_PATTERN, $file)) {

@@ -3,7 +3,8 @@
 // (?sort=costs&dir=desc), filtered by a part of the name (?q=jet).
 declare(strict_types=1);
 require_once __DIR__ . '/../lib/site.php';
-serve_cached_page(['planes']);
+require_once __DIR__ . '/../lib/site_data.php';
+start_page(['planes']);
 
 $sort = $_GET['sort'] ?? 'new';
 $sort = is_string($sort) && isset(DESIGN_SORTS[$sort]) ? $sort : 'new';

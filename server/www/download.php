@@ -1,8 +1,11 @@
 <?php
 // file=NAME.plane -> that design file from the storage, as a download.
 declare(strict_types=1);
-require_once __DIR__ . '/../lib/common.php';
-plain_failures();
+require_once __DIR__ . '/../lib/designs.php';
+require_once __DIR__ . '/../lib/failures.php';
+require_once __DIR__ . '/../lib/settings.php';
+require_once __DIR__ . '/../lib/wire.php';
+start_script();
 
 $file = $_GET['file'] ?? '';
 if (!is_string($file) || !preg_match(PLANE_FILE_PATTERN, $file)) {

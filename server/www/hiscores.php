@@ -3,7 +3,8 @@
 // marked) or ?name=X (the page holding X's best entry, that row marked).
 declare(strict_types=1);
 require_once __DIR__ . '/../lib/site.php';
-serve_cached_page(['scores']);
+require_once __DIR__ . '/../lib/site_data.php';
+start_page(['scores']);
 
 $name = text_param('name', MAX_SCORE_NAME);
 $wantRank = int_param('rank', 0);

@@ -2,6 +2,7 @@
 // A short guide: designs in myPlanes, the Starter's buttons, and the mail address.
 declare(strict_types=1);
 require_once __DIR__ . '/../lib/site.php';
+start_page([]);
 
 page_start('How to', 'howto');
 ?>

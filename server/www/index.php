@@ -2,7 +2,8 @@
 // The start page: the best pilots, the newest designs and the ways to find more.
 declare(strict_types=1);
 require_once __DIR__ . '/../lib/site.php';
-serve_cached_page(['scores', 'planes']);
+require_once __DIR__ . '/../lib/site_data.php';
+start_page(['scores', 'planes']);
 
 const HOME_SCORES = 10;
 const HOME_DESIGNS = 8;

@@ -535,7 +535,7 @@ void StarterTest::TearDown()
 HWND StarterTest::StartStarter()
 {
     if (!Starter.Start(*Install)) {
-        ADD_FAILURE() << "cannot start " << Install->StarterExe();
+        ADD_FAILURE() << "cannot start " << Install->StarterExe() << " (error " << GetLastError() << ")";
         return nullptr;
     }
     HWND window = Starter.WaitForMainWindow();

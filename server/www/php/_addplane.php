@@ -3,14 +3,17 @@
 // whose file was uploaded to the FTP storage before. The catalogue takes the name and the numbers
 // from the file: the query's are checked for form only.
 declare(strict_types=1);
-require_once __DIR__ . '/../../lib/common.php';
+require_once __DIR__ . '/../../lib/designs.php';
+require_once __DIR__ . '/../../lib/failures.php';
 require_once __DIR__ . '/../../lib/registration.php';
-plain_failures();
+require_once __DIR__ . '/../../lib/settings.php';
+require_once __DIR__ . '/../../lib/wire.php';
+start_script();
 require_get();
 
 $fields = data_fields(10);
 foreach (PLANE_NUMBERS as $i => $what) {
-    int_field($fields[$i], $what, -2147483648, 2147483647);
+    int_field($fields[$i], $what, ...PLANE_NUMBER_RANGE);
 }
 text_field($fields[7], 'name', MAX_PLANE_NAME);
 $file = $fields[8];

@@ -1,8 +1,10 @@
 <?php
 // data=NAME;SCORE;MAIL -> the rank of the score, 1 being the best.
 declare(strict_types=1);
-require_once __DIR__ . '/../../lib/common.php';
-plain_failures();
+require_once __DIR__ . '/../../lib/failures.php';
+require_once __DIR__ . '/../../lib/scores.php';
+require_once __DIR__ . '/../../lib/wire.php';
+start_script();
 require_get();
 
 [$name, $score, $mail] = data_fields(3);

@@ -2,9 +2,13 @@
 // style=1&from=F&num=N -> the catalogue size, then one line per design:
 // name;file;mail;Costs;Weight;Consumption;Noise;Reliability;Velocity;Range
 declare(strict_types=1);
-require_once __DIR__ . '/../../lib/common.php';
 require_once __DIR__ . '/../../lib/cache.php';
-plain_failures();
+require_once __DIR__ . '/../../lib/connection.php';
+require_once __DIR__ . '/../../lib/counters.php';
+require_once __DIR__ . '/../../lib/designs.php';
+require_once __DIR__ . '/../../lib/failures.php';
+require_once __DIR__ . '/../../lib/wire.php';
+start_script();
 require_get();
 
 // Non-negative decimal, possibly beyond 64 bits: those only matter as "very large".
