@@ -259,7 +259,8 @@ class StarterHandler(FTPHandler):
                 s["quota_bytes_per_address"] >> 20)
         if total_room <= 0:
             return STORAGE_FULL
-        cap = min((s["ftp_max_file_bytes"], "A design file is at most %d bytes." % s["ftp_max_file_bytes"], "malformed"),
+        cap = min((s["ftp_max_file_bytes"], "A design file is at most %d bytes." % s["ftp_max_file_bytes"],
+                   "malformed"),
                   (room, "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20),
                    "quota"),
                   (total_room, STORAGE_FULL, "quota"))
@@ -411,7 +412,7 @@ def write_numbers(path, server):
              "skv_ftp_sessions %d" % len(server.ip_map),
              "# HELP skv_ftp_uploads_total Design files stored since the FTP server started",
              "# TYPE skv_ftp_uploads_total counter", "skv_ftp_uploads_total %d" % StarterHandler.stored,
-             "# HELP skv_ftp_refusals_total FTP commands and connections refused since the FTP server started, by reason",
+             "# HELP skv_ftp_refusals_total FTP commands and connections refused since it started, by reason",
              "# TYPE skv_ftp_refusals_total counter"]
     lines += ['skv_ftp_refusals_total{reason="%s"} %d' % r for r in sorted(StarterHandler.refusals.items())]
     try:

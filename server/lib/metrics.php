@@ -126,7 +126,8 @@ function count_upload(array &$state, string $script, string $status, string $out
     $result = in_array($result, METRIC_RESULTS, true) ? $result : 'error';
     $state['uploads']["$script $result"] = ($state['uploads']["$script $result"] ?? 0) + 1;
     if ($result === 'stored' && is_numeric($seconds)) {
-        $h = $state['store'][$script] ?? ['buckets' => array_fill(0, count(STORE_BUCKETS), 0), 'sum' => 0, 'count' => 0];
+        $h = $state['store'][$script]
+            ?? ['buckets' => array_fill(0, count(STORE_BUCKETS), 0), 'sum' => 0, 'count' => 0];
         foreach (STORE_BUCKETS as $i => $le) {
             if ((float)$seconds <= $le) {
                 $h['buckets'][$i]++;
