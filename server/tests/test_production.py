@@ -468,13 +468,15 @@ class MetricsLogTests(unittest.TestCase):
         self.assertEqual((state["requests"], state["uploads"], state["store"]["_addscore.php"]["count"]),
                          ({"_addscore.php 200": 1, "_addscore.php 429": 1, "other 404": 1},
                           {"_addscore.php stored": 1, "_addscore.php rate": 1}, 1))
-        read("403\t/php/_addplane.php\tbinding\n200\t/php/_addscore.php\tstor")  # the last line still unfinished
-        os.rename(log, log + ".1")  # rotated: the rest of the old file counts before the new one
+        with open(log, "a") as f:  # written after that read, then rotated before the next
+            f.write("403\t/php/_addplane.php\tbinding\n200\t/php/_addscore.php\tstor")  # the last line unfinished
+        os.rename(log, log + ".1")  # the rest of the old file counts before the new one
         state = read("200\t/php/_addplane.php\tinvented\n", "w")
         self.assertEqual(state["requests"], {"_addscore.php 200": 1, "_addscore.php 429": 1, "other 404": 1,
                                              "_addplane.php 403": 1, "_addplane.php 200": 1})
         self.assertEqual(state["uploads"]["_addplane.php error"], 1, "an outcome it does not know")
         self.assertEqual(read("500\t/\t-\n", "w")["requests"]["index.php 500"], 1, "emptied in place")
+
 
 if __name__ == "__main__":
     unittest.main()
