@@ -27,7 +27,7 @@ bool RestoreRunningGame()
     return true;
 }
 
-ProgramStart StartThroughShell(const LaunchCommand& launch)
+ProgramStart StartThroughShell(const LaunchCommand& launch, ShellExecuteCall execute)
 {
     SHELLEXECUTEINFOA shell = {};
     shell.cbSize = sizeof shell;
@@ -37,7 +37,7 @@ ProgramStart StartThroughShell(const LaunchCommand& launch)
     shell.lpFile = launch.ApplicationName[0] != '\0' ? launch.ApplicationName : launch.CommandLine;
     shell.lpDirectory = launch.WorkingFolder;
     shell.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&shell))
+    if (!execute(&shell))
         return {false, nullptr, GetLastError(), true};
     return {true, shell.hProcess, 0, true};
 }
@@ -54,7 +54,7 @@ ProgramStart StartAndLeave(LaunchCommand& launch)
 }
 }
 
-ProgramStart StartProgram(LaunchCommand& launch, CreateProcessCall create)
+ProgramStart StartProgram(LaunchCommand& launch, CreateProcessCall create, ShellExecuteCall shell)
 {
     // The started program inherits our show state and desktop.
     STARTUPINFOA startup = {};
@@ -68,7 +68,12 @@ ProgramStart StartProgram(LaunchCommand& launch, CreateProcessCall create)
     const DWORD error = GetLastError();
     if (error != ElevationRequired)
         return {false, nullptr, error, false};
-    return StartThroughShell(launch);
+    return StartThroughShell(launch, shell);
+}
+
+bool StartFailureIsShown(const ProgramStart& start)
+{
+    return !start.Started && start.ThroughShell && start.Error != ERROR_CANCELLED;
 }
 
 bool PlayGame()
@@ -79,8 +84,8 @@ bool PlayGame()
     return PrepareLaunch(App.GamePath, GameProgram, launch) && StartAndLeave(launch).Started;
 }
 
-// A setup that cannot be found or started leaves the Starter to run without the game. Only an
-// elevation the player declined, or that failed, is worth a box: the setup is there.
+// A setup that cannot be found or started leaves the Starter to run without the game; so does
+// an elevation prompt the player declined. Only an elevated start that failed is worth a box.
 bool RunSetupIfNeeded()
 {
     if (App.GamePath[0] != '\0')
@@ -89,7 +94,7 @@ bool RunSetupIfNeeded()
     if (!PrepareLaunch(App.StarterDir, SetupProgram, launch))
         return false;
     const ProgramStart start = StartAndLeave(launch);
-    if (start.ThroughShell)
+    if (StartFailureIsShown(start))
         ReportError(IDS_NO_GAME, static_cast<int>(start.Error), ErrorLine, StarterSourceFile);
     return false;
 }

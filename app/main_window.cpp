@@ -9,6 +9,8 @@
 #include "planes/browser.h"
 #include "settings/options_dialog.h"
 #include "ui/about_box.h"
+#include "ui/dpi.h"
+#include "ui/dpi_scale.h"
 #include "ui/gdi_scope.h"
 #include "ui/skin.h"
 #include "ui/skin_windows.h"
@@ -21,7 +23,10 @@ POINT PointOf(LPARAM lParam)
 
 bool InLinkRect(POINT point)
 {
-    return PtInRect(&App.LinkRect, point) != FALSE;
+    const RECT& link = App.LinkRect;
+    const RECT scaled = {ScaleToDpi(link.left, App.Dpi), ScaleToDpi(link.top, App.Dpi), ScaleToDpi(link.right, App.Dpi),
+                         ScaleToDpi(link.bottom, App.Dpi)};
+    return PtInRect(&scaled, point) != FALSE;
 }
 
 LRESULT OnDestroy()
@@ -123,6 +128,42 @@ LRESULT OnLeftButtonDown(HWND window, LPARAM lParam)
         ShellExecuteA(window, "open", WebsiteHost, nullptr, nullptr, SW_SHOWNORMAL);
     return 0;
 }
+
+// The window moved to a monitor of another DPI: its pictures, outline, size and children for
+// that DPI, at the place the system suggests, and one repaint of the whole.
+LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+    RescaleSkinWindows(LOWORD(wParam));
+    RescaleBrowser();
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+    return 0;
+}
+
+// With no button focused, Esc and Enter would press the browser's Cancel or OK.
+LRESULT OnGetDialogCode(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (IsClosedBrowsersKey(lParam, true))
+        return DLGC_WANTMESSAGE;
+    return DefWindowProcA(window, WM_GETDLGCODE, wParam, lParam);
+}
+
+// As a dialog does: the child that had the focus gets it back when the window is active again
+// (after a message box, the status dialog or another program), so the keyboard goes on from there.
+LRESULT OnActivate(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    const HWND focus = GetFocus();
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        if (focus && IsChild(window, focus))
+            App.SavedFocus = focus;
+    } else if (!HIWORD(wParam) && App.SavedFocus && IsChild(window, App.SavedFocus) &&
+               IsWindowVisible(App.SavedFocus) && IsWindowEnabled(App.SavedFocus)) {
+        SetFocus(App.SavedFocus);
+        return 0;
+    }
+    return DefWindowProcA(window, WM_ACTIVATE, wParam, lParam);
+}
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -134,6 +175,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_MOUSEMOVE: return OnMouseMove(window, lParam);
     case WM_SETCURSOR: return OnSetCursor(window, wParam, lParam);
     case WM_LBUTTONDOWN: return OnLeftButtonDown(window, lParam);
+    case WM_ACTIVATE: return OnActivate(window, wParam, lParam);
+    case WM_GETDLGCODE: return OnGetDialogCode(window, wParam, lParam);
+    case DpiChangedMessage: return OnDpiChanged(window, wParam, lParam);
     default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }

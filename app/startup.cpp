@@ -8,6 +8,8 @@
 #include "app/painted_event.h"
 #include "app/base/paths.h"
 #include "online/error_box.h"
+#include "ui/dpi.h"
+#include "ui/message_pump.h"
 #include "ui/skin_windows.h"
 #include "ui/status_dialog.h"
 
@@ -40,18 +42,16 @@ void LoadAcceleratorTable(HINSTANCE instance)
 int RunMessageLoop()
 {
     MSG message = {};
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (TranslateAcceleratorA(message.hwnd, App.Accelerators, &message))
-            continue;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
+        DispatchQueued(message);
     return static_cast<int>(message.wParam);
 }
 }
 
 int StartUp(HINSTANCE instance)
 {
+    // Before any window: the error box of the library load scales as well.
+    DeclareDpiAwareness();
     LoadTitleStrings(instance);
     InitCommonControls();
     FindGame();

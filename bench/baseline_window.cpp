@@ -1,9 +1,9 @@
-// The yardstick of the start-up and memory benchmarks: a minimal program that paints bitmap 3
+// The yardstick of the start-up and memory benchmarks: a minimal program that paints a bitmap
 // of starter.dll in a plain popup window, with child windows on it that each paint one bitmap
-// of the library: given the Starter's eleven (description picture and ten buttons, same places
-// and pictures), what Wine charges for each window is in both figures. Nothing is shaped,
-// hovered or subclassed. Usage:
-//   baseline_window.exe ["path of starter.dll"] [BITMAP,X,Y ...]
+// of the library: given the Starter's main picture and its eleven children (description picture
+// and ten buttons, same places and pictures at the same scale), what Wine charges for each window
+// is in both figures. Nothing is shaped, hovered or subclassed. Usage:
+//   baseline_window.exe ["path of starter.dll"] [MAIN,0,0 [BITMAP,X,Y ...]]
 // After its first paint it sets the event named in STARTER_PAINTED_EVENT, at the same point as
 // Starter.exe.
 #include <windows.h>
@@ -15,7 +15,7 @@
 namespace {
 constexpr char ClassName[] = "SKV_PerfBaseline";
 constexpr char ChildClassName[] = "SKV_PerfBaselinePicture";
-constexpr int MainBitmap = 3;
+constexpr long MainBitmap = 3;   // without a list
 
 // The bitmap rides on the window, so the program needs no state of its own.
 HBITMAP BitmapOf(HWND window)
@@ -111,22 +111,35 @@ HWND CreatePictureWindow(HWND parent, HINSTANCE instance, HBITMAP bitmap, DWORD 
     return window;
 }
 
+// The next "BITMAP,X,Y" of the list: false at its end.
+bool NextPicture(const char*& list, long& bitmap, long& x, long& y)
+{
+    char* next = nullptr;
+    bitmap = std::strtol(list, &next, 10);
+    if (next == list)
+        return false;
+    x = std::strtol(next + 1, &next, 10);
+    y = std::strtol(next + 1, &next, 10);
+    list = next;
+    return true;
+}
+
 // One child, shown, for each "BITMAP,X,Y" of the list.
 void AddChildren(HWND parent, HINSTANCE instance, HMODULE library, const char* list)
 {
-    char* next = nullptr;
-    for (long bitmap = std::strtol(list, &next, 10); next != list; bitmap = std::strtol(list, &next, 10)) {
-        const long x = std::strtol(next + 1, &next, 10);
-        const long y = std::strtol(next + 1, &next, 10);
-        list = next;
+    long bitmap, x, y;
+    while (NextPicture(list, bitmap, x, y))
         if (HBITMAP picture = LoadPicture(library, static_cast<int>(bitmap)))
             CreatePictureWindow(parent, instance, picture, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y);
-    }
 }
 
-HWND CreateBaselineWindow(HINSTANCE instance, HMODULE library, const char* children)
+HWND CreateBaselineWindow(HINSTANCE instance, HMODULE library, const char* pictures)
 {
-    HBITMAP bitmap = LoadPicture(library, MainBitmap);
+    long main = MainBitmap, unusedX, unusedY;   // the window is centred
+    const char* children = pictures;
+    if (!NextPicture(children, main, unusedX, unusedY))
+        main = MainBitmap;
+    HBITMAP bitmap = LoadPicture(library, static_cast<int>(main));
     if (!bitmap)
         return nullptr;
     RegisterClasses(instance);
@@ -142,11 +155,11 @@ HWND CreateBaselineWindow(HINSTANCE instance, HMODULE library, const char* child
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     char path[MAX_PATH];
-    const char* children = LibraryPath(commandLine, path, MAX_PATH);
+    const char* pictures = LibraryPath(commandLine, path, MAX_PATH);
     HMODULE library = LoadLibraryA(path);
     if (!library)
         return 1;
-    HWND window = CreateBaselineWindow(instance, library, children);
+    HWND window = CreateBaselineWindow(instance, library, pictures);
     if (!window)
         return 1;
     ShowWindow(window, SW_SHOW);

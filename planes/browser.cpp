@@ -13,6 +13,7 @@
 #include "planes/plane_list.h"
 #include "res/layout.h"
 #include "settings/registry_store.h"
+#include "ui/dpi_scale.h"
 #include "ui/skin_windows.h"
 #include "ui/message_pump.h"
 
@@ -20,6 +21,7 @@ namespace {
 constexpr DWORD ListStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP
                             | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_ALIGNLEFT | LVS_NOSORTHEADER;
 constexpr DWORD ListExtendedStyle = LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
+constexpr int ListFontHeight = 12;
 
 HWND BrowserList()
 {
@@ -35,24 +37,44 @@ bool BrowserCanOpen()
     return ReportError(IDS_NO_GAME, 0, ErrorLine, StarterSourceFile);
 }
 
+int Scaled(int value)
+{
+    return ScaleToDpi(value, App.Dpi);
+}
+
+HFONT CreateListFont()
+{
+    return CreateFontA(Scaled(ListFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Shell Dlg");
+}
+
+// Left, top, width and height of the list.
+RECT ListPlace()
+{
+    return {Scaled(BrowserListRect.Left), Scaled(BrowserListRect.Top),
+            Scaled(BrowserListRect.Right - BrowserListRect.Left), Scaled(BrowserListRect.Bottom - BrowserListRect.Top)};
+}
+
 void AddColumns(HWND list)
 {
     for (int i = 0; i < PlaneColumnCount; ++i) {
         LVCOLUMNA column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = PlaneColumns[i].Width;
+        column.cx = Scaled(PlaneColumns[i].Width);
         column.pszText = const_cast<char*>(LoadLangString(PlaneColumns[i].TitleId));
         column.iSubItem = i;
         SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
     }
 }
 
+// Shown or hidden, and from now on a stop of Tab, which moves over the visible enabled ones only.
 void ShowBrowserButton(int row, bool show)
 {
     const HWND button = App.ButtonTable[row].window;
     ShowWindow(button, show ? SW_SHOWNORMAL : SW_HIDE);
     EnableWindow(button, show);
+    SetWindowLongPtrA(button, GWL_STYLE, GetWindowLongPtrA(button, GWL_STYLE) | WS_TABSTOP);
 }
 
 void ShowPage(int32_t from)
@@ -88,17 +110,18 @@ bool OpenBrowser(HWND parent, int mode)
 {
     App.BrowserMode = mode;
     EnableSkinButtons(false);
-    App.BrowserFont = CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Shell Dlg");
+    App.BrowserFont = CreateListFont();
     for (HWND& slot : App.BrowserWindows)
         slot = nullptr;
-    const HWND list = CreateWindowExA(0, WC_LISTVIEWA, "", ListStyle, BrowserListRect.Left, BrowserListRect.Top,
-                                      BrowserListRect.Right - BrowserListRect.Left,
-                                      BrowserListRect.Bottom - BrowserListRect.Top, parent,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_BROWSER_LIST)), App.Instance,
-                                      nullptr);
+    const RECT place = ListPlace();
+    const HWND list = CreateWindowExA(0, WC_LISTVIEWA, "", ListStyle, place.left, place.top, place.right, place.bottom,
+                                      parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_BROWSER_LIST)),
+                                      App.Instance, nullptr);
     App.BrowserWindows[0] = list;
     if (list) {
+        // Tab goes over the list first, then the browser's buttons: the list follows the main
+        // buttons (disabled now) in the order of the windows.
+        SetWindowPos(list, App.ButtonTable[ExitRow].window, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ListExtendedStyle, ListExtendedStyle);
         AddColumns(list);
     }
@@ -151,6 +174,23 @@ void ConfirmBrowser()
             DownloadSelectedPlane(row);
     }
     DismissBrowser();
+}
+
+void RescaleBrowser()
+{
+    const HWND list = BrowserList();
+    if (!list)
+        return;
+    const RECT place = ListPlace();
+    SetWindowPos(list, nullptr, place.left, place.top, place.right, place.bottom,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+    HFONT previous = App.BrowserFont;
+    App.BrowserFont = CreateListFont();
+    SendMessageA(list, WM_SETFONT, reinterpret_cast<WPARAM>(App.BrowserFont), FALSE);
+    if (previous)
+        DeleteObject(previous);
+    for (int i = 0; i < PlaneColumnCount; ++i)
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, i, Scaled(PlaneColumns[i].Width));
 }
 
 void DismissBrowser()

@@ -10,6 +10,8 @@ void ConfirmBrowser();
 void DismissBrowser();
 void ShowPreviousPage();
 void ShowNextPage();
+// The open browser's list at the windows' DPI (App.Dpi): place, size, font and column widths.
+void RescaleBrowser();
 
 constexpr int UploadMode = 1;
 constexpr int DownloadMode = 2;

@@ -10,6 +10,9 @@ struct LayoutRect {
     int Left, Top, Right, Bottom;   // right and bottom exclusive
 };
 
+// The pixels above are pixels at this DPI (100 %); the Starter scales them to the display's.
+constexpr int LayoutDpi = 96;
+
 constexpr LayoutPoint DescriptionPos = {15, 16};
 constexpr LayoutRect WebsiteLinkRect = {100, 325, 320, 440};
 constexpr LayoutRect BrowserListRect = {32, 32, 413, 306};

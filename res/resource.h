@@ -83,8 +83,16 @@
 #define IDS_DESC_PLAY        10065
 #define IDS_DESC_EXIT        10066
 #define IDS_DESC_DEFAULT     10067
+// What a screen reader says of the buttons, by row of the button table: the words of the action
+// (70..79), and the sentence its description picture shows (80..89); 90 is that of the welcome picture.
+#define IDS_BUTTON_NAME_FIRST 10070
+#define IDS_BUTTON_NOTE_FIRST 10080
+#define IDS_WELCOME_NOTE     10090
 
-// starter.dll bitmaps
+// starter.dll bitmaps, drawn at 100 %; the same pictures drawn at 150 % and 200 % have these ids
+// plus the offset of their set
+#define IDB_SET_150_OFFSET   1000
+#define IDB_SET_200_OFFSET   2000
 #define IDB_MAIN             3
 #define IDB_BIG_BUTTON       170
 #define IDB_BIG_BUTTON_HOVER 171

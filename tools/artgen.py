@@ -1,19 +1,22 @@
 #!/usr/bin/python3
-"""Renders every bitmap of starter.dll and the program icon.
+"""Renders every bitmap of starter.dll, at 100 %, 150 % and 200 %, and the program icon.
 
 Run from anywhere:  /usr/bin/python3 tools/artgen.py [--preview DIR]
 
-Writes res/dll/bmp/*.bmp, res/dll/starter_dll.rc and res/icons/starter.ico, and the
-website's pictures and palette into server/www/site/.
-Reads the bitmap ids from res/resource.h and where the Starter places its
-windows from res/layout.h, the files the program is built from.
+Writes res/dll/bmp/*.bmp (the 150 % and 200 % sets in bmp/150/ and bmp/200/),
+res/dll/starter_dll.rc and res/icons/starter.ico, and the website's pictures
+and palette into server/www/site/.
+Reads the bitmap ids from res/resource.h, where the Starter places its
+windows from res/layout.h and the sentences of the description pictures from
+res/strings.rc, the files the program is built from.  Every set is drawn by
+the same code at its own size: a larger set is never a resampled smaller one.
 Needs Pillow (Debian python3-pil) and the DejaVu fonts (fonts-dejavu-core).
 The output is deterministic (for one Pillow and FreeType), so the committed
 files only change when the drawing code does.  Every BMP is read back and
 checked: the key colour is one palette entry and marks exactly the intended
 outline, hover and description pictures share their owner's outline, no
 edge pixel is pinkish, and everything placed on the main window lies inside
-its outline.  A problem is printed and the exit code is 1.
+its outline, at the places the Starter scales them to.  A problem is printed and the exit code is 1.
 
 --preview DIR also composes the main window as it will look on screen
 (idle and hovered, per language, and with the design browser open), for
@@ -53,6 +56,31 @@ def read_header(name):
 
 IDS = read_header("resource.h")      # bitmap ids
 LAYOUT = read_header("layout.h")     # where the Starter places things on the main window
+
+# The sets of starter.dll: scale, id offset, folder under bmp/.
+SETS = [(1, 0, ""), (1.5, IDS["IDB_SET_150_OFFSET"], "150"), (2, IDS["IDB_SET_200_OFFSET"], "200")]
+K = 1  # the scale being drawn: pixels per layout unit
+
+
+def px(v):
+    """A layout position or size in pixels at the scale drawn, rounded as the Starter rounds."""
+    return int(math.floor(v * K + 0.5))
+
+
+def read_strings():
+    """The rows of res/strings.rc: {(language, base id): text}, languages "de", "en", "fr"."""
+    texts = {}
+    row = re.compile(r'^\s*(?:(ENGLISH|FRENCH)\()?(IDS_\w+)(?: \+ (\d+))?\)? "(.*)"$')
+    with open(os.path.join(ROOT, "res", "strings.rc"), encoding="utf-8") as f:
+        for line in f:
+            m = row.match(line)
+            if m and m.group(2) in IDS:
+                lang = {"ENGLISH": "en", "FRENCH": "fr", None: "de"}[m.group(1)]
+                texts[(lang, IDS[m.group(2)] + int(m.group(3) or 0))] = m.group(4).replace('""', '"')
+    return texts
+
+
+STRINGS = read_strings()
 
 MAIN_ID = IDS["IDB_MAIN"]            # its client area is this bitmap
 MAIN_SIZE = (640, 470)
@@ -132,7 +160,7 @@ def radial(w, h, stops, mode="RGB", n=96):
 def noise(w, h, seed, streak=1, amount=10):
     """Grey noise around 128; streak > 1 stretches it into brushed lines."""
     rnd = random.Random(seed)
-    sw = max(1, w // streak)
+    sw = max(1, int(w // streak))
     im = Image.new("L", (sw, h))
     im.putdata([128 + rnd.randint(-amount, amount) for _ in range(sw * h)])
     return im.resize((w, h), Image.BILINEAR) if streak > 1 else im
@@ -167,9 +195,10 @@ class Canvas:
     """An RGB picture drawn at S times its final size."""
 
     def __init__(self, size, S, fill=(0, 0, 0)):
-        self.w, self.h = size
-        self.S = S
-        self.im = Image.new("RGB", (self.w * S, self.h * S), fill)
+        self.w, self.h = size          # layout units
+        self.S = S * K
+        self.size = (px(self.w), px(self.h))
+        self.im = Image.new("RGB", (round(self.w * self.S), round(self.h * self.S)), fill)
 
     @property
     def hi(self):
@@ -231,7 +260,7 @@ class Canvas:
         self.paint(colour, ImageChops.multiply(sh, m), a)
 
     def final(self):
-        return self.im.resize((self.w, self.h), Image.LANCZOS)
+        return self.im.resize(self.size, Image.LANCZOS)
 
 
 # ---------------------------------------------------------------- glyphs
@@ -526,7 +555,7 @@ def aircraft(c, ws):
 
 
 def title(c, ws):
-    f = font("DejaVuSans-Bold.ttf", 52 * c.S)
+    f = font("DejaVuSans-Bold.ttf", int(round(52 * c.S)))
     text, track = "SKYVORA", 5 * c.S
     widths = [f.getlength(ch) for ch in text]
     total = sum(widths) + track * (len(text) - 1)
@@ -600,13 +629,13 @@ def link(c):
 def link_text(im):
     """Drawn at final size, so the small type stays crisp."""
     d = ImageDraw.Draw(im)
-    f = font("DejaVuSans-Bold.ttf", 14)
+    f = font("DejaVuSans-Bold.ttf", px(14))
     text = "www.skyvora.example"
     w = d.textlength(text, font=f)
-    x = 210 - w / 2
-    d.text((x + 1, 417), text, font=f, fill=(6, 10, 18), anchor="ls")
-    d.text((x, 416), text, font=f, fill=(170, 226, 255), anchor="ls")
-    d.line([(int(x), 419), (int(x + w), 419)], fill=(90, 170, 220), width=1)
+    x = 210 * K - w / 2
+    d.text((x + K, 417 * K), text, font=f, fill=(6, 10, 18), anchor="ls")
+    d.text((x, 416 * K), text, font=f, fill=(170, 226, 255), anchor="ls")
+    d.line([(int(x), px(419)), (int(x + w), px(419))], fill=(90, 170, 220), width=px(1))
 
 
 def render_main():
@@ -665,7 +694,7 @@ def render_main():
 
     im = c.final()
     link_text(im)
-    return im, hard(sil, MAIN_SIZE)
+    return im, hard(sil, c.size)
 
 
 # ---------------------------------------------------------------- buttons
@@ -704,8 +733,8 @@ def glyph_on(c, m, lit, colour, dim):
         c.paint(dim, m)
 
 
-def finish(c, outline_m, size):
-    return c.final(), hard(outline_m, size)
+def finish(c, outline_m):
+    return c.final(), hard(outline_m, c.size)
 
 
 def wing_pts(sg):
@@ -748,7 +777,7 @@ def render_badge(lit, web=False):
     if web:  # twice the size, with a soft edge instead of the key colour
         size = (BIG_SIZE[0] * 2, BIG_SIZE[1] * 2)
         return c.im.resize(size, Image.LANCZOS), out.resize(size, Image.BOX)
-    return finish(c, out, BIG_SIZE)
+    return finish(c, out)
 
 
 def render_pill(size, lit, glyph=None, gsz=0, seed=31):
@@ -766,7 +795,7 @@ def render_pill(size, lit, glyph=None, gsz=0, seed=31):
     if glyph:
         gm = glyph_mask(c, glyph, w / 2, h / 2, gsz)
         glyph_on(c, gm, lit, AMBER, (150, 196, 236))
-    return finish(c, out, size)
+    return finish(c, out)
 
 
 ROUND_COLOURS = {"ok": (110, 230, 120), "cancel": (255, 110, 96),
@@ -788,59 +817,23 @@ def render_round(kind, lit):
           "forward": lambda cc, d, x, y, sz, fill=255: g_arrow(cc, d, x, y, sz, fill, False)}[kind]
     gm = glyph_mask(c, fn, 22, 22, 22)
     glyph_on(c, gm, lit, colour, mix(colour, (40, 40, 40), 0.15))
-    return finish(c, out, ROUND_SIZE)
+    return finish(c, out)
 
 
 # ---------------------------------------------------------------- descriptions
 
-TEXTS = {
-    "en": {
-        "welcome": ("Welcome aboard!",
-                    "This is the Starter for Skyvora. Point at a button to see what it does."),
-        "play": ("Play", "Start Skyvora, or bring a running game to the front."),
-        "hiscore": ("Hiscore", "Upload your best score and see the rank it reached."),
-        "download": ("Download a design",
-                     "Browse the aircraft designs other players shared and fetch one "
-                     "into your myPlanes folder."),
-        "upload": ("Upload a design", "Share one of your own aircraft designs with "
-                                      "other players."),
-        "options": ("Options", "Set the mail address shown with your scores and designs."),
-        "exit": ("Exit", "Close the Starter."),
-    },
-    "de": {
-        "welcome": ("Willkommen an Bord!",
-                    "Dies ist der Starter für Skyvora. Zeigen Sie auf eine Schaltfläche, "
-                    "um zu sehen, was sie bewirkt."),
-        "play": ("Spielen", "Skyvora starten oder ein laufendes Spiel in den Vordergrund "
-                            "holen."),
-        "hiscore": ("Highscore", "Die beste Punktzahl hochladen und sehen, welchen Rang "
-                                 "sie erreicht."),
-        "download": ("Entwurf herunterladen",
-                     "Flugzeugentwürfe anderer Spieler durchstöbern und einen davon in "
-                     "den Ordner myPlanes holen."),
-        "upload": ("Entwurf hochladen", "Einen eigenen Flugzeugentwurf mit anderen "
-                                        "Spielern teilen."),
-        "options": ("Optionen", "Die E-Mail-Adresse festlegen, die neben Ihren "
-                                "Punktzahlen und Entwürfen erscheint."),
-        "exit": ("Beenden", "Den Starter schließen."),
-    },
-    "fr": {
-        "welcome": ("Bienvenue à bord\u00a0!",
-                    "Voici le Starter de Skyvora. Survolez un bouton pour découvrir "
-                    "à quoi il sert."),
-        "play": ("Jouer", "Lancer Skyvora, ou ramener au premier plan une partie déjà "
-                          "en cours."),
-        "hiscore": ("Meilleur score", "Envoyer votre meilleur score et découvrir le "
-                                      "rang obtenu."),
-        "download": ("Télécharger un modèle",
-                     "Parcourir les modèles d’avions partagés par d’autres joueurs et en "
-                     "récupérer un dans le dossier myPlanes."),
-        "upload": ("Partager un modèle", "Envoyer l’un de vos propres modèles d’avion "
-                                         "aux autres joueurs."),
-        "options": ("Options", "Choisir l’adresse e-mail affichée avec vos scores et "
-                               "vos modèles."),
-        "exit": ("Quitter", "Fermer le Starter."),
-    },
+# The title of each description picture; its sentence is the button's row in res/strings.rc,
+# which screen readers read too.
+HEADS = {
+    "en": {"welcome": "Welcome aboard!", "play": "Play", "hiscore": "Hiscore",
+           "download": "Download a design", "upload": "Upload a design", "options": "Options",
+           "exit": "Exit"},
+    "de": {"welcome": "Willkommen an Bord!", "play": "Spielen", "hiscore": "Highscore",
+           "download": "Entwurf herunterladen", "upload": "Entwurf hochladen", "options": "Optionen",
+           "exit": "Beenden"},
+    "fr": {"welcome": "Bienvenue à bord\u00a0!", "play": "Jouer", "hiscore": "Meilleur score",
+           "download": "Télécharger un modèle", "upload": "Partager un modèle", "options": "Options",
+           "exit": "Quitter"},
 }
 LANGUAGES = ["de", "en", "fr"]
 DESC_ORDER = ["options", "hiscore", "upload", "download", "exit", "play", "welcome"]
@@ -848,6 +841,14 @@ DESC_ORDER = ["options", "hiscore", "upload", "download", "exit", "play", "welco
 
 def desc_id(lang, key):
     return IDS["IDB_DESC_%s_%s" % (lang.upper(), key.upper())]
+
+
+def desc_text(lang, key):
+    """The sentence of a description picture: the string table's note of its button."""
+    if key == "welcome":
+        return STRINGS[(lang, IDS["IDS_WELCOME_NOTE"])]
+    row = [b[0] for b in BUTTONS].index(key)
+    return STRINGS[(lang, IDS["IDS_BUTTON_NOTE_FIRST"] + row)]
 DS = 3
 
 
@@ -910,34 +911,55 @@ def render_desc(lang, key):
     c.paint((255, 255, 255), ImageChops.multiply(c.blur(glare, 10), screen), 0.05)
     im = c.final()
 
-    head, text = TEXTS[lang][key]
+    head, text = HEADS[lang][key], desc_text(lang, key)
     d = ImageDraw.Draw(im)
+    # Sizes and line breaks are chosen at 100 %, so every set breaks its lines alike.
     size = 18
     while font("DejaVuSans-Bold.ttf", size).getlength(head) > w - 66 and size > 12:
         size -= 1
-    hf = font("DejaVuSans-Bold.ttf", size)
-    d.text((53, 38), head, font=hf, fill=(2, 4, 8), anchor="ls")
-    d.text((52, 37), head, font=hf, fill=(255, 222, 160), anchor="ls")
+    hf = font("DejaVuSans-Bold.ttf", px(size))
+    d.text((53 * K, 38 * K), head, font=hf, fill=(2, 4, 8), anchor="ls")
+    d.text((52 * K, 37 * K), head, font=hf, fill=(255, 222, 160), anchor="ls")
     for size in (15, 14, 13, 12, 11):
-        bf = font("DejaVuSans.ttf", size)
-        lines = wrap(text, bf, w - 40)
+        lines = wrap(text, font("DejaVuSans.ttf", size), w - 40)
         step = size + 6
         if len(lines) * step <= h - 74:
             break
+    bf = font("DejaVuSans.ttf", px(size))
     y = 74 + size
     for line in lines:
-        d.text((21, y + 1), line, font=bf, fill=(0, 0, 0), anchor="ls")
-        d.text((20, y), line, font=bf, fill=(218, 230, 244), anchor="ls")
+        d.text((21 * K, (y + 1) * K), line, font=bf, fill=(0, 0, 0), anchor="ls")
+        d.text((20 * K, y * K), line, font=bf, fill=(218, 230, 244), anchor="ls")
         y += step
-    return im, hard(out, DESC_SIZE)
+    return im, hard(out, c.size)
 
 
 # ---------------------------------------------------------------- output
 
-def palettize(rgb, mask):
+BAYER = [[0, 32, 8, 40, 2, 34, 10, 42], [48, 16, 56, 24, 50, 18, 58, 26],
+         [12, 44, 4, 36, 14, 46, 6, 38], [60, 28, 52, 20, 62, 30, 54, 22],
+         [3, 35, 11, 43, 1, 33, 9, 41], [51, 19, 59, 27, 49, 17, 57, 25],
+         [15, 47, 7, 39, 13, 45, 5, 37], [63, 31, 55, 23, 61, 29, 53, 21]]
+ORDERED_AMPLITUDE = 4
+
+
+def ordered_noise(size):
+    """The 8x8 threshold pattern over a picture, 0 .. 2 * ORDERED_AMPLITUDE in every channel."""
+    tile = Image.new("L", (8, 8))
+    tile.putdata([int(round((v + 0.5) / 64 * 2 * ORDERED_AMPLITUDE)) for row in BAYER for v in row])
+    grey = Image.new("L", size)
+    for y in range(0, size[1], 8):
+        for x in range(0, size[0], 8):
+            grey.paste(tile, (x, y))
+    return Image.merge("RGB", (grey, grey, grey))
+
+
+def palettize(rgb, mask, ordered=False):
     """8-bit picture: 255 colours for the art, index 255 the exact key colour.
 
     mask is 255 where the pixel belongs to the shape; None keeps every pixel.
+    ordered: dither with a fixed pattern instead of Floyd-Steinberg. The larger sets use it:
+    as smooth to the eye, and its repeats pack a third smaller in the players' zip.
     Returns (palette as 256 RGB tuples, index bytes top-down).
     """
     w, h = rgb.size
@@ -955,7 +977,11 @@ def palettize(rgb, mask):
     flat = palimg.getpalette()[:255 * 3]
     flat += flat[:3] * (255 - len(flat) // 3)
     palimg.putpalette(flat + flat[:3])  # slot 255 repeats slot 0
-    q = work.quantize(palette=palimg, dither=Image.Dither.FLOYDSTEINBERG)
+    if ordered:
+        work = ImageChops.add(work, ordered_noise(work.size), 1.0, -ORDERED_AMPLITUDE)
+        q = work.quantize(palette=palimg, dither=Image.Dither.NONE)
+    else:
+        q = work.quantize(palette=palimg, dither=Image.Dither.FLOYDSTEINBERG)
     pal = [tuple(flat[i:i + 3]) for i in range(0, 255 * 3, 3)]
     pal = [(254, 0, 254) if p == KEY else p for p in pal]  # never alias the key
     pal.append(KEY)
@@ -1105,14 +1131,21 @@ SHAPING = ({MAIN_ID} | {IDS[rid] for rid, *_ in BUTTON_PICTURES}
            | {desc_id(lang, "welcome") for lang in LANGUAGES})
 
 
-def write_rc(items):
-    names = {number: name for name, number in IDS.items() if name.startswith("IDB_")}
+def write_rc(sets):
+    """sets: (offset, folder, items) of each set, items as catalogue() gives them."""
+    names = {number: name for name, number in IDS.items() if name.startswith("IDB_")
+             and not name.endswith("_OFFSET")}
+    offsets = {offset: name for name, offset in IDS.items() if name.endswith("_OFFSET")}
     lines = ["#pragma code_page(65001)",
              "// Bitmaps of starter.dll; generated by tools/artgen.py, do not edit.",
              "// Pixels of red 255, green 0, blue 255 lie outside a window's outline.",
-             '#include "../resource.h"', ""]
-    for rid, name, *_ in sorted(items, key=lambda t: t[0]):
-        lines.append('%s BITMAP "bmp/%s"' % (names[rid], name))
+             "// The same pictures drawn at 150 % and 200 % follow at their sets' offsets.",
+             '#include "../resource.h"']
+    for offset, folder, items in sets:
+        lines.append("")
+        for rid, name, *_ in sorted(items, key=lambda t: t[0]):
+            ident = names[rid] + (" + " + offsets[offset] if offset else "")
+            lines.append('%s BITMAP "bmp/%s"' % (ident, os.path.join(folder, name)))
     with open(os.path.join(DLL_DIR, "starter_dll.rc"), "w", encoding="utf-8") as f:
         f.write("\n".join(lines) + "\n")
 
@@ -1123,23 +1156,24 @@ def fringe(im, m):
         ImageChops.invert(m).filter(ImageFilter.MaxFilter(3))))
     # edge: inside pixels with a key neighbour (3x3)
     worst = -255
-    px, ep = im.load(), edge.load()
+    pixels, ep = im.load(), edge.load()
     for y in range(im.size[1]):
         for x in range(im.size[0]):
             if ep[x, y]:
-                r, g, b = px[x, y]
+                r, g, b = pixels[x, y]
                 worst = max(worst, min(r, b) - g)
     return worst
 
 
-def verify(items):
-    """Read every written BMP back and check what the Starter relies on."""
+def verify(items, folder):
+    """Read every written BMP of a set back and check what the Starter relies on, with
+    everything placed where the Starter puts it at the set's scale."""
     got, pals = {}, {}
     problems = []
     if {owner for *_, owner in items} != SHAPING:
         problems.append("the bitmaps that give outlines are not the expected set")
     for rid, name, *_ in items:
-        got[rid], pals[rid] = read_bmp(os.path.join(BMP_DIR, name))
+        got[rid], pals[rid] = read_bmp(os.path.join(BMP_DIR, folder, name))
     for rid, name, _, m, owner in items:
         im, pal = got[rid], pals[rid]
         if pal.count(KEY) != 1:
@@ -1155,11 +1189,12 @@ def verify(items):
     main = key_mask(got[MAIN_ID])
     spots = [(b[2], b[3], b[1]) for b in BUTTONS] + [(DESC_POS[0], DESC_POS[1], desc_id("en", "welcome"))]
     for x, y, rid in spots:
+        x, y = px(x), px(y)
         bm = key_mask(got[rid])
         under = main.crop((x, y, x + bm.size[0], y + bm.size[1]))
         if ImageChops.subtract(bm, under).getbbox():
             problems.append("bitmap %d at %d,%d pokes out of the main outline" % (rid, x, y))
-    if main.crop(LINK_RECT).getextrema() != (255, 255):
+    if main.crop(tuple(px(v) for v in LINK_RECT)).getextrema() != (255, 255):
         problems.append("link rectangle leaves the main outline")
     return problems
 
@@ -1318,20 +1353,26 @@ def preview(outdir, items):
 
 
 def main(argv):
-    os.makedirs(BMP_DIR, exist_ok=True)
+    global K
     os.makedirs(os.path.dirname(ICON_PATH), exist_ok=True)
-    items = catalogue()
-    for rid, name, im, m, _ in items:
-        pal, idx = palettize(im, m)
-        bmp8(os.path.join(BMP_DIR, name), im.size, pal, idx)
-    write_rc(items)
+    sets, problems = [], []
+    for scale, offset, folder in SETS:
+        K = scale
+        os.makedirs(os.path.join(BMP_DIR, folder), exist_ok=True)
+        items = catalogue()
+        for rid, name, im, m, _ in items:
+            pal, idx = palettize(im, m, ordered=scale != 1)
+            bmp8(os.path.join(BMP_DIR, folder, name), im.size, pal, idx)
+        problems += ["%d %%: %s" % (scale * 100, p) for p in verify(items, folder)]
+        total = sum(os.path.getsize(os.path.join(BMP_DIR, folder, n)) for _, n, *_ in items)
+        print("%d %%: %d bitmaps, %d bytes" % (scale * 100, len(items), total))
+        sets.append((offset, folder, items))
+    K = 1
+    write_rc(sets)
     write_ico(ICON_PATH)
     write_web()
-    problems = verify(items)
-    total = sum(os.path.getsize(os.path.join(BMP_DIR, n)) for _, n, *_ in items)
-    print("%d bitmaps, %d bytes" % (len(items), total))
     if "--preview" in argv:
-        preview(argv[argv.index("--preview") + 1], items)
+        preview(argv[argv.index("--preview") + 1], sets[0][2])
     for p in problems:
         print("PROBLEM:", p)
     return 1 if problems else 0

@@ -2,15 +2,18 @@
 
 #include "app/base/app_state.h"
 
-namespace {
 void DispatchQueued(MSG& message)
 {
     if (TranslateAcceleratorA(message.hwnd, App.Accelerators, &message))
+        return;
+    // Tab, Shift+Tab, Enter, Esc and the arrows among the main window's children.
+    if (App.MainWindow && IsDialogMessageA(App.MainWindow, &message))
         return;
     TranslateMessage(&message);
     DispatchMessageA(&message);
 }
 
+namespace {
 // Dispatches every waiting message; a quit request is taken out and reported instead.
 bool DispatchWaiting(int& quitCode)
 {

@@ -3,6 +3,10 @@
 #pragma once
 #include <windows.h>
 
+// One message of the queue as every loop of the program handles it: the accelerators, then the
+// dialog manager's keys of the main window, then translation and dispatch.
+void DispatchQueued(MSG& message);
+
 int PumpMessages();                  // dispatches all waiting messages; always 0
 
 // Runs a call that may block for long (a network call) on a helper thread and dispatches

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ui/dpi_scale.h"
 #include "ui/gdi_scope.h"
 #include "ui/skin_runs.h"
 
@@ -72,6 +73,56 @@ std::vector<PixelRun> ReadRunsByPixels(HDC memory, HBITMAP bitmap, int32_t width
     return runs;
 }
 
+// The runs of the skin's opaque pixels, from its bits where their format allows, else pixel by pixel.
+std::vector<PixelRun> ReadRuns(HDC windowDc, HDC memory, const Skin& skin, int bitsPerPixel)
+{
+    std::vector<PixelRun> runs;
+    const bool readable = (bitsPerPixel == 8 || bitsPerPixel == 24) &&
+                          ReadDibRuns(windowDc, skin.Bitmap, skin.Width, skin.Height, bitsPerPixel, runs);
+    if (!readable)
+        runs = ReadRunsByPixels(memory, skin.Bitmap, skin.Width, skin.Height);
+    return runs;
+}
+
+// A filter blends the key colour into the picture's edge. The pixels it borrows from across the
+// outline take a dark neutral instead, as the edges of the art are.
+void HideKeyColour(HDC memory)
+{
+    RGBQUAD colours[256];
+    const UINT count = GetDIBColorTable(memory, 0, 256, colours);
+    for (UINT i = 0; i < count; ++i)
+        if (RGB(colours[i].rgbRed, colours[i].rgbGreen, colours[i].rgbBlue) == KeyColour)
+            colours[i] = RGBQUAD{0, 0, 0, 0};
+    if (count)
+        SetDIBColorTable(memory, 0, count, colours);
+}
+
+// The bitmap at another size, filtered (HALFTONE), as a 24-bit section.
+HBITMAP FilteredCopy(HDC windowDc, HBITMAP bitmap, int32_t width, int32_t height, int32_t toWidth, int32_t toHeight)
+{
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    format.bmiHeader.biWidth = toWidth;
+    format.bmiHeader.biHeight = toHeight;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 24;
+    format.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    GdiObject<HBITMAP> copy(CreateDIBSection(windowDc, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+    MemoryDC from(windowDc), to(windowDc);
+    if (!copy.get() || !from.get() || !to.get())
+        return nullptr;
+    {
+        Selection source(from.get(), bitmap), target(to.get(), copy.get());
+        HideKeyColour(from.get());
+        SetStretchBltMode(to.get(), HALFTONE);
+        SetBrushOrgEx(to.get(), 0, 0, nullptr);
+        if (!StretchBlt(to.get(), 0, 0, toWidth, toHeight, from.get(), 0, 0, width, height, SRCCOPY))
+            return nullptr;
+    }
+    return copy.release();
+}
+
 // Adds the runs in a few ExtCreateRegion calls instead of one union per run. Rows merged into
 // bands beforehand spare the system the merging, which it does one rectangle at a time.
 void AddRuns(HRGN region, const std::vector<PixelRun>& runs)
@@ -133,13 +184,47 @@ bool Skin::BuildRegion(HWND window)
     MemoryDC memory(windowDc.get());
     if (!memory.get() || Width < 1 || Height < 1)
         return true;
-    std::vector<PixelRun> runs;
-    const bool readable = (bitsPerPixel == 8 || bitsPerPixel == 24) &&
-                          ReadDibRuns(windowDc.get(), Bitmap, Width, Height, bitsPerPixel, runs);
-    if (!readable)
-        runs = ReadRunsByPixels(memory.get(), Bitmap, Width, Height);
-    AddRuns(Region, runs);
+    AddRuns(Region, ReadRuns(windowDc.get(), memory.get(), *this, bitsPerPixel));
     return true;
+}
+
+bool Skin::LoadForDpi(HWND window, HMODULE library, int id, bool withRegion, int dpi)
+{
+    for (const ArtSet& set : ArtSetsFor(dpi)) {
+        if (set.Dpi == dpi && Load(window, library, id + set.IdOffset, withRegion))
+            return true;
+        if (set.Dpi != dpi && Load(window, library, id + set.IdOffset, false))
+            return Rescale(window, set.Dpi, dpi, withRegion);
+    }
+    return false;
+}
+
+bool Skin::Rescale(HWND window, int fromDpi, int toDpi, bool withRegion)
+{
+    const int32_t width = ScaleBetween(Width, fromDpi, toDpi), height = ScaleBetween(Height, fromDpi, toDpi);
+    WindowDC windowDc(window);
+    MemoryDC memory(windowDc.get());
+    int bitsPerPixel;
+    std::vector<PixelRun> runs;
+    if (withRegion && memory.get() && ReadHeader(windowDc.get(), *this, bitsPerPixel))
+        runs = ScaleRuns(ReadRuns(windowDc.get(), memory.get(), *this, bitsPerPixel), Width, Height, width, height);
+    HBITMAP scaled = FilteredCopy(windowDc.get(), Bitmap, Width, Height, width, height);
+    DeleteObject(Bitmap);
+    Bitmap = scaled;
+    Width = scaled ? width : 0;
+    Height = scaled ? height : 0;
+    if (scaled)
+        AddRuns(Region, runs);
+    return scaled != nullptr;
+}
+
+void Skin::Release()
+{
+    if (Bitmap)
+        DeleteObject(Bitmap);
+    Bitmap = nullptr;
+    Width = Height = 0;
+    SetRectRgn(Region, 0, 0, 0, 0);
 }
 
 // Test-only: kept for tests/wine/skin_test.cpp and bench/region_bench.cpp; the program uses BuildRegion.

@@ -18,6 +18,14 @@ struct Skin {
     Skin& operator=(const Skin&) = delete;
 
     bool Load(HWND window, HMODULE library, int id, bool withRegion);
+    // Loads the picture id for a display of dpi: from the set drawn for it, or else scaled from
+    // the best set the library has (ArtSetsFor). False when no set holds the id.
+    bool LoadForDpi(HWND window, HMODULE library, int id, bool withRegion, int dpi);
+    // Frees the bitmap and empties the region, so the skin can be loaded again for another DPI.
+    void Release();
+    // The loaded bitmap, drawn for fromDpi, filtered to its size at toDpi; the region from its
+    // key colour scaled nearest-neighbour, so no blended edge pixel counts as outside.
+    bool Rescale(HWND window, int fromDpi, int toDpi, bool withRegion);
     bool BuildRegion(HWND window);
     bool ApplyToWindow(HWND window, bool resize);
     bool Draw(HDC dc, int x, int y) const;

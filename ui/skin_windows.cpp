@@ -4,6 +4,7 @@
 #include "ui/skin_windows.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <cstdio>
 
 #include "app/base/app_state.h"
@@ -11,6 +12,9 @@
 #include "app/base/text_number.h"
 #include "res/layout.h"
 #include "res/resource.h"
+#include "ui/accessible_window.h"
+#include "ui/dpi.h"
+#include "ui/dpi_scale.h"
 #include "ui/gdi_scope.h"
 #include "ui/skin.h"
 
@@ -28,11 +32,30 @@ int DescriptionBitmap(int textId)
     return static_cast<WORD>(LeadingNumber32(LoadLangString(textId)));
 }
 
+// A layout value of res/layout.h at the windows' DPI.
+int Scaled(int value)
+{
+    return ScaleToDpi(value, App.Dpi);
+}
+
 Skin* LoadSkin(int id, bool withRegion)
 {
     Skin* skin = new Skin;
-    skin->Load(App.MainWindow, App.ResourceLibrary, id, withRegion);
+    skin->LoadForDpi(App.MainWindow, App.ResourceLibrary, id, withRegion, App.Dpi);
     return skin;
+}
+
+void ReloadSkin(Skin* skin, int id, bool withRegion)
+{
+    skin->Release();
+    skin->LoadForDpi(App.MainWindow, App.ResourceLibrary, id, withRegion, App.Dpi);
+}
+
+// Places a child at its layout position and gives it its skin's outline and size.
+void PlaceChild(HWND child, Skin* skin, int x, int y)
+{
+    SetWindowPos(child, nullptr, Scaled(x), Scaled(y), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+    skin->ApplyToWindow(child, true);
 }
 
 bool IsHovered(HWND button)
@@ -91,23 +114,78 @@ LRESULT ForgetHover(HWND button)
     return 1;
 }
 
+// The focused button shows as hovered, so a player on the keyboard sees where the focus is.
+LRESULT FocusSkinButton(HWND button, WPARAM wParam, LPARAM lParam)
+{
+    HoverSkinButton(button);
+    return CallWindowProcA(App.SavedButtonProc, button, WM_SETFOCUS, wParam, lParam);
+}
+
+// Enter presses the focused button as Space does: the dialog manager sends the command of the
+// focused default button, where it would send IDOK (the browser's OK) for a plain owner-drawn one.
+LRESULT SkinButtonKeys(HWND button, WPARAM wParam, LPARAM lParam)
+{
+    const LRESULT code = CallWindowProcA(App.SavedButtonProc, button, WM_GETDLGCODE, wParam, lParam);
+    return code | DLGC_DEFPUSHBUTTON | (IsClosedBrowsersKey(lParam, false) ? DLGC_WANTMESSAGE : 0);
+}
+
+bool DescribeButton(HWND button, AccessibleFacts& facts)
+{
+    const int row = FindSkinButton(button);
+    if (row < 0)
+        return false;
+    facts.Name = LoadLangStringW(IDS_BUTTON_NAME_FIRST + row);
+    facts.Description = LoadLangStringW(IDS_BUTTON_NOTE_FIRST + row);
+    facts.Role = ROLE_SYSTEM_PUSHBUTTON;
+    facts.Focusable = true;
+    return true;
+}
+
+// Named after the sentence of the picture it shows.
+bool DescribeDescription(HWND, AccessibleFacts& facts)
+{
+    const int row = App.ShownDescription;
+    facts.Name = LoadLangStringW(row >= 0 ? IDS_BUTTON_NOTE_FIRST + row : IDS_WELCOME_NOTE);
+    facts.Role = ROLE_SYSTEM_STATICTEXT;
+    return true;
+}
+
+LRESULT AccessibleSkinButton(HWND button, WPARAM wParam, LPARAM lParam)
+{
+    if (const LRESULT answer = AnswerGetObject(button, wParam, lParam, DescribeButton))
+        return answer;
+    return CallWindowProcA(App.SavedButtonProc, button, WM_GETOBJECT, wParam, lParam);
+}
+
+LRESULT AccessibleDescription(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (const LRESULT answer = AnswerGetObject(window, wParam, lParam, DescribeDescription))
+        return answer;
+    return CallWindowProcA(App.SavedStaticProc, window, WM_GETOBJECT, wParam, lParam);
+}
+
 LRESULT PaintDescription(HWND window)
 {
     PaintScope paint(window);
     if (!App.HoveredButton) {
         DrawSkin(App.DefaultDescriptionSkin, paint.get());
+        App.ShownDescription = -1;
         return 1;
     }
     const int row = FindSkinButton(App.HoveredButton);
-    if (row >= 0)
+    if (row >= 0 && App.ButtonTable[row].descriptionSkin) {
         DrawSkin(App.ButtonTable[row].descriptionSkin, paint.get());
+        App.ShownDescription = row;
+    }
     return 1;
 }
 
 void CreateSkinButton(SkinButton& row)
 {
-    HWND button = CreateWindowExA(0, "BUTTON", LoadLangString(row.descriptionText), SkinnedChildStyle, row.x, row.y,
-                                  ChildWidth, ChildHeight, App.MainWindow,
+    // Tab reaches the main buttons; the browser's join them while it is open (OpenBrowser).
+    const DWORD tabStop = row.descriptionText != 0 ? WS_TABSTOP : 0;
+    HWND button = CreateWindowExA(0, "BUTTON", LoadLangString(row.descriptionText), SkinnedChildStyle | tabStop,
+                                  Scaled(row.x), Scaled(row.y), ChildWidth, ChildHeight, App.MainWindow,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.controlId)), App.Instance, nullptr);
     // The browser's OK button announces itself, even when it could not be made.
     if (row.controlId == IDOK)
@@ -127,15 +205,17 @@ bool CreateMainWindow(HINSTANCE instance, int /*showCommand: always shown normal
     App.Instance = instance;
     char title[TitleBufferSize + sizeof VersionTag];
     std::snprintf(title, sizeof title, "%s %s", App.TitleText, VersionTag);
-    App.MainWindow = CreateWindowExA(0, App.ClassName, title, WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU, 0, 0, 0, 0,
-                                     nullptr, nullptr, instance, nullptr);
+    // A control parent: the dialog manager moves the focus over its buttons (Tab, Enter, Esc).
+    App.MainWindow = CreateWindowExA(WS_EX_CONTROLPARENT, App.ClassName, title, WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU,
+                                     0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
     if (!App.MainWindow)
         return false;
+    App.Dpi = WindowDpi(App.MainWindow);
     App.MainSkin = LoadSkin(IDB_MAIN, true);
     App.MainSkin->ApplyToWindow(App.MainWindow, true);
     CreateDescriptionWindow();
     CreateSkinButtons();
-    CenterWindowOn(GetDesktopWindow(), App.MainWindow, 0, CentreOffsetY);
+    CenterWindowOn(GetDesktopWindow(), App.MainWindow, 0, Scaled(CentreOffsetY));
     ShowSkinButtons();
     ShowWindow(App.DescriptionWindow, SW_SHOW);
     ShowWindow(App.MainWindow, SW_SHOW);
@@ -145,8 +225,8 @@ bool CreateMainWindow(HINSTANCE instance, int /*showCommand: always shown normal
 
 void CreateDescriptionWindow()
 {
-    App.DescriptionWindow = CreateWindowExA(0, "STATIC", DescriptionText, SkinnedChildStyle, DescriptionPos.X,
-                                            DescriptionPos.Y, ChildWidth, ChildHeight, App.MainWindow,
+    App.DescriptionWindow = CreateWindowExA(0, "STATIC", DescriptionText, SkinnedChildStyle, Scaled(DescriptionPos.X),
+                                            Scaled(DescriptionPos.Y), ChildWidth, ChildHeight, App.MainWindow,
                                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_DESCRIPTION)),
                                             App.Instance, nullptr);
     if (!App.DescriptionWindow)
@@ -171,6 +251,9 @@ LRESULT CALLBACK SkinButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT: return PaintSkinButton(window);
     case WM_MOUSEMOVE: return HoverSkinButton(window);
     case WM_DESTROY: return ForgetHover(window);
+    case WM_SETFOCUS: return FocusSkinButton(window, wParam, lParam);
+    case WM_GETDLGCODE: return SkinButtonKeys(window, wParam, lParam);
+    case WM_GETOBJECT: return AccessibleSkinButton(window, wParam, lParam);
     default: return CallWindowProcA(App.SavedButtonProc, window, message, wParam, lParam);
     }
 }
@@ -180,7 +263,28 @@ LRESULT CALLBACK DescriptionProc(HWND window, UINT message, WPARAM wParam, LPARA
     switch (message) {
     case WM_ERASEBKGND: return 1;
     case WM_PAINT: return PaintDescription(window);
+    case WM_GETOBJECT: return AccessibleDescription(window, wParam, lParam);
     default: return CallWindowProcA(App.SavedStaticProc, window, message, wParam, lParam);
+    }
+}
+
+void RescaleSkinWindows(int dpi)
+{
+    App.Dpi = dpi;
+    ReloadSkin(App.MainSkin, IDB_MAIN, true);
+    App.MainSkin->ApplyToWindow(App.MainWindow, true);
+    if (App.DescriptionWindow) {
+        ReloadSkin(App.DefaultDescriptionSkin, DescriptionBitmap(IDS_DESC_DEFAULT), true);
+        PlaceChild(App.DescriptionWindow, App.DefaultDescriptionSkin, DescriptionPos.X, DescriptionPos.Y);
+    }
+    for (SkinButton* row = App.ButtonTable; row->normalBitmap != 0; ++row) {
+        if (row->descriptionSkin)
+            ReloadSkin(row->descriptionSkin, DescriptionBitmap(row->descriptionText), false);
+        if (!row->window)
+            continue;
+        ReloadSkin(row->normalSkin, row->normalBitmap, true);
+        ReloadSkin(row->hoverSkin, row->hoverBitmap, false);
+        PlaceChild(row->window, row->normalSkin, row->x, row->y);
     }
 }
 
@@ -244,6 +348,16 @@ void CloseBrowser()
         ShowWindow(App.ButtonTable[row].window, SW_HIDE);
         EnableWindow(App.ButtonTable[row].window, FALSE);
     }
+    // The focus was in the browser: without a focused window the keys would reach no button.
+    if (!GetFocus() && GetActiveWindow() == App.MainWindow)
+        SetFocus(App.MainWindow);
+}
+
+bool IsClosedBrowsersKey(LPARAM dialogCodeMessage, bool enterToo)
+{
+    const MSG* message = reinterpret_cast<const MSG*>(dialogCodeMessage);
+    return App.BrowserMode == 0 && message && message->message == WM_KEYDOWN &&
+           (message->wParam == VK_ESCAPE || (enterToo && message->wParam == VK_RETURN));
 }
 
 void UpdatePageButtons()

@@ -68,6 +68,8 @@ struct AppState {
         {},
     };
     Skin* DefaultDescriptionSkin = nullptr;
+    // The row whose description picture the description window shows last painted; -1 the welcome.
+    int32_t ShownDescription = -1;
     WNDPROC SavedButtonProc = nullptr;
     WNDPROC SavedStaticProc = nullptr;
 
@@ -80,6 +82,12 @@ struct AppState {
     // Set by ActionScope while a transfer or a browser command runs: the main window then
     // drops the commands that its message pumps bring in, but Exit.
     bool ActionRunning = false;
+
+    // The DPI the windows and skins are laid out for: the main window's monitor's.
+    int32_t Dpi = LayoutDpi;
+    // The child of the main window that had the keyboard focus when the window was last
+    // deactivated; it gets the focus back when the window is active again, as in a dialog.
+    HWND SavedFocus = nullptr;
 };
 
 extern AppState App;

@@ -234,6 +234,91 @@ TEST_F(Window, MainWindowIsShapedCentredAndCarriesTenButtons)
     EXPECT_EQ(place.bottom - place.top, LibraryPicture(156).Height);
 }
 
+// ---- At 150 % and 200 %
+
+namespace {
+struct Scale {
+    DWORD dpi;
+    int offset;          // of the set of pictures drawn for it
+    const char* name;
+};
+
+class ScaledWindow : public Window, public testing::WithParamInterface<Scale> {
+protected:
+    // The display's scale, read by Wine as the Starter starts; the next test finds it unset.
+    void SetUp() override
+    {
+        Window::SetUp();
+        ASSERT_TRUE(WriteUserDword(DesktopKey, "LogPixels", GetParam().dpi));
+    }
+    void TearDown() override
+    {
+        DeleteUserValue(DesktopKey, "LogPixels");
+        Window::TearDown();
+    }
+    // A layout value at the scale, rounded half up as the Starter rounds.
+    LONG Place(LONG value) const { return (value * static_cast<LONG>(GetParam().dpi) + 48) / 96; }
+    int Art(int id) const { return id + GetParam().offset; }
+    POINT CentreOf(int id, int x, int y) const
+    {
+        const Picture picture = LibraryPicture(Art(id));
+        return {Place(x) + picture.Width / 2, Place(y) + picture.Height / 2};
+    }
+    static constexpr char DesktopKey[] = "Control Panel\\Desktop";
+};
+}
+
+TEST_P(ScaledWindow, IsTheWindowAt100PercentGrownWithPicturesDrawnForTheScale)
+{
+    HWND main = Start();
+    ASSERT_NE(main, nullptr);
+    ASSERT_TRUE(MoveMouseToClient(main, {Place(SurfacePoint.x), Place(SurfacePoint.y)}));
+    const Picture small = LibraryPicture(IDB_MAIN), art = LibraryPicture(Art(IDB_MAIN));
+    const RECT box = WindowBox(main);
+    EXPECT_NEAR(box.right - box.left, small.Width * GetParam().dpi / 96.0, 1);
+    EXPECT_NEAR(box.bottom - box.top, small.Height * GetParam().dpi / 96.0, 1);
+    EXPECT_EQ(box.top, GetSystemMetrics(SM_CYSCREEN) / 2 - art.Height / 2 + Place(20));
+    RECT region;
+    ASSERT_TRUE(RegionBox(main, region));
+    EXPECT_EQ(region.right, art.Width);
+    EXPECT_EQ(region.bottom, art.Height);
+    EXPECT_TRUE(Shows(main, Art(IDB_MAIN), Art(IDB_MAIN)));
+
+    for (const ButtonFacts& facts : Buttons) {
+        SCOPED_TRACE("button " + std::to_string(facts.id));
+        HWND button = ChildById(main, facts.id);
+        const RECT place = WindowBox(button);
+        EXPECT_EQ(place.left - box.left, Place(facts.x));
+        EXPECT_EQ(place.top - box.top, Place(facts.y));
+        EXPECT_TRUE(Shows(button, Art(facts.normal), Art(facts.normal)));
+    }
+    HWND description = ChildById(main, IDC_DESCRIPTION);
+    EXPECT_EQ(WindowBox(description).left - box.left, Place(15));
+    EXPECT_EQ(WindowBox(description).top - box.top, Place(16));
+    EXPECT_TRUE(Shows(description, Art(156), Art(156)));
+    if (GetParam().dpi == 144)
+        SaveScreenshot(main, "main_en_150");
+
+    // The hover and the description picture of the scale.
+    ASSERT_TRUE(MoveMouseToClient(main, CentreOf(PlayButton.normal, PlayButton.x, PlayButton.y)));
+    EXPECT_TRUE(Shows(ChildById(main, IDC_PLAY), Art(PlayButton.hover), Art(PlayButton.normal)));
+    EXPECT_TRUE(Shows(description, Art(155), Art(156)));
+
+    // The design browser's list, in the same place of the larger window.
+    ASSERT_TRUE(MouseClickClient(main, CentreOf(172, 412, 317)));
+    const HWND list = WaitForChild(main, IDC_BROWSER_LIST);
+    ASSERT_NE(list, nullptr);
+    const RECT listBox = WindowBox(list);
+    EXPECT_EQ(listBox.left - box.left, Place(32));
+    EXPECT_EQ(listBox.top - box.top, Place(32));
+    EXPECT_EQ(listBox.right - listBox.left, Place(381));
+    EXPECT_EQ(listBox.bottom - listBox.top, Place(274));
+}
+
+INSTANTIATE_TEST_SUITE_P(Displays, ScaledWindow,
+                         testing::Values(Scale{144, IDB_SET_150_OFFSET, "150"}, Scale{192, IDB_SET_200_OFFSET, "200"}),
+                         [](const testing::TestParamInfo<Scale>& info) { return std::string("At") + info.param.name; });
+
 TEST_F(Window, RealMouseHoversButtonsInEveryLanguageAndTheSurfaceEndsIt)
 {
     const Language languages[] = {
@@ -312,22 +397,9 @@ namespace {
 // Real key strokes: the accelerator looks at the keyboard state, not at the message alone.
 void PressWithAlt(std::initializer_list<WORD> keys)
 {
-    std::vector<INPUT> inputs;
-    auto add = [&](WORD key, DWORD flags) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
-        input.ki.dwFlags = flags;
-        inputs.push_back(input);
-    };
-    add(VK_MENU, 0);
-    for (WORD key : keys)
-        add(key, 0);
-    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
-        add(*key, KEYEVENTF_KEYUP);
-    add(VK_MENU, KEYEVENTF_KEYUP);
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    std::vector<WORD> chord = {VK_MENU};
+    chord.insert(chord.end(), keys.begin(), keys.end());
+    uidriver::SendKeyChord(chord);
 }
 }
 

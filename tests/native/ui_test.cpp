@@ -1,4 +1,5 @@
-// The portable logic of ui/: the runs and bands of a skin's region, and the pauses.
+// The portable logic of ui/: the runs and bands of a skin's region, the display's scale, and
+// the pauses.
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
+#include "ui/dpi_scale.h"
 #include "ui/pause.h"
 #include "ui/skin_runs.h"
 
@@ -179,6 +182,61 @@ TEST(SkinRuns, OneKeyEntryGivesTheSameRunsAsPixelByPixel)
         const std::vector<PixelRun> runs = ScanDibRuns({bits.data(), width, height, round % 4 < 2, 8, oneKey});
         ASSERT_EQ(Describe(runs), Describe(expected)) << width << "x" << height << " round " << round;
     }
+}
+
+// ---- The display's scale
+
+TEST(DisplayScale, LayoutValuesRoundToTheNearestPixel)
+{
+    struct Case { int32_t value; int dpi; int32_t scaled; };
+    const Case cases[] = {
+        {485, 96, 485}, {485, 144, 728}, {485, 192, 970}, {15, 120, 19}, {3, 120, 4}, {1, 120, 1},
+        {20, 144, 30}, {272, 144, 408}, {-3, 144, -5}, {0, 192, 0}, {12, 288, 36},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ScaleToDpi(c.value, c.dpi), c.scaled) << c.value << " at " << c.dpi;
+    // A 150 % picture shown at 125 %.
+    EXPECT_EQ(ScaleBetween(408, 144, 120), 340);
+}
+
+TEST(DisplayScale, TheSmallestSetAtLeastAsLargeComesFirst)
+{
+    // Each set as its DPI plus its id offset.
+    constexpr int At100 = 96, At150 = 144 + IDB_SET_150_OFFSET, At200 = 192 + IDB_SET_200_OFFSET;
+    struct Case { int dpi; std::vector<int> order; };
+    const Case cases[] = {
+        {72, {At100, At200, At150}}, {96, {At100, At200, At150}}, {120, {At150, At200, At100}},
+        {144, {At150, At200, At100}}, {168, {At200, At150, At100}}, {288, {At200, At150, At100}},
+    };
+    for (const Case& c : cases) {
+        std::vector<int> order;
+        for (const ArtSet& set : ArtSetsFor(c.dpi))
+            order.push_back(set.Dpi + set.IdOffset);
+        EXPECT_EQ(order, c.order) << c.dpi;
+    }
+}
+
+// Against the plain rule, pixel by pixel: the source pixel under the target pixel's centre. Gaps
+// that no centre falls on close, so the runs stay maximal.
+TEST(DisplayScale, OutlinesScaleNearestNeighbourToAnySize)
+{
+    std::mt19937 random(99);
+    for (int round = 0; round < 300; ++round) {
+        const int width = 1 + static_cast<int>(random() % 12), height = 1 + static_cast<int>(random() % 5);
+        const int toWidth = 1 + static_cast<int>(random() % 30), toHeight = 1 + static_cast<int>(random() % 9);
+        Picture picture(height, std::string(width, '.'));
+        for (std::string& row : picture)
+            for (char& c : row)
+                c = random() % 3 ? '.' : 'M';
+        std::vector<PixelRun> expected;
+        for (int y = 0; y < toHeight; ++y) {
+            const std::string& row = picture[(2 * y + 1) * height / (2 * toHeight)];
+            ScanRow(toWidth, y, [&](int32_t x) { return row[(2 * x + 1) * width / (2 * toWidth)] == 'M'; }, expected);
+        }
+        ASSERT_EQ(Describe(ScaleRuns(Scan(picture, 8, true), width, height, toWidth, toHeight)), Describe(expected))
+            << width << "x" << height << " to " << toWidth << "x" << toHeight;
+    }
+    EXPECT_TRUE(ScaleRuns(Scan({"..."}, 8, true), 3, 1, 0, 2).empty());
 }
 
 // ---- Pauses

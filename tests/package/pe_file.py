@@ -8,6 +8,7 @@ SUBSYSTEM_GUI = 2
 FILE_DLL = 0x2000
 RT_BITMAP = 2
 RT_STRING = 6
+RT_MANIFEST = 24
 
 
 class PeFile:
@@ -65,6 +66,23 @@ class PeFile:
         first use (delay-load descriptors)."""
         names = [self.text_at(record[3]) for record in self._table(1, 20)]
         return names + [n for n in self.delay_loaded_dlls() if n not in names]
+
+    def imported_functions(self):
+        """{DLL name: [function names]} of the import table; ordinals as "#n"."""
+        width = 8 if self.is_pe32_plus else 4
+        kind = "<Q" if self.is_pe32_plus else "<I"
+        ordinal = 1 << (width * 8 - 1)
+        functions = {}
+        for record in self._table(1, 20):
+            names, at = [], record[0] or record[4]
+            while True:
+                entry = struct.unpack_from(kind, self.data, self.offset(at))[0]
+                if not entry:
+                    break
+                names.append(f"#{entry & 0xFFFF}" if entry & ordinal else self.text_at((entry & 0x7FFFFFFF) + 2))
+                at += width
+            functions[self.text_at(record[3])] = names
+        return functions
 
     def delay_loaded_dlls(self):
         return [name for name, _, _ in self.delay_descriptors()]

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Unpacks dist/Starter-win32.zip and dist/Starter-win64.zip and checks what a player gets: the
-right machine, a GUI program, no MinGW runtime DLL to miss, every picture the program loads,
-and texts that agree with the program. Exit code 77 (skipped) when scripts/package has not
+right machine, a GUI program, no MinGW runtime DLL to miss nor a function older Windows lacks,
+the manifest, every picture the program loads at each scale, and texts that agree with the
+program. Exit code 77 (skipped) when scripts/package has not
 made the zips yet."""
 import os
 import re
+import struct
 import sys
 import unittest
+import xml.etree.ElementTree as ElementTree
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -21,6 +24,15 @@ CONTENTS = {"Starter.exe", "starter.dll", "starter.dat", "LIESMICH.txt", "README
 READMES = ["LIESMICH.txt", "README.txt", "LISEZMOI.txt"]
 # The main picture, the buttons' normal and hover images, and the description pictures.
 BITMAPS = {3, *range(170, 184), *range(140, 147), *range(150, 157), *range(160, 167)}
+# The same pictures drawn at 150 % and 200 %: (scale, id offset).
+LARGER_SETS = [(1.5, 1000), (2, 2000)]
+# Functions of Windows 8.1 and 10 that the program looks up at run time: imported, they would
+# keep it from loading on Vista and 7.
+NEWER_FUNCTIONS = {"GetDpiForWindow", "GetDpiForSystem", "SetProcessDpiAwarenessContext",
+                   "SetThreadDpiAwarenessContext", "GetDpiForMonitor", "SetProcessDpiAwareness"}
+ASM_V1, ASM_V3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"
+SETTINGS_2005 = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"
+SETTINGS_2016 = "http://schemas.microsoft.com/SMI/2016/WindowsSettings"
 # Rows 61 to 67 of each language name the description pictures.
 DESCRIPTION_ROWS = [base + row for base in (10000, 15000, 20000) for row in range(61, 68)]
 MINGW_RUNTIME = re.compile(r"^(libgcc|libstdc\+\+|libwinpthread)", re.I)
@@ -83,6 +95,28 @@ class PackageTest(unittest.TestCase):
                 # Both kinds of import were read: the program needs these whenever it loads them.
                 self.assertLessEqual({"kernel32.dll", "wininet.dll"}, {d.lower() for d in imported["Starter.exe"]})
 
+    def test_no_function_of_a_newer_windows_is_imported(self):
+        for name, files in self.files.items():
+            with self.subTest(package=name):
+                functions = pe_file.PeFile(files["Starter.exe"]).imported_functions()
+                self.assertIn("CreateWindowExA", functions.get("USER32.dll", []) + functions.get("user32.dll", []))
+                imported = {f for names in functions.values() for f in names}
+                self.assertEqual(imported & NEWER_FUNCTIONS, set())
+
+    def test_the_manifest_declares_per_monitor_dpi_awareness_and_nothing_else(self):
+        for name, files in self.files.items():
+            with self.subTest(package=name):
+                manifests = pe_file.PeFile(files["Starter.exe"]).resources(pe_file.RT_MANIFEST)
+                self.assertEqual(list(manifests), [1], "the program's manifest is resource 1 of type 24")
+                root = ElementTree.fromstring(manifests[1])
+                self.assertEqual(root.tag, "{%s}assembly" % ASM_V1)
+                self.assertEqual([e.tag for e in root.iter()][1:],
+                                 ["{%s}application" % ASM_V3, "{%s}windowsSettings" % ASM_V3,
+                                  "{%s}dpiAware" % SETTINGS_2005, "{%s}dpiAwareness" % SETTINGS_2016],
+                                 "no execution level: it would end the file virtualization of myPlanes")
+                self.assertEqual(root.find(".//{%s}dpiAware" % SETTINGS_2005).text, "true/pm")
+                self.assertEqual(root.find(".//{%s}dpiAwareness" % SETTINGS_2016).text, "PerMonitorV2, PerMonitor")
+
     def test_a_first_call_into_a_delay_loaded_dll_reaches_its_loader_stub(self):
         # Before its first call a function's address slot holds the stub that loads the DLL and
         # fills the slot. An i686 link once left every slot 0: the first online action jumped to 0.
@@ -108,6 +142,13 @@ class PackageTest(unittest.TestCase):
                 for ident in sorted(BITMAPS):
                     picture = images.read_dib(bitmaps[ident])
                     self.assertGreater(picture.width * picture.height, 0, ident)
+                    # Each larger set holds the picture, drawn at its size (rounded as the Starter rounds).
+                    for scale, offset in LARGER_SETS:
+                        self.assertIn(ident + offset, bitmaps)
+                        width, height = struct.unpack_from("<ii", bitmaps[ident + offset], 4)
+                        self.assertEqual((width, abs(height)),
+                                         (int(picture.width * scale + 0.5), int(picture.height * scale + 0.5)),
+                                         ident + offset)
                 main = images.read_dib(bitmaps[3])
                 self.assertIn((255, 0, 255), {p for row in main.rows for p in row},
                               "the main picture has no outline to cut the window from")

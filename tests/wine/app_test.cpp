@@ -461,6 +461,13 @@ BOOL WINAPI RefusingCreate(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTR
     SetLastError(Refusal);
     return FALSE;
 }
+
+// The elevation prompt, answered No by the player.
+BOOL WINAPI DecliningShell(SHELLEXECUTEINFOA*)
+{
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+}
 }
 
 TEST(Launch, OnlyARefusalForElevationGoesThroughTheShell)
@@ -472,20 +479,24 @@ TEST(Launch, OnlyARefusalForElevationGoesThroughTheShell)
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     ASSERT_TRUE(CopyFileA(standin, (folder + "\\SETUP.EXE").c_str(), FALSE));
 
-    struct Case { const char* program; DWORD refusal; bool started, throughShell; DWORD error; };
+    // Only an elevated start that failed otherwise than by the player's No is shown.
+    struct Case { const char* program; DWORD refusal; ShellExecuteCall shell; bool started, throughShell; DWORD error;
+                  bool shown; };
     const Case cases[] = {
-        {"SETUP.EXE", ERROR_ACCESS_DENIED, false, false, ERROR_ACCESS_DENIED},
-        {"MISSING.EXE", ElevationRequired, false, true, ERROR_FILE_NOT_FOUND},
-        {"SETUP.EXE", ElevationRequired, true, true, 0},
+        {"SETUP.EXE", ERROR_ACCESS_DENIED, ShellExecuteExA, false, false, ERROR_ACCESS_DENIED, false},
+        {"MISSING.EXE", ElevationRequired, ShellExecuteExA, false, true, ERROR_FILE_NOT_FOUND, true},
+        {"SETUP.EXE", ElevationRequired, DecliningShell, false, true, ERROR_CANCELLED, false},
+        {"SETUP.EXE", ElevationRequired, ShellExecuteExA, true, true, 0, false},
     };
     for (const Case& c : cases) {
         Refusal = c.refusal;
         LaunchCommand launch;
         ASSERT_TRUE(PrepareLaunch(folder.c_str(), c.program, launch));
-        const ProgramStart start = StartProgram(launch, RefusingCreate);
+        const ProgramStart start = StartProgram(launch, RefusingCreate, c.shell);
         EXPECT_EQ(start.Started, c.started) << c.program << ", refused with " << c.refusal;
         EXPECT_EQ(start.ThroughShell, c.throughShell) << c.program << ", refused with " << c.refusal;
         EXPECT_EQ(start.Error, c.error) << c.program << ", refused with " << c.refusal;
+        EXPECT_EQ(StartFailureIsShown(start), c.shown) << c.program << ", refused with " << c.refusal;
         if (start.Process) {
             EXPECT_EQ(WaitForSingleObject(start.Process, 30000), WAIT_OBJECT_0);
             CloseHandle(start.Process);

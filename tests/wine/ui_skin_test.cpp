@@ -1,5 +1,6 @@
-// The skins and skinned windows of ui/ in-process: regions cut from bitmaps, the main window's
-// buttons and description, hover, the browser's buttons and the window helpers.
+// The skins and skinned windows of ui/ in-process: regions cut from bitmaps, pictures for other
+// display scales, the main window's buttons and description, hover, the browser's buttons, the
+// window helpers, and the layout after a change of DPI.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -17,7 +18,9 @@
 #include "app/main_window.h"
 #include "res/resource.h"
 #include "tests/wine/app_scope.h"
+#include "tests/wine/starter_window.h"
 #include "tests/wine/test_window.h"
+#include "ui/dpi.h"
 #include "ui/skin.h"
 #include "ui/skin_windows.h"
 
@@ -177,8 +180,10 @@ TEST(SkinRegion, FastBuilderEqualsTheLiteralOneOnEveryShapingBitmapOfTheLibrary)
 {
     HMODULE library = LoadLibraryA(LibraryPath().c_str());
     ASSERT_NE(library, nullptr) << LibraryPath();
+    for (int set : {0, IDB_SET_150_OFFSET, IDB_SET_200_OFFSET})
     for (int id : ShapingBitmaps) {
-        SCOPED_TRACE("bitmap " + std::to_string(id));
+        SCOPED_TRACE("bitmap " + std::to_string(id) + " of the set at " + std::to_string(set));
+        id += set;
         Skin fast, literal;
         ASSERT_TRUE(fast.Load(nullptr, library, id, true));
         ASSERT_TRUE(literal.Load(nullptr, library, id, false));
@@ -190,8 +195,9 @@ TEST(SkinRegion, FastBuilderEqualsTheLiteralOneOnEveryShapingBitmapOfTheLibrary)
         RECT box;
         EXPECT_EQ(GetRgnBox(fast.Region, &box), COMPLEXREGION);
         EXPECT_TRUE(box.left >= 0 && box.top >= 0 && box.right <= fast.Width && box.bottom <= fast.Height);
-        if (id == IDB_MAIN) {
-            EXPECT_EQ(Box(fast.Region), "3:0,0,640,470");
+        if (id == IDB_MAIN + set) {
+            EXPECT_EQ(Box(fast.Region), set == 0 ? "3:0,0,640,470" : set == IDB_SET_150_OFFSET ? "3:0,0,960,705"
+                                                                                              : "3:0,0,1280,940");
         }
     }
     FreeLibrary(library);
@@ -224,6 +230,38 @@ TEST(Skin, MissingBitmapLeavesAnEmptySkinThatDrawsNothing)
     DeleteDC(target);
     ReleaseDC(nullptr, screen);
     FreeLibrary(library);
+}
+
+// A library with the 100 % pictures only (here this program's own resources, which hold bitmap
+// IDB_OK and no larger set): the picture filtered to the size, its outline the key colour's
+// pixel for pixel, and no key colour blended into the edge.
+TEST(Skin, WithoutTheLargerSetsThe100PercentPictureIsScaled)
+{
+    HMODULE library = GetModuleHandleA(nullptr);
+    Skin small, skin;
+    ASSERT_TRUE(small.Load(nullptr, library, IDB_OK, true));
+    ASSERT_TRUE(skin.LoadForDpi(nullptr, library, IDB_OK, true, 120));
+    ASSERT_EQ(skin.Width, 55);
+    ASSERT_EQ(skin.Height, 55);
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(memory, skin.Bitmap);
+    int inside = 0, mismatched = 0, pink = 0;
+    for (int y = 0; y < 55; ++y)
+        for (int x = 0; x < 55; ++x) {
+            const bool in = PtInRegion(skin.Region, x, y) != FALSE;
+            inside += in;
+            mismatched += in != (PtInRegion(small.Region, (2 * x + 1) * 44 / 110, (2 * y + 1) * 44 / 110) != FALSE);
+            const COLORREF colour = GetPixel(memory, x, y);
+            pink += in && std::min(GetRValue(colour), GetBValue(colour)) - GetGValue(colour) > 40;
+        }
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    EXPECT_GT(inside, 55 * 55 / 2);
+    EXPECT_EQ(mismatched, 0);
+    EXPECT_EQ(pink, 0);
+    skin.Release();
+    EXPECT_EQ(Box(skin.Region), "1:0,0,0,0");
+    EXPECT_FALSE(skin.LoadForDpi(nullptr, library, IDB_MAIN, true, 192));
 }
 
 TEST(Skin, ApplyToWindowGivesACopyOfTheRegionAndTheSize)
@@ -528,4 +566,45 @@ TEST(SkinWindowHelpers, CenterWindowOnHalvesEachWidthSeparately)
         DestroyWindow(reference);
         DestroyWindow(target);
     }
+}
+
+// ---- A change of DPI (the window moved to another monitor)
+
+// Wine never sends WM_DPICHANGED: the test does, from 96 to 192 dpi, as Windows would.
+TEST(DpiChange, TheWindowTakesThePicturesOutlineAndLayoutOfTheNewScale)
+{
+    StarterWindow starter;
+    ASSERT_TRUE(starter.Made);
+    ASSERT_EQ(App.Dpi, 96);
+    RECT suggested = {120, 40, 1400, 980};
+    SendMessageA(App.MainWindow, DpiChangedMessage, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+    RECT box;
+    GetWindowRect(App.MainWindow, &box);
+    EXPECT_EQ(box.left, 120);
+    EXPECT_EQ(box.top, 40);
+    Skin art;
+    ASSERT_TRUE(art.Load(nullptr, App.ResourceLibrary, IDB_MAIN + IDB_SET_200_OFFSET, true));
+    EXPECT_EQ(box.right - box.left, art.Width);
+    HRGN taken = CreateRectRgn(0, 0, 0, 0);
+    GetWindowRgn(App.MainWindow, taken);
+    EXPECT_TRUE(EqualRgn(taken, art.Region));
+    DeleteObject(taken);
+    // Every child at twice its place, with the size of its 200 % picture.
+    for (int row = 0; row <= ButtonCount; ++row) {
+        const bool description = row == ButtonCount;
+        const HWND child = description ? App.DescriptionWindow : App.ButtonTable[row].window;
+        const int x = description ? 15 : App.ButtonTable[row].x, y = description ? 16 : App.ButtonTable[row].y;
+        Skin normal;
+        ASSERT_TRUE(normal.Load(nullptr, App.ResourceLibrary,
+                                (description ? 156 : App.ButtonTable[row].normalBitmap) + IDB_SET_200_OFFSET, false));
+        RECT place;
+        GetWindowRect(child, &place);
+        EXPECT_EQ(place.left - box.left, 2 * x) << "row " << row;
+        EXPECT_EQ(place.top - box.top, 2 * y) << "row " << row;
+        EXPECT_EQ(place.right - place.left, normal.Width) << "row " << row;
+        DeleteObject(normal.Bitmap);
+    }
+    EXPECT_EQ(App.ButtonTable[PlayRow].descriptionSkin->Width, 544);
+    EXPECT_TRUE(NeedsPaint(App.ButtonTable[PlayRow].window));
+    DeleteObject(art.Bitmap);
 }

@@ -285,6 +285,36 @@ bool SendKeys(const std::string& text)
     return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
+bool SendKeyChord(const std::vector<WORD>& keys)
+{
+    std::vector<INPUT> inputs;
+    auto add = [&](WORD key, DWORD flags) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = flags;
+        inputs.push_back(input);
+    };
+    for (WORD key : keys)
+        add(key, 0);
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+        add(*key, KEYEVENTF_KEYUP);
+    return !inputs.empty() && SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
+}
+
+bool SendKey(WORD virtualKey, bool shift)
+{
+    return shift ? SendKeyChord({VK_SHIFT, virtualKey}) : SendKeyChord({virtualKey});
+}
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
 MessageBoxInfo ReadMessageBox(HWND box)
 {
     MessageBoxInfo info;

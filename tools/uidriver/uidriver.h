@@ -82,6 +82,12 @@ bool PressEnter(HWND control);              // WM_KEYDOWN/UP VK_RETURN: the dial
 bool PressEscape(HWND control);
 // Real key strokes to whatever window has the keyboard focus (SendInput, Unicode characters).
 bool SendKeys(const std::string& text);
+// Real key strokes of virtual keys (VK_TAB, VK_MENU...): pressed in order, let go in reverse.
+bool SendKeyChord(const std::vector<WORD>& keys);
+// One key, with Shift held if asked.
+bool SendKey(WORD virtualKey, bool shift = false);
+// The window with the keyboard focus in the thread of `window` (any process), or null.
+HWND FocusOf(HWND window);
 
 // Message boxes: "#32770" windows of a process (any process when pid is 0).
 struct MessageBoxInfo {
