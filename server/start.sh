@@ -120,6 +120,16 @@ lock=$records/servers.lock
 listed=$(php "$here/admin.php" --data "$data" settings) || exit 2
 declare -A setting=()
 while IFS='=' read -r key value; do setting[$key]=$value; done <<<"$listed"
+# Behind balancers, and the operator's numbers: off the public address, loopback unless named.
+# Texts of skv's server.ini that reach root's configuration: addresses and a port only, and no port
+# that only root may bind.
+balancers=${setting[balancers]} metrics=${setting[metrics_address]}
+[[ -n $metrics ]] || { [[ $addr == 127.* ]] && metrics=$addr:9180 || metrics=127.0.0.1:9180; }
+ipv4='[0-9]{1,3}(\.[0-9]{1,3}){3}'
+[[ -z $balancers || $balancers =~ ^$ipv4(/[0-9]{1,2})?(,$ipv4(/[0-9]{1,2})?)*$ ]] ||
+  { echo "server.ini: balancers must be IPv4 addresses or networks separated by commas" >&2; exit 2; }
+[[ $metrics =~ ^$ipv4:[0-9]{4,5}$ ]] && ((${metrics##*:} >= 1024 && ${metrics##*:} <= 65535)) ||
+  { echo "server.ini: metrics_address must be ADDRESS:PORT, the port 1024 to 65535" >&2; exit 2; }
 
 running() {
   local pid when
@@ -173,6 +183,8 @@ fill() {
       -e "s|@PAGERATE@|$page_rate|g" -e "s|@PAGEBURST@|$page_burst|g" -e "s|@CONNS@|$conns|g" \
       -e "s|@PIDS@|$run/nginx.pid $run/php-fpm.pid|g" -e "s|@MAXSIZE@|${setting[log_max_bytes]}|g" \
       -e "s|@TLS@|$run/tls.conf|g" -e "s|@CERT@|$tls_cert|g" -e "s|@KEY@|$tls_key|g" -e "s|@ACME@|$acme|g" \
+      -e "s|@PROXYPROTOCOL@|${balancers:+proxy_protocol}|g" -e "s|@METRICS@|$metrics|g" \
+      -e "s|@REALIPFROM@|$(for b in ${balancers//,/ }; do printf 'set_real_ip_from %s; ' "$b"; done)|g" \
       -e "s|@WORKERS@|$workers|g" -e "s|@DOUBLES@|$doubles|g" -e "s|@RUNUSER@|$run_user|g" \
       -e "s|@RUNGROUP@|$(id -gn "$run_user")|g" -e "s|@WEBUSER@|$run_user|g" \
       "$here/deploy/$1"
@@ -190,9 +202,13 @@ start_production() {
   if [ -n "$tls_cert" ]; then fill nginx-tls.conf > "$run/tls.conf"; else : > "$run/tls.conf"; fi
   { echo "[global]"; echo "pid = $run/php-fpm.pid"; echo "error_log = $records/fpm.log"; echo "daemonize = no"
     fill php-fpm-pool.conf; } > "$run/php-fpm.conf"
+  fill nginx-metrics.conf > "$run/metrics.conf"
+  # nginx's master writes the metrics log among root's files; /metrics reads it as the run user,
+  # through its group (deploy/logrotate makes each new one so).
+  [ -e "$records/metrics.log" ] || install -m 0640 -g "$(id -gn "$run_user")" /dev/null "$records/metrics.log"
   fill nginx-main.conf > "$run/nginx.conf"
   local settings="$addr doubles=$doubles rate=$rate burst=$burst workers=$workers pages=$page_rate/$page_burst"
-  settings+=" conns=$conns user=$run_user tls=$tls_cert acme=$acme"
+  settings+=" conns=$conns user=$run_user tls=$tls_cert acme=$acme balancers=$balancers metrics=$metrics"
   start fpm "$settings" 0 "$fpm" -F -y "$run/php-fpm.conf" $([ "$run_user" = root ] && echo -R)
   start web "nginx $settings" 80 /usr/sbin/nginx -c "$run/nginx.conf"
 }
@@ -208,7 +224,7 @@ else
     php -d display_errors=0 -d log_errors=1 -d expose_php=0 -d opcache.enable_cli=1 -d apc.enable_cli=1 -S "$addr:80" -t "$here/www" "$here/lib/router.php"
 fi
 # The FTP server binds port 21 as the caller and then runs as the run user.
-start ftp "$addr $run_user" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$addr" --data "$data" --log "$data/ftp.log" \
+start ftp "$addr $run_user $balancers" 21 /usr/bin/python3 "$here/ftp/ftpd.py" --addr "$addr" --data "$data" --log "$data/ftp.log" \
   $([ "$run_user" = "$(id -un)" ] || echo --user "$run_user")
 # Log rotation in both modes: deploy/logrotate filled for DATA, every log_check_interval seconds.
 fill logrotate > "$run/logrotate.conf"

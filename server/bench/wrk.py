@@ -11,9 +11,12 @@ MISSED; every upload answered with a rank is looked up in the store afterwards.
 more than once, each tree runs in turn on a store of its own, so before and after come from one
 command. Without it, this tree. After the largest size, scores each in a count bucket of their
 own are added (--spread), and the home page and hiscore pages are timed without the cache (a stored score
-before each request). The part "moves" (moves.py) times backups, restores and the migration; the
-part "lighthouse" (lighthouse.py) scores the website over HTTP and HTTPS."""
+before each request). Last, on PostgreSQL, the uploads of a node with the metrics against one without
+them, on the same store, loaded at the same time (--metrics-rounds). The part "moves" (moves.py)
+times backups, restores and the migration; the part "lighthouse" (lighthouse.py) scores the website
+over HTTP and HTTPS."""
 import argparse
+import concurrent.futures
 import datetime
 import os
 import re
@@ -97,6 +100,7 @@ def main():
     ap.add_argument("--spread", type=int, default=500_000)
     ap.add_argument("--parts", default="load,moves", help="load, moves (backups, restores, the migration), "
                     "lighthouse (the website's scores; installs Lighthouse from npm)")
+    ap.add_argument("--metrics-rounds", type=int, default=10, help="runs of the nodes with and without metrics")
     opts = ap.parse_args()
     trees = [t.split("=", 1) for t in opts.tree] if opts.tree else [["this tree", SERVER_DIR]]
     commit = subprocess.run(["git", "-C", SERVER_DIR, "describe", "--always", "--dirty"], capture_output=True,
@@ -206,12 +210,138 @@ def measure(label, source, storage, opts):
                     print("%-16s %5d %10.0f %8.3f %9.1f %7d  %s" % (name, conns, rate, rate / floor, p99, bad,
                                                                     "; ".join(verdicts)))
         missed += spread_pages(addr, store, admin, have, opts.spread)
+        if storage == "postgres":  # two nodes on one SQLite file would mostly measure its write lock
+            missed += metrics_cost(root, tree, data, opts)
         print("\n%s on %s: load average after %s; %d goal(s) missed" % (label, storage, loadavg(), missed))
     finally:
         subprocess.run([os.path.join(tree, "stop.sh"), "--data", data])
         store.stop()
         shutil.rmtree(root, ignore_errors=True)
     return missed
+
+
+# The metrics may cost this share of the upload rate at most.
+METRICS_COST_GOAL = 0.02
+# What the metrics add to a node: nginx's second log line per request and the scripts' outcome header.
+METRICS_PARTS = {"deploy/nginx-site.conf": "    access_log @LOGS@/metrics.log skv_metrics buffer=64k flush=1s;\n",
+                 "lib/wire.php": "if (PHP_SAPI === 'fpm-fcgi' && !headers_sent()) {"}
+
+
+def metrics_cost(root, tree, data, opts):
+    """Uploads with and without the metrics: two nodes on the same store, loaded at the same time
+    (16 connections each), so that the machine's other work weighs on both alike. Every round the
+    two swap trees (this one and a copy without the metrics), so neither address, data folder nor
+    start order favours one side; the node with them has its /metrics read meanwhile (Scraper).
+    Returns 1 if the goal was missed."""
+    with open(os.path.join(tree, "lib", "wire.php")) as f:
+        if "function outcome(" not in f.read():
+            return 0  # a tree from before the metrics: nothing to compare
+    trees = {"with": tree, "without": os.path.join(root, "without", "server")}
+    shutil.copytree(tree, trees["without"])
+    for name, part in METRICS_PARTS.items():
+        with open(os.path.join(trees["without"], name)) as f:
+            text = f.read()
+        if part not in text:
+            print("metrics cost: %s no longer holds %r; not measured" % (name, part))
+            return 1
+        with open(os.path.join(trees["without"], name), "w") as f:
+            f.write(text.replace(part, "" if name.endswith(".conf") else "if (false) {"))
+    slots = []
+    for i in range(2):
+        slot_data = os.path.join(root, "slot%d" % i)
+        os.makedirs(slot_data)
+        # The main node's settings: the same store, and the daily bound lifted (one address sends all).
+        shutil.copy(os.path.join(data, "server.ini"), slot_data)
+        slots.append((harness.free_address(), slot_data))
+    pairs, cpu = [], {"with": [0, 0], "without": [0, 0]}  # kind -> [CPU seconds, requests]
+    kinds = ("with", "without")
+    try:
+        for i in range(opts.metrics_rounds):
+            placed = dict(zip(kinds if i % 2 == 0 else kinds[::-1], slots))
+            for kind, (addr, slot_data) in placed.items():
+                subprocess.run([os.path.join(tree, "stop.sh"), "--data", slot_data], check=True)
+                subprocess.run([os.path.join(trees[kind], "start.sh"), "--addr", addr, "--data", slot_data,
+                                "--production", "--workers", "16", "--rate", "1000000", "--burst", "1000000",
+                                "--page-rate", "1000000", "--page-burst", "1000000", "--conns", "10000"],
+                               check=True, stdout=subprocess.DEVNULL)
+            scraper = Scraper(placed["with"][0])
+            before = {kind: node_cpu(placed[kind][1]) for kind in kinds}
+            with concurrent.futures.ThreadPoolExecutor(2) as pool:
+                runs = {kind: pool.submit(run_wrk, placed[kind][0], 16, opts.seconds, os.path.join(root, "uploads.lua"),
+                                          root) for kind in kinds}
+                results = {kind: runs[kind].result() for kind in kinds}
+            scraper.stop()
+            for kind in kinds:
+                cpu[kind][0] += node_cpu(placed[kind][1]) - before[kind]
+                cpu[kind][1] += results[kind][3]
+            pairs.append([results[kind][0] for kind in kinds])
+    finally:
+        for _, slot_data in slots:
+            subprocess.run([os.path.join(tree, "stop.sh"), "--data", slot_data])
+    ratios = sorted(w / b for w, b in pairs)
+    per_upload = {kind: c / n * 1000 for kind, (c, n) in cpu.items()}
+    # On cores of its own a node's upload rate is what its CPU allows: the steadier figure here.
+    ratio = per_upload["without"] / per_upload["with"]
+    ok = ratio >= 1 - METRICS_COST_GOAL
+    print("\nuploads with metrics (read every %d s) and without, two nodes loaded together, 16 connections each"
+          % SCRAPE_EVERY)
+    print("  uploads/s, with / without: " + "; ".join("%.0f / %.0f" % tuple(p) for p in pairs))
+    print("  rate ratio with/without: median %.3f (rounds %s), all rounds together %.3f" % (
+        ratios[len(ratios) // 2], " ".join("%.3f" % r for r in ratios),
+        sum(p[0] for p in pairs) / sum(p[1] for p in pairs)))
+    print("  nginx and PHP-FPM CPU per upload: with %.3f ms, without %.3f ms; ratio without/with %.3f: cost <= %d %% %s"
+          % (per_upload["with"], per_upload["without"], ratio, METRICS_COST_GOAL * 100, "met" if ok else "MISSED"))
+    return int(not ok)
+
+
+def records(data, name):
+    """A file of root's records for the data folder: beside it when root hands that folder to the
+    servers' user (lib/records.sh)."""
+    return os.path.join(data + ".root" if os.path.isdir(data + ".root") else data, name)
+
+
+def node_cpu(data):
+    """CPU seconds used so far by a node's nginx and PHP-FPM: every process of their groups."""
+    groups = set()
+    for name in ("web", "fpm"):
+        with open(records(data, name + ".pid")) as f:
+            groups.add(f.read().split()[0])
+    ticks = 0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue  # gone meanwhile
+        if fields[2] in groups:  # the process group, after state and parent
+            ticks += int(fields[11]) + int(fields[12])  # utime, stime
+    return ticks / os.sysconf("SC_CLK_TCK")
+
+
+# Three times as often as deploy/prometheus.yml has Prometheus read them.
+SCRAPE_EVERY = 5
+
+
+class Scraper:
+    """Reads a node's /metrics every SCRAPE_EVERY seconds in a thread of its own until stopped."""
+
+    def __init__(self, addr):
+        import threading
+        self.addr, self.done = addr, threading.Event()
+        self.thread = threading.Thread(target=self.run)
+        self.thread.start()
+
+    def run(self):
+        import http.client
+        while not self.done.wait(SCRAPE_EVERY):
+            conn = http.client.HTTPConnection(self.addr, 9180, timeout=10)
+            conn.request("GET", "/metrics")
+            assert conn.getresponse().read().startswith(b"# HELP"), "the metrics did not answer"
+            conn.close()
+
+    def stop(self):
+        self.done.set()
+        self.thread.join()
 
 
 def read_targets(scores):
@@ -245,8 +375,7 @@ def check_acked(root, data, store):
         if old.startswith("acked-"):
             with open(os.path.join(root, old)) as f:
                 acked |= set(f.read().split())
-    # nginx's log lies beside the data folder when root hands that to the servers' user.
-    log = os.path.join(data + ".root" if os.path.isdir(data + ".root") else data, "requests.log")
+    log = records(data, "requests.log")
     with open(log, errors="replace") as f:
         sent = set(re.findall(r"_addscore\.php\?data=(W\d+-\d+);", f.read()))
     stored = set(store.sql("SELECT name FROM scores WHERE name LIKE 'W%'"))

@@ -7,8 +7,10 @@ name only when complete; each upload leaves a record (address, completion time, 
 its registration to the uploading address for a short window; a sweeper removes files whose
 window passed unregistered, and temporary files nobody writes any more."""
 import argparse
+import collections
 import errno
 import fcntl
+import ipaddress
 import json
 import logging
 import logging.handlers
@@ -108,7 +110,9 @@ class CappedDTPHandler(DTPHandler):
         super().handle_read()
         refusal = self.receive and not self._closed and self.cmd_channel.arriving(self.tot_bytes_received)
         if refusal:
-            self._resp = ("552 %s" % refusal, logging.info)
+            reason, line = refusal
+            StarterHandler.refusals[reason] += 1
+            self._resp = ("552 %s" % line, logging.info)
             self.transfer_finished = False
             self.close()
 
@@ -118,6 +122,7 @@ class CappedDTPHandler(DTPHandler):
         err = sys.exc_info()[1]
         cause = err.args[0] if isinstance(err, _FileReadWriteError) and err.args else err
         if getattr(cause, "errno", None) in FULL and not self._closed:
+            StarterHandler.refusals["disk"] += 1
             self._resp = ("452 " + STORAGE_FULL, logging.warning)
             self.transfer_finished = False
             self.close()
@@ -135,8 +140,10 @@ class CappedDTPHandler(DTPHandler):
                     self.cmd_channel.complete(tmp[:-len(TMP)], self.tot_bytes_received)
                     tmp = None
             except FileExistsError:
+                StarterHandler.refusals["exists"] += 1
                 self._resp = ("553 That file exists already.", logging.info)
             except OSError as err:
+                StarterHandler.refusals["disk"] += 1
                 self._resp = ("452 " + STORAGE_FULL if err.errno in FULL
                               else "451 The file could not be stored.", logging.warning)
             if tmp is not None:
@@ -173,6 +180,44 @@ class StarterHandler(FTPHandler):
     recent = {}
     registered_bytes = 0  # of this session's address, when its upload began
     arriving_name = ""
+    # Refusals by reason, for the metrics (write_numbers); since this server started.
+    refusals = collections.Counter(dict.fromkeys(
+        ("rate", "login", "malformed", "exists", "missing", "quota", "disk", "unavailable", "foreign_address",
+         "balancer"), 0))
+    stored = 0
+    balancers = ()  # networks of the web balancers (setting balancers)
+
+    def on_connect(self):
+        # FTP is reached on the nodes' own addresses. Through a balancer every session would have the
+        # balancer's address: uploads bound to it, and PORT pointing at the balancer's own host.
+        if any(ipaddress.ip_address(self.remote_ip) in net for net in self.balancers):
+            self.refusals["balancer"] += 1
+            self.respond("421 FTP is served on this node's own address, not through a balancer.")
+            self.close_when_done()
+
+    def refuse(self, reason, line):
+        self.refusals[reason] += 1
+        self.respond(line)
+
+    def handle_max_cons(self):
+        self.refusals["rate"] += 1
+        super().handle_max_cons()
+
+    def handle_max_cons_per_ip(self):
+        self.refusals["rate"] += 1
+        super().handle_max_cons_per_ip()
+
+    def handle_auth_failed(self, msg, password):
+        self.refusals["login"] += 1
+        super().handle_auth_failed(msg, password)
+
+    def _make_eport(self, ip, port):
+        # Active mode connects back to the player only: never to another host (a balancer's, a
+        # victim's), never to a privileged port.
+        if ip != self.remote_ip or port < 1024:
+            self.refuse("foreign_address", "501 Data connections go only to your own address, above port 1023.")
+            return
+        super()._make_eport(ip, port)
 
     def on_login(self, username):
         # A logged-in player gets more time between commands than a connection that only waits.
@@ -197,7 +242,7 @@ class StarterHandler(FTPHandler):
             return question()
         except Exception:
             logging.exception("storage look-up failed")
-            self.respond("451 The design storage cannot be reached; try again later.")
+            self.refuse("unavailable", "451 The design storage cannot be reached; try again later.")
             return None
 
     def quota_refusal(self):
@@ -222,44 +267,47 @@ class StarterHandler(FTPHandler):
 
     def arriving(self, size):
         """Counts the upload's bytes as they arrive, so that uploads running side by side share
-        their address's room; why it must stop now, or ""."""
+        their address's room; why it must stop now, as (the metrics' reason, the reply), or None."""
         s = self.settings
         recent = self.recent.setdefault(self.remote_ip, {})
         recent[self.arriving_name] = size
         if size > s["ftp_max_file_bytes"]:
-            return "A design file is at most %d bytes." % s["ftp_max_file_bytes"]
+            return "malformed", "A design file is at most %d bytes." % s["ftp_max_file_bytes"]
         if self.registered_bytes + sum(recent.values()) > s["quota_bytes_per_address"]:
-            return "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20)
+            return "quota", "That would pass your address's quota of %d MiB." % (s["quota_bytes_per_address"] >> 20)
         if self.stored_total() > s["quota_total_bytes"]:
-            return STORAGE_FULL
-        return ""
+            return "quota", STORAGE_FULL
+        return None
 
     def ftp_STOR(self, file, mode="w"):
         # A stored design is never replaced: another player's download must get what was registered.
         name = os.path.basename(file)
         if (os.path.dirname(file) != self.fs.root or not self.catalogue.plane_name.fullmatch(name)
                 or "a" in mode or self._restart_position):
-            self.respond("553 Only new files named like 1a2b3c.plane can be stored here.")
+            self.refuse("malformed", "553 Only new files named like 1a2b3c.plane can be stored here.")
             return None
         taken = self.look_up(lambda: os.path.exists(file) or self.catalogue.registered(name))
         if taken is None:
             return None
         if taken:
-            self.respond("553 That file exists already.")
+            self.refuse("exists", "553 That file exists already.")
             return None
         refusal = self.look_up(self.quota_refusal)
         if refusal is None:
             return None
-        if refusal or shutil.disk_usage(self.fs.root).free < self.min_free:
-            self.respond("452 %s" % (refusal or STORAGE_FULL))
+        if refusal:
+            self.refuse("quota", "452 %s" % refusal)
+            return None
+        if shutil.disk_usage(self.fs.root).free < self.min_free:
+            self.refuse("disk", "452 " + STORAGE_FULL)
             return None
         try:
             fd = open(file + TMP, "xb")
         except FileExistsError:
-            self.respond("553 That file is being stored already.")
+            self.refuse("exists", "553 That file is being stored already.")
             return None
         except OSError:
-            self.respond("452 " + STORAGE_FULL)
+            self.refuse("disk", "452 " + STORAGE_FULL)
             return None
         # The lock tells the sweeper that this temporary file is still being written.
         fcntl.flock(fd.fileno(), fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -269,7 +317,7 @@ class StarterHandler(FTPHandler):
         except OSError:
             fd.close()
             remove(file + TMP)
-            self.respond("452 " + STORAGE_FULL)
+            self.refuse("disk", "452 " + STORAGE_FULL)
             return None
         self.recent.setdefault(self.remote_ip, {})[name] = 0
         self.arriving_name = name
@@ -292,6 +340,7 @@ class StarterHandler(FTPHandler):
             raise
         remove(file + TMP)
         self.recent.setdefault(self.remote_ip, {})[os.path.basename(file)] = size
+        StarterHandler.stored += 1
 
     def forget(self, file):
         """A refused or cut upload: its temporary file and record go (a file of that name is not its own)."""
@@ -307,12 +356,12 @@ class StarterHandler(FTPHandler):
         if refused is None:
             return None
         if refused:
-            self.respond("550 No such design.")
+            self.refuse("missing", "550 No such design.")
             return None
         return super().ftp_RETR(file)
 
     def ftp_STOU(self, line):
-        self.respond("502 STOU is not served; use STOR with a new name.")
+        self.refuse("malformed", "502 STOU is not served; use STOR with a new name.")
 
 
 class StarterServer(FTPServer):
@@ -382,6 +431,24 @@ class OneLineFormatter(logging.Formatter):
                                super().format(record))
 
 
+def write_numbers(path, server):
+    """This server's numbers in Prometheus's text format, for the node's metrics endpoint
+    (lib/metrics.php), which takes them as stale once the file is older than 15 s."""
+    lines = ["# HELP skv_ftp_sessions FTP control connections open", "# TYPE skv_ftp_sessions gauge",
+             "skv_ftp_sessions %d" % len(server.ip_map),
+             "# HELP skv_ftp_uploads_total Design files stored since the FTP server started",
+             "# TYPE skv_ftp_uploads_total counter", "skv_ftp_uploads_total %d" % StarterHandler.stored,
+             "# HELP skv_ftp_refusals_total FTP commands and connections refused since it started, by reason",
+             "# TYPE skv_ftp_refusals_total counter"]
+    lines += ['skv_ftp_refusals_total{reason="%s"} %d' % r for r in sorted(StarterHandler.refusals.items())]
+    try:
+        with open(path + TMP, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        os.replace(path + TMP, path)
+    except OSError:
+        logging.exception("the metrics file could not be written")
+
+
 def drop_privileges(user):
     """After binding port 21: the rest runs as the unprivileged owner of the data folder."""
     pw = pwd.getpwnam(user)
@@ -426,6 +493,7 @@ def main():
     StarterHandler.uploads = uploads
     StarterHandler.settings = settings
     StarterHandler.catalogue = catalogue
+    StarterHandler.balancers = [ipaddress.ip_network(b, strict=False) for b in settings["balancers"].split(",") if b]
     StarterHandler.min_free = settings["ftp_min_free_bytes"]
     StarterHandler.timeout = settings["ftp_idle_before_login"]
     StarterHandler.idle_after_login = CappedDTPHandler.timeout = settings["ftp_idle_after_login"]
@@ -437,6 +505,9 @@ def main():
     sweep(planes, uploads, older, catalogue, StarterHandler.recent)
     server.ioloop.call_every(settings["sweep_interval"], sweep, planes, uploads, older, catalogue,
                              StarterHandler.recent)
+    numbers = os.path.join(opts.data, "ftp.metrics")
+    write_numbers(numbers, server)
+    server.ioloop.call_every(5, write_numbers, numbers, server)
     # A bounded wait: pyftpdlib's own turns "due now" into "wait for the next packet", which held
     # back the idle timers and the sweeper for as long as nobody sent anything.
     server.serve_forever(timeout=0.5)

@@ -20,6 +20,7 @@ function start_script(): void
         [$status, $line] = failure_answer($e);
         if (!headers_sent()) {
             plain_headers($status);
+            outcome(OUTCOMES[$status] ?? 'error');
         }
         echo $line, "\n";
     });

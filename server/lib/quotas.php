@@ -19,18 +19,20 @@ function stored_bytes(): int
     return (int)query_value(db(), 'SELECT COALESCE(SUM(size), 0) FROM planes');
 }
 
-// Why one more design of $size bytes from $address is refused, as [status, reason], or null.
+// Why one more design of $size bytes from $address is refused, as [status, reason, result], or null.
 function quota_refusal(string $address, int $size): ?array
 {
     [$designs, $bytes] = address_usage($address);
     if ($designs + 1 > setting('quota_designs_per_address')) {
-        return [403, 'your address keeps ' . setting('quota_designs_per_address') . ' designs already, the most it may'];
+        return [403, 'your address keeps ' . setting('quota_designs_per_address') . ' designs already, the most it may',
+            'quota'];
     }
     if ($bytes + $size > setting('quota_bytes_per_address')) {
-        return [403, 'your address keeps ' . mib(setting('quota_bytes_per_address')) . ' of designs already, the most it may'];
+        return [403, 'your address keeps ' . mib(setting('quota_bytes_per_address')) . ' of designs already, the most it may',
+            'quota'];
     }
     if (stored_bytes() + $size > setting('quota_total_bytes')) {
-        return [507, 'the design storage is full; try again later'];
+        return [507, 'the design storage is full; try again later', 'quota'];
     }
     return null;
 }

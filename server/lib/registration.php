@@ -15,19 +15,19 @@ function check_upload(string $file): array
     $record = @file_get_contents(uploads_dir() . "/$file");
     $fields = $record === false ? [] : explode(' ', trim($record));
     if (count($fields) !== 3 || $fields[2] === '-') {
-        refuse(409, 'file upload has not completed');
+        refuse(409, 'file upload has not completed', 'binding');
     }
     [$addr, $completed, $size] = $fields;
     if ($addr !== ($_SERVER['REMOTE_ADDR'] ?? '')) {
-        refuse(403, 'file was uploaded from another address');
+        refuse(403, 'file was uploaded from another address', 'binding');
     }
     if (time() - (int)$completed > setting('register_window')) {
-        refuse(410, 'file was uploaded more than ' . setting('register_window') . ' s ago; upload it again');
+        refuse(410, 'file was uploaded more than ' . setting('register_window') . ' s ago; upload it again', 'binding');
     }
     $path = planes_dir() . "/$file";
     clearstatcache();
     if (@filesize($path) !== (int)$size) {
-        refuse(409, 'file has changed since its upload; upload it again');
+        refuse(409, 'file has changed since its upload; upload it again', 'binding');
     }
     $header = read_design_header($path);
     if (is_string($header)) {
@@ -46,7 +46,7 @@ function claim_upload(string $file): string
 {
     $claim = uploads_dir() . "/$file.claim";
     if (!@rename(uploads_dir() . "/$file", $claim)) {
-        refuse(409, 'file is being registered already');
+        refuse(409, 'file is being registered already', 'binding');
     }
     @touch($claim);
     return $claim;

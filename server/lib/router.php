@@ -12,9 +12,9 @@ function log_request(): void
     // \xHH, so no field can add a field or a line, or send escape sequences to a terminal.
     $clean = fn(string $s): string => preg_replace_callback('/[\x00-\x1F"\\\\\x7F-\xFF]/',
         fn(array $m): string => sprintf('\\x%02X', ord($m[0])), $s);
-    $line = sprintf("%s\t%s\t%s\n", $clean(sprintf('%s %s %s', $_SERVER['REQUEST_METHOD'] ?? '',
+    $line = sprintf("%s\t%s\t%s\t%s\n", $clean(sprintf('%s %s %s', $_SERVER['REQUEST_METHOD'] ?? '',
         $_SERVER['REQUEST_URI'] ?? '', $_SERVER['SERVER_PROTOCOL'] ?? '')),
-        $clean($_SERVER['HTTP_HOST'] ?? ''), $clean($_SERVER['HTTP_USER_AGENT'] ?? ''));
+        $clean($_SERVER['HTTP_HOST'] ?? ''), $clean($_SERVER['HTTP_USER_AGENT'] ?? ''), $_SERVER['REMOTE_ADDR'] ?? '');
     $log = data_dir() . '/requests.log';
     // Rotated by size, one generation kept; under nginx, logrotate does this (deploy/logrotate).
     if (@filesize($log) > setting('log_max_bytes')) {

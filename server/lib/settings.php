@@ -37,6 +37,8 @@ const SETTINGS = [
     'log_max_bytes' => [16 << 20, 'size past which a log is rotated (the built-in server\'s `requests.log` at once, the others at the next check)'],
     'log_check_interval' => [300, 'seconds (at least 1) between two runs of logrotate by `start.sh`\'s `logs` process'],
     'backup_keep' => [7, 'backups `admin.php backup ROOT` keeps in ROOT (the newest; see "Backups")'],
+    'balancers' => ['', 'the addresses or networks (comma-separated) that web balancers connect from: nginx believes the PROXY header of these only, and the FTP server turns their sessions away (see "Behind a balancer"); none: no balancer'],
+    'metrics_address' => ['', '`ADDRESS:PORT` of the operator\'s numbers, never the public site (see "The numbers an operator watches"); none: port 9180 of the node\'s address when that is a loopback one, else of 127.0.0.1'],
 ];
 
 function data_dir(): string

@@ -57,9 +57,24 @@ function plain_headers(int $status = 200): void
     header('Expires: 0');
 }
 
-function refuse(int $status, string $reason): never
+// What the metrics count an upload's or a registration's answer as: "stored" and its time, or
+// why it was refused (the rate limit's refusals come from nginx itself).
+const OUTCOMES = [400 => 'malformed', 405 => 'malformed', 422 => 'malformed', 500 => 'error', 503 => 'unavailable',
+    507 => 'disk'];
+
+// nginx writes this header into the metrics log and keeps it from the client; the built-in server
+// keeps no such log.
+function outcome(string $result): void
+{
+    if (PHP_SAPI === 'fpm-fcgi' && !headers_sent()) {
+        header("X-Skv-Outcome: $result");
+    }
+}
+
+function refuse(int $status, string $reason, ?string $result = null): never
 {
     plain_headers($status);
+    outcome($result ?? OUTCOMES[$status] ?? 'error');
     echo $reason, "\n";
     exit;
 }

@@ -1,7 +1,9 @@
 """What only the production stack does: nginx's per-address limits, its slots, the unprivileged
 workers, what skv can plant in its data folder, the hardened units, the shipped logrotate file, two
-nodes over one store, and HTTPS with a certificate from an ACME CA. Servers in production mode
+nodes over one store, the same behind HAProxy with its health checks, the operator's numbers as
+Prometheus sees them, and HTTPS with a certificate from an ACME CA. Servers in production mode
 whatever SKV_TEST_PRODUCTION says."""
+import ftplib
 import hashlib
 import http.client
 import io
@@ -17,6 +19,8 @@ import subprocess
 import tempfile
 import threading
 import unittest
+import urllib.parse
+import urllib.request
 
 import acme
 import harness
@@ -209,15 +213,20 @@ class LogRotateTests(ProductionCase):
     production = "rotated", []
 
     def test_shipped_logrotate_file_rotates_and_nginx_reopens(self):
-        log = self.server.records("requests.log")
+        log, counts = self.server.records("requests.log"), self.server.records("metrics.log")
         self.server.get("/php/_getplanes.php?style=1&from=0&num=1")
         # nginx writes a request's line after the answer, and an empty log is not rotated.
-        wait_until(lambda: os.path.getsize(log) and os.path.getsize(self.server.records("fpm.log")), "the first lines")
+        wait_until(lambda: all(map(os.path.getsize, (log, counts, self.server.records("fpm.log")))), "the first lines")
+        # The numbers, read as the servers' user from root's folder, before and after the rotation.
+        scrape = lambda: urllib.request.urlopen("http://%s:9180/metrics" % self.server.addr, timeout=10).read().decode()
+        counted = 'skv_requests_total{script="_getplanes.php",status="200"} %d\n'
+        self.assertIn(counted % 1, scrape())
         # deploy/logrotate as start.sh filled it for this data folder.
         subprocess.run(["/usr/sbin/logrotate", "-f", "-s", self.server.records("logrotate.state"),
                         self.server.records("run", "logrotate.conf")], check=True)
-        for name in ("requests.log", "fpm.log"):
+        for name in ("requests.log", "fpm.log", "metrics.log"):
             self.assertTrue(os.path.exists(self.server.records(name + ".1")), name)
+        self.assertEqual((os.stat(counts).st_mode & 0o777, os.stat(counts).st_gid), (0o640, os.stat(self.server.data).st_gid))
         # The signal only asks: a request served before the master and its worker reopened would
         # be logged into the old file.
         wait_until(lambda: reopened(self.server, log), "nginx to reopen its log")
@@ -225,6 +234,7 @@ class LogRotateTests(ProductionCase):
         wait_until(lambda: any("from=7" in line for line in self.server.log_lines()), "the line in the new file")
         self.assertEqual(len(self.server.log_lines()), 1)
         self.assertEqual(os.stat(log).st_mode & 0o077, 0)
+        wait_until(lambda: counted % 2 in scrape(), "the request counted from the new metrics log")
 
 
 def reopened(server, path):
@@ -304,6 +314,273 @@ class TwoNodeTests(unittest.TestCase):
             self.assertEqual(a.get("/php/_addscore.php?data=%s;%d;" % (name, score))[0], 200)
         self.assertEqual(b.get("/php/_addscore.php?data=Cid;600;")[2], b"2")
         self.assertEqual(a.get("/php/_addscore.php?data=Dan;550;")[2], b"3")
+
+
+
+def filled(name, values):
+    """A file of deploy/ with its @...@ values replaced."""
+    with open(os.path.join(SERVER_DIR, "deploy", name)) as f:
+        text = f.read()
+    for key, value in values.items():
+        text = text.replace(key, value)
+    return text
+
+
+def in_background(case, name, command, folder):
+    """A program in a process group of its own until the test ends; its output in FOLDER/NAME.log."""
+    log = open(os.path.join(folder, name + ".log"), "w")
+    case.addCleanup(log.close)
+    process = subprocess.Popen(command, stdout=log, stderr=log, start_new_session=True)
+    case.addCleanup(process.wait, 10)
+    case.addCleanup(process.terminate)
+
+
+def exchange(addr, player, target, first=b"", headers=(), tls=None):
+    """One request from the player's address, after the bytes first, over HTTPS with the context
+    tls; returns (status, body), status 0 for a connection closed without an answer."""
+    s = socket.create_connection((addr, 443 if tls else 80), timeout=10, source_address=(player, 0))
+    with (tls.wrap_socket(s, server_hostname=acme.HOST) if tls else s) as s:
+        s.sendall(first + ("GET %s HTTP/1.0\r\nHost: %s\r\nUser-Agent: SKV Starter\r\n%s\r\n"
+                           % (target, acme.HOST, "".join(h + "\r\n" for h in headers))).encode())
+        head, _, body = b"".join(iter(lambda: s.recv(65536), b"")).partition(b"\r\n\r\n")
+    return int(head.split()[1]) if head else 0, body
+
+
+class BalancerTests(unittest.TestCase):
+    """Two nodes on one PostgreSQL and one design storage behind HAProxy (deploy/haproxy.cfg): every
+    protection holds per player, a forged address gains nothing, what one node takes in the other
+    serves, and a node whose PHP stops is taken out while players go on."""
+    REGISTER = "/php/_addplane.php?data=1000;2000;30;40;50;800;5000;Sky%%20Jet;%s;"
+
+    @classmethod
+    def setUpClass(cls):
+        reason = harness.postgres_missing()
+        if reason or not os.path.exists("/usr/sbin/haproxy"):
+            raise unittest.SkipTest(reason or "haproxy is not installed (scripts/packages.txt)")
+        cls.addr = harness.free_address((80, 443))
+        shared = harness.servers_folder(tempfile.mkdtemp(prefix="skv-shared-", dir=harness.TMP))
+        ini = harness.postgres_database("balanced", durable=False).ini(
+            "storage = %s\nquota_designs_per_address = 2\nbalancers = %s\n" % (shared, cls.addr), dbname="balanced")
+        # One certificate on both nodes, as an operator copies it; HTTPS passes the balancer too.
+        cert, key = (os.path.join(tempfile.mkdtemp(dir=harness.TMP), name) for name in ("cert.pem", "key.pem"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                        "-days", "2", "-subj", "/CN=" + acme.HOST, "-addext", "subjectAltName=DNS:" + acme.HOST,
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+        cls.tls = ssl.create_default_context(cafile=cert)
+        # Tight limits: one player's burst must meet them, another player must not.
+        cls.nodes = [harness.server("balanced-%d" % i, harness.free_address((80, 21, 443)), ini=ini,
+                                    extra=["--production", "--rate", "1", "--burst", "5", "--tls", cert, key])
+                     for i in (1, 2)]
+        config = os.path.join(harness.TMP, "haproxy.cfg")
+        with open(config, "w") as f:
+            f.write(filled("haproxy.cfg", {"@BALANCER@": cls.addr, "@SOURCE@": cls.addr, "@STATS@": config + ".sock",
+                                           "@HOST@": acme.HOST, "@NODE1@": cls.nodes[0].addr,
+                                           "@NODE2@": cls.nodes[1].addr}))
+        cls.haproxy = subprocess.Popen(["/usr/sbin/haproxy", "-db", "-f", config], stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL, start_new_session=True)
+        wait_until(lambda: subprocess.run(["bash", "-c", "exec 3<>/dev/tcp/%s/80" % cls.addr],
+                                          stderr=subprocess.DEVNULL).returncode == 0,
+                   "HAProxy to listen")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.haproxy.terminate()
+        cls.haproxy.wait(10)
+        for name in ("balanced-1", "balanced-2"):
+            harness._started.pop(name).stop()
+
+    def through(self, target, player, headers=(), tls=False):
+        return exchange(self.addr, player, target, headers=headers, tls=tls and self.tls)
+
+    def node_of(self, player):
+        """The node the balancer sends the player to, and the other: found in their request logs."""
+        self.through("/howto.php", player)
+        seen = lambda node: any(line.endswith("\t" + player) for line in node.log_lines())
+        wait_until(lambda: any(map(seen, self.nodes)), "the request in a node's log")
+        return self.nodes if seen(self.nodes[0]) else self.nodes[::-1]
+
+    def test_each_player_keeps_their_own_quota_and_rate_limit(self):
+        one = harness.client_addresses(1)[0]
+        node = self.node_of(one)[0]
+        # Another player on the same node: the node's limits would be shared if it saw one address.
+        another = next(a for a in iter(lambda: harness.client_addresses(1)[0], None) if self.node_of(a)[0] is node)
+        for i in range(2):
+            node.upload("a11%d.plane" % i, design_bytes(), one)
+            self.assertEqual(self.through(self.REGISTER % ("a11%d.plane" % i), one)[0], 200)
+        with self.assertRaises(ftplib.error_temp) as err:  # the registrations counted against the player
+            node.upload("a119.plane", design_bytes(), one)
+        self.assertIn("keeps 2 designs", str(err.exception))
+        node.upload("b110.plane", design_bytes(), another)
+        self.assertEqual(self.through(self.REGISTER % "b110.plane", another)[0], 200)
+        statuses = [self.through("/php/_addscore.php?data=Burst;%d;" % i, one)[0] for i in range(10)]
+        self.assertGreaterEqual(statuses.count(429), 3, statuses)
+        self.assertEqual(self.through("/php/_addscore.php?data=Calm;1;", another)[0], 200)
+
+    def test_a_forged_address_gains_nothing(self):
+        owner, thief = harness.client_addresses(2)
+        node = self.nodes[0]
+        node.upload("f0f9e.plane", design_bytes(), owner)
+        target = self.REGISTER % "f0f9e.plane"
+        proxy = ("PROXY TCP4 %s %s 40000 80\r\n" % (owner, node.addr)).encode()
+        for what, first, headers, addr in (("through the balancer", b"", (), self.addr),
+                                           ("with X-Forwarded-For", b"", ["X-Forwarded-For: " + owner], self.addr),
+                                           ("with a PROXY header straight to a node", proxy, (), node.addr)):
+            with self.subTest(what):
+                self.assertEqual(exchange(addr, thief, target, first, headers),
+                                 (403, b"file was uploaded from another address\n"))
+        # The nodes saw and logged the thief's own address each time.
+        lines = lambda: [line.rsplit("\t", 1)[1] for n in self.nodes for line in n.log_lines() if "f0f9e" in line]
+        wait_until(lambda: len(lines()) == 3, "the three lines in the request logs")
+        self.assertEqual(lines(), [thief] * 3)
+        self.assertEqual(self.through(target, owner)[0], 200)
+
+    def test_a_design_taken_in_by_one_node_is_registered_and_fetched_through_the_other(self):
+        player = harness.client_addresses(1)[0]
+        serving, other = self.node_of(player)
+        data = design_bytes(name=b"Twin Jet", body=b"across nodes" * 20)
+        # FTP goes straight to a node (DNS round robin): here the one the balancer does not pick.
+        other.upload("7e1de01.plane", data, player)
+        self.assertEqual(self.through(self.REGISTER % "7e1de01.plane", player), (200, b"registered\n"))
+        # The website over HTTPS, its player named to the node by the PROXY header there too; port 80
+        # sends it there, and keeps the Starter's scripts and the balancer's checks.
+        self.assertEqual(self.through("/download.php?file=7e1de01.plane", player, tls=True), (200, data))
+        self.assertEqual(self.through("/download.php?file=7e1de01.plane", player)[0], 301)
+        wait_until(lambda: sum(line.startswith("GET /download.php?file=7e1de01") and line.endswith("\t" + player)
+                               for line in serving.log_lines()) == 2, "the downloads in the serving node's log")
+        # FTP is no business of the balancer's: sessions from its address are refused.
+        from_balancer = ftplib.FTP(timeout=10, source_address=(self.addr, 0))
+        self.addCleanup(from_balancer.close)
+        with self.assertRaisesRegex(ftplib.error_temp, "^421"):
+            from_balancer.connect(serving.addr, 21)
+        # Active mode connects back to the player only: not to the balancer, not to a privileged port.
+        ftp = serving.ftp(player)
+        self.addCleanup(ftp.close)
+        for port in ("%s,200,10" % self.addr, "%s,0,80" % player):
+            with self.subTest(port), self.assertRaisesRegex(ftplib.error_perm, "^501"):
+                ftp.sendcmd("PORT " + port.replace(".", ","))
+
+    def test_zz_a_node_whose_php_stops_is_taken_out_and_players_go_on(self):
+        # Last in the class (zz): its nodes are not asked again.
+        player = harness.client_addresses(1)[0]
+        down, up = self.node_of(player)
+        subprocess.run([os.path.join(SERVER_DIR, "stop.sh"), "--data", down.data, "--only", "fpm"], check=True)
+        # Until two checks fail the player meets the dead pool; then the other node answers.
+        wait_until(lambda: self.through("/php/_addscore.php?data=Steady;0;", player)[0] == 200, "the other node")
+        for i in range(1, 4):
+            status, body = self.through("/php/_addscore.php?data=Steady;%d;" % i, player)
+            self.assertTrue(status == 200 and body.isdigit(), (status, body))
+        wait_until(lambda: sum("Steady" in line for line in up.log_lines()) == 4, "the other node's log")
+
+
+class HealthTests(unittest.TestCase):
+    def test_health_names_the_part_that_fails(self):
+        if harness.postgres_missing():
+            self.skipTest(harness.postgres_missing())
+        pg = harness.postgres_database("health", durable=False)
+        ini = pg.ini(dbname="health")
+        node = harness.server("health", ini=ini, extra=["--production", "--page-rate", "1", "--page-burst", "2"])
+        player = harness.client_addresses(1)[0]
+        # Twenty at once from one address, where a page allows three.
+        self.assertEqual([node.get("/health", source=player)[::2] for _ in range(20)], [(200, b"ok\n")] * 20)
+
+        def write_ini(text):
+            with open(node.path("server.ini"), "w") as f:
+                f.write(text)
+        self.addCleanup(write_ini, ini)
+        write_ini(ini.replace(pg.addr, harness.free_address((5432,))))  # a database nobody answers on
+        self.assertEqual(node.get("/health")[::2], (503, b"database: does not answer\n"))
+        write_ini(ini)
+        self.assertEqual(node.get("/health")[0], 200)
+        uploads = node.path("uploads")
+        os.chmod(uploads, 0o500)  # the servers' user can no longer write there
+        self.addCleanup(os.chmod, uploads, 0o700)
+        self.assertEqual(node.get("/health")[::2], (503, b"storage: cannot write into %s\n" % uploads.encode()))
+
+
+class PrometheusTests(unittest.TestCase):
+    def query(self, expression):
+        url = "http://%s:9090/api/v1/query?%s" % (self.addr, urllib.parse.urlencode({"query": expression}))
+        try:
+            with urllib.request.urlopen(url, timeout=5) as answer:
+                result = json.load(answer)["data"]["result"]
+        except OSError:
+            return None  # not up yet
+        return sum(float(r["value"][1]) for r in result) if result else None
+
+    def test_prometheus_sees_uploads_and_refusals_by_reason(self):
+        if harness.postgres_missing() or not shutil.which("prometheus"):
+            self.skipTest(harness.postgres_missing() or "prometheus is not installed (scripts/packages.txt)")
+        pg = harness.postgres_database("metrics", durable=False)
+        # One new hiscore a day from an address: the scripts' own 429 beside nginx's.
+        node = harness.server("metrics", ini=pg.ini("quota_scores_per_address_day = 1\n", dbname="metrics"),
+                              extra=["--production", "--rate", "1", "--burst", "2"])
+        player, other = harness.client_addresses(2)
+        for file in ("3e7c01.plane", "3e7c02.plane"):
+            node.upload(file, design_bytes(), player)
+        register = "/php/_addplane.php?data=1;2;3;4;5;6;7;Jet;%s;"
+        self.assertEqual(node.get(register % "3e7c01.plane", source=player)[0], 200)
+        self.assertEqual(node.get(register % "3e7c02.plane", source=other)[0], 403)
+        answers = [node.get("/php/_addscore.php?data=Ann;%d;" % i, source=player) for i in range(8)]
+        statuses = [status for status, _, _ in answers]
+        quota = sum(status == 429 and body.startswith(b"your address has sent") for status, _, body in answers)
+        self.assertTrue(0 < quota < statuses.count(429), answers)
+
+        # Prometheus and the exporters Debian ships, each with its file from deploy/.
+        folder = tempfile.mkdtemp(prefix="skv-prometheus-", dir=harness.TMP)
+        self.addr = harness.free_address((9090, 9113, 9187))
+        values = {"@INTERVAL@": "1s", "@NODES@": "'%s:9180'" % node.addr, "@METRICS@": node.addr + ":9180",
+                  "@NGINXEXPORTER@": self.addr + ":9113", "@PGEXPORTER@": self.addr + ":9187",
+                  "@DSN@": "host=%s user=skv dbname=metrics sslmode=disable" % pg.addr}
+        for name, listen in (("prometheus-nginx-exporter", ":9113"), ("prometheus-postgres-exporter", ":9187")):
+            with open(os.path.join(folder, name), "w") as f:
+                f.write(filled(name, dict(values, **{"@LISTEN@": self.addr + listen})))
+            in_background(self, name, ["bash", "-c", 'set -a; . "$0"; exec "$1" $ARGS', folder + "/" + name,
+                                       "/usr/bin/" + name], folder)
+        with open(os.path.join(folder, "prometheus.yml"), "w") as f:
+            f.write(filled("prometheus.yml", values))
+        in_background(self, "prometheus", ["/usr/bin/prometheus", "--config.file", folder + "/prometheus.yml",
+                                           "--storage.tsdb.path", folder + "/tsdb",
+                                           "--web.listen-address", self.addr + ":9090"], folder)
+        wanted = {
+            'skv_uploads_total{result="stored"}': statuses.count(200),
+            'skv_uploads_total{result="rate"}': statuses.count(429) - quota,
+            'skv_uploads_total{result="quota"}': quota,
+            'skv_requests_total{script="_addscore.php",status="429"}': statuses.count(429),
+            'skv_store_seconds_count{script="_addscore.php"}': statuses.count(200),
+            'skv_registrations_total{result="stored"}': 1,
+            'skv_registrations_total{result="binding"}': 1,
+            "skv_ftp_uploads_total": 2,  # written by the FTP server every 5 s
+            'skv_healthy{part="storage"}': 1,
+            "nginx_up": 1,
+            "pg_up": 1,
+        }
+        wait_until(lambda: {q: self.query(q) for q in wanted} == wanted, "every number in Prometheus", 30)
+
+
+class MetricsLogTests(unittest.TestCase):
+    def test_lines_are_counted_once_across_rotations_and_restarts(self):
+        folder = tempfile.mkdtemp(dir=harness.TMP)
+        log = os.path.join(folder, "metrics.log")
+
+        def read(text, mode="a"):
+            """Writes text into the log, then reads it in a new process, as each scrape is."""
+            with open(log, mode) as f:
+                f.write(text)
+            program = "require '%s/lib/metrics.php'; echo json_encode(read_metrics_log($argv[1], $argv[1] . '.state'));"
+            return json.loads(subprocess.run(["php", "-r", program % SERVER_DIR, log], capture_output=True, text=True,
+                                             check=True, env=dict(os.environ, SKV_DATA=folder)).stdout)
+        state = read("200\t/php/_addscore.php\tstored 0.002\n429\t/php/_addscore.php\t-\n404\t/no/such\\x09page\t-\n")
+        self.assertEqual((state["requests"], state["uploads"], state["store"]["_addscore.php"]["count"]),
+                         ({"_addscore.php 200": 1, "_addscore.php 429": 1, "other 404": 1},
+                          {"_addscore.php stored": 1, "_addscore.php rate": 1}, 1))
+        with open(log, "a") as f:  # written after that read, then rotated before the next
+            f.write("403\t/php/_addplane.php\tbinding\n200\t/php/_addscore.php\tstor")  # the last line unfinished
+        os.rename(log, log + ".1")  # the rest of the old file counts before the new one
+        state = read("200\t/php/_addplane.php\tinvented\n", "w")
+        self.assertEqual(state["requests"], {"_addscore.php 200": 1, "_addscore.php 429": 1, "other 404": 1,
+                                             "_addplane.php 403": 1, "_addplane.php 200": 1})
+        self.assertEqual(state["uploads"]["_addplane.php error"], 1, "an outcome it does not know")
+        self.assertEqual(read("500\t/\t-\n", "w")["requests"]["index.php 500"], 1, "emptied in place")
 
 
 if __name__ == "__main__":

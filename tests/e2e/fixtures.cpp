@@ -413,10 +413,10 @@ std::vector<RequestLine> GameServer::Requests() const
     std::istringstream lines(ReadFileBytes(RecordsFile("requests.log")));
     for (std::string line; std::getline(lines, line);) {
         RequestLine request;
-        const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+        const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1), tab3 = line.find('\t', tab2 + 1);
         const std::string head = line.substr(0, tab1);
         if (tab1 != std::string::npos) request.Host = line.substr(tab1 + 1, tab2 - tab1 - 1);
-        if (tab2 != std::string::npos) request.UserAgent = line.substr(tab2 + 1);
+        if (tab2 != std::string::npos) request.UserAgent = line.substr(tab2 + 1, tab3 - tab2 - 1);
         const size_t space1 = head.find(' '), space2 = head.rfind(' ');
         request.Method = head.substr(0, space1);
         if (space1 != std::string::npos && space2 > space1) {

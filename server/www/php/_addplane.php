@@ -22,17 +22,19 @@ if (!preg_match(PLANE_FILE_PATTERN, $file)) {
     refuse(400, 'file must be hexadecimal digits followed by .plane');
 }
 if (plane_registered($file)) {
-    refuse(409, 'file is already registered');
+    refuse(409, 'file is already registered', 'binding');
 }
 if (!is_file(planes_dir() . "/$file")) {
-    refuse(400, 'file is not in the storage; upload it first');
+    refuse(400, 'file is not in the storage; upload it first', 'binding');
 }
 if (store_nearly_full()) {
     refuse(507, STORE_FULL);
 }
 [$size, $header] = check_upload($file);
 $claim = claim_upload($file);
+$began = hrtime(true);
 add_plane($header['name'], $file, $mail, $header['numbers'], $_SERVER['REMOTE_ADDR'], $size);
 @unlink($claim);
 plain_headers();
+outcome(sprintf('stored %.6f', (hrtime(true) - $began) / 1e9));
 echo "registered\n";

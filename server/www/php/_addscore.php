@@ -18,9 +18,11 @@ if (store_nearly_full()) {
     refuse(507, STORE_FULL);
 }
 $bound = setting('quota_scores_per_address_day');
+$began = hrtime(true);
 $rank = add_score($name, $score, $mail, $_SERVER['REMOTE_ADDR'] ?? '', $bound);
 if ($rank === null) {
-    refuse(429, "your address has sent $bound new hiscores in 24 hours, the most it may; try again tomorrow");
+    refuse(429, "your address has sent $bound new hiscores in 24 hours, the most it may; try again tomorrow", 'quota');
 }
 plain_headers();
+outcome(sprintf('stored %.6f', (hrtime(true) - $began) / 1e9));
 echo $rank;
