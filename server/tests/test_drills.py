@@ -266,11 +266,11 @@ class DiskFullTests(unittest.TestCase):
 
     def fill(self, mount):
         path = os.path.join(mount, "filler")
-        with open(path, "wb") as f:
+        # Unbuffered: a buffered file's close would write what the full disk refused once more.
+        with open(path, "wb", buffering=0) as f:
             try:
                 while True:
                     f.write(bytes(1 << 16))
-                    f.flush()
             except OSError:
                 pass
         return path
