@@ -87,9 +87,10 @@ function prune_backups(string $root, int $keep): void
 }
 
 // A restore or a migration changes the data folder only while no server runs for it: this holds
-// the lock that every server start.sh starts keeps while it runs (root's records, which the folder's
-// owner may read: lib/records.sh says where), so none starts until the returned handle goes. It
-// refuses while one runs, or (SQLite) while any process holds the database open.
+// the lock that every server start.sh starts keeps while it runs (among root's records, which the
+// folder's owner may read: lib/records.sh says where; none before the first start), so none starts
+// until the returned handle goes. It refuses while one runs, or (SQLite) while any process holds
+// the database open.
 function hold_idle(string $data): mixed
 {
     $records = is_dir("$data.root") && fileowner("$data.root") === 0 ? "$data.root" : $data;
