@@ -206,8 +206,8 @@ bool CreateMainWindow(HINSTANCE instance, int /*showCommand: always shown normal
     char title[TitleBufferSize + sizeof VersionTag];
     std::snprintf(title, sizeof title, "%s %s", App.TitleText, VersionTag);
     // A control parent: the dialog manager moves the focus over its buttons (Tab, Enter, Esc).
-    App.MainWindow = CreateWindowExA(WS_EX_CONTROLPARENT, App.ClassName, title, WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU,
-                                     0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+    App.MainWindow = CreateWindowExA(WS_EX_CONTROLPARENT, App.ClassName, title, WS_POPUP | WS_SYSMENU, 0, 0, 0, 0,
+                                     nullptr, nullptr, instance, nullptr);
     if (!App.MainWindow)
         return false;
     App.Dpi = WindowDpi(App.MainWindow);
@@ -220,6 +220,9 @@ bool CreateMainWindow(HINSTANCE instance, int /*showCommand: always shown normal
     ShowWindow(App.DescriptionWindow, SW_SHOW);
     ShowWindow(App.MainWindow, SW_SHOW);
     UpdateWindow(App.MainWindow);
+    // Clipping the children out of the first paint made Wine cut every shaped child out of the
+    // outline, one rectangle at a time; the children paint over the picture right after it.
+    SetWindowLongPtrA(App.MainWindow, GWL_STYLE, GetWindowLongPtrA(App.MainWindow, GWL_STYLE) | WS_CLIPCHILDREN);
     return true;
 }
 
